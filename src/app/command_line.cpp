@@ -1,0 +1,120 @@
+#include "app/command_line.h"
+
+#include "common/constants.h"
+#include "windows/install_dir.h"
+
+namespace korba {
+
+namespace {
+
+struct OneShot {
+    const char* option;
+    RunMode mode;
+};
+
+const OneShot ONE_SHOTS[] = {
+    {"--list", RunMode::ListPrinters},  {"--install", RunMode::Install},   {"--uninstall", RunMode::Uninstall},
+    {"--service-status", RunMode::ServiceStatus}, {"--start", RunMode::StartService}, {"--stop", RunMode::StopService},
+    {"-h", RunMode::Help},              {"--help", RunMode::Help},
+};
+
+std::string printer_from_argument(std::string value) {
+    for (char& c : value)
+        if (c == '+') c = ' ';
+    return value;
+}
+
+// Flags that change the config; false when `arg` is none of them.
+bool apply_flag(const std::string& arg, Config& config) {
+    if (arg == "--no-open") {
+        config.open_panel = false;
+    } else if (arg == "--no-setup") {
+        config.skip_setup = true;
+    } else if (arg == "--setup") {
+        config.force_setup = true;
+    } else if (arg == "--autostart") {
+        config.hide_console = true;
+        config.open_panel = false;
+    } else if (arg == "--service" || arg == "--no-console") {
+        config.service_mode = true;
+        config.hide_console = true;
+        config.open_panel = false;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+std::string option_line(std::string_view option, std::string_view description) {
+    std::string line = "  " + std::string(option);
+    line.resize(2 + 21, ' ');
+    return line + std::string(description) + "\n";
+}
+
+}  // namespace
+
+std::optional<std::uint16_t> parse_port(std::string_view text) {
+    if (text.size() > 1 && text[0] == '+') text.remove_prefix(1);
+    if (text.empty()) return std::nullopt;
+    unsigned value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + static_cast<unsigned>(c - '0');
+        if (value > 65535) return std::nullopt;
+    }
+    return static_cast<std::uint16_t>(value);
+}
+
+ScanResult scan_command_line(const std::vector<std::string>& args) {
+    Config config;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        const bool has_value = i + 1 < args.size();
+        if (arg == "--printer" || arg == "--port") {
+            if (!has_value) continue;
+            const std::string& value = args[++i];
+            if (arg == "--printer")
+                config.printer = printer_from_argument(value);
+            else
+                config.port = parse_port(value).value_or(DEFAULT_PORT);
+            continue;
+        }
+        if (apply_flag(arg, config)) continue;
+        for (const OneShot& one_shot : ONE_SHOTS)
+            if (arg == one_shot.option) return {one_shot.mode, config};
+    }
+    return {config.service_mode ? RunMode::Service : RunMode::Console, config};
+}
+
+std::string help_text() {
+    const std::string port = std::to_string(DEFAULT_PORT);
+    return std::string("korba-vizoza ") + APP_VERSION + " (build " + APP_BUILD +
+           ") - Vizoza de impresion local para KORBA\n"
+           "\n"
+           "Uso:  korba-vizoza.exe [opciones]\n"
+           "\n" +
+           option_line("--printer \"NOMBRE\"", "Impresora de Windows a usar (por defecto: la predeterminada)") +
+           option_line("--port N", "Puerto local (por defecto: " + port + ")") +
+           option_line("--no-open", "No abrir el panel en el navegador al arrancar") +
+           option_line("--no-setup", "No hacer la puesta en marcha automatica del primer arranque") +
+           option_line("--setup", "Forzar la puesta en marcha (copia + servicio) ahora") +
+           option_line("--autostart", "Modo auto-arranque: sin consola y sin abrir el panel") +
+           option_line("--service", "Modo servicio de Windows: sin consola, sin panel, sin abrir nada") +
+           option_line("--no-console", "Alias de --service") +
+           option_line("--list", "Lista las impresoras de Windows y sale") +
+           "\n"
+           "  INSTALAR/DESINSTALAR COMO SERVICIO (requiere administrador):\n" +
+           option_line("--install", "Instala el servicio (arranca con Windows, se reinicia solo)") +
+           option_line("--uninstall", "Para y elimina el servicio") +
+           option_line("--service-status", "Muestra si el servicio esta instalado y su estado") +
+           option_line("--start", "Arranca el servicio instalado") +
+           option_line("--stop", "Para el servicio instalado") +
+           "\n" +
+           option_line("-h, --help", "Esta ayuda") +
+           "\n"
+           "  PRIMER USO: haz doble clic y listo. El vizoza se copia a " + INSTALL_DIR + "\n"
+           "  intenta instalarse como servicio (pide permisos UNA vez) y arranca.\n"
+           "  Si cancelas los permisos, sigue funcionando arrancando con Windows.\n";
+}
+
+}  // namespace korba

@@ -1,0 +1,37 @@
+// The command line: one left-to-right scan into a Config and a run mode.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/constants.h"
+
+namespace korba {
+
+struct Config {
+    std::string printer;  // empty: not given
+    std::uint16_t port = DEFAULT_PORT;
+    bool open_panel = true;
+    bool hide_console = false;
+    bool service_mode = false;
+    bool skip_setup = false;
+    bool force_setup = false;
+};
+
+enum class RunMode { Help, ListPrinters, ServiceStatus, Install, Uninstall, StartService, StopService, Service, Console };
+
+struct ScanResult {
+    RunMode mode;
+    Config config;  // the settings read before a one-shot command, or all of them
+};
+
+// `args` excludes the program's own path.
+ScanResult scan_command_line(const std::vector<std::string>& args);
+// Standard unsigned 16-bit reading: optional "+", digits only, at most 65535.
+std::optional<std::uint16_t> parse_port(std::string_view text);
+std::string help_text();
+
+}  // namespace korba

@@ -1,0 +1,185 @@
+#include "http/message.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "common/text.h"
+
+namespace korba {
+
+namespace {
+
+constexpr std::string_view HEAD_END = "\r\n\r\n";
+
+bool starts_with(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
+
+// Splits at runs of white space, dropping empty tokens; stops after `wanted` tokens.
+std::vector<std::string> split_on_white_space(std::string_view line, size_t wanted) {
+    std::vector<std::string> tokens;
+    std::string current;
+    for (size_t pos = 0; pos < line.size() && tokens.size() < wanted;) {
+        const size_t start = pos;
+        if (is_white_space(next_code_point(line, pos))) {
+            if (!current.empty()) tokens.push_back(std::move(current));
+            current.clear();
+        } else {
+            current.append(line.substr(start, pos - start));
+        }
+    }
+    if (!current.empty() && tokens.size() < wanted) tokens.push_back(std::move(current));
+    return tokens;
+}
+
+void parse_header_line(std::string_view line, HttpRequest& request) {
+    const std::string lower = ascii_lower(line);
+    const std::string_view text = lower;
+    auto rest = [&](size_t prefix) { return std::string(trim_white_space(text.substr(prefix))); };
+    if (starts_with(text, "origin:")) {
+        request.origin = rest(7);
+    } else if (starts_with(text, "content-type:")) {
+        request.content_type = rest(13);
+    } else if (starts_with(text, "content-length:")) {
+        request.content_length = parse_unsigned(rest(15)).value_or(0);
+    }
+}
+
+Status send_all(ByteStream& stream, std::string_view data) {
+    while (!data.empty()) {
+        Result<size_t> sent = stream.send(data.data(), data.size());
+        if (!sent) return fail(sent.error());
+        if (sent.value() == 0) return fail("send wrote 0 bytes");
+        data.remove_prefix(sent.value());
+    }
+    return success();
+}
+
+// Reads until the blank line; the bytes read past it stay in `buffer` after `head_end`.
+ReadOutcome read_head(ByteStream& stream, std::string& buffer, size_t& head_end) {
+    char chunk[READ_CHUNK];
+    for (;;) {
+        Result<size_t> got = stream.receive(chunk, sizeof chunk);
+        if (!got || got.value() == 0) return ReadOutcome::NothingToSay;
+        buffer.append(chunk, got.value());
+        const size_t found = buffer.find(HEAD_END);
+        if (found != std::string::npos) {
+            head_end = found + HEAD_END.size();
+            return ReadOutcome::Request;
+        }
+        if (buffer.size() > HEADER_LIMIT) {
+            (void)write_response(stream, {400, TEXT_TYPE, "headers too large", {}});
+            return ReadOutcome::AlreadyAnswered;
+        }
+    }
+}
+
+ReadOutcome read_body(ByteStream& stream, HttpRequest& request) {
+    std::string& body = request.body;
+    char chunk[READ_CHUNK];
+    while (body.size() < request.content_length) {
+        Result<size_t> got = stream.receive(chunk, sizeof chunk);
+        if (!got || got.value() == 0) break;  // go on with what arrived
+        body.append(chunk, got.value());
+        if (body.size() > BODY_LIMIT) {
+            (void)send_json_error(stream, 400, "cuerpo demasiado grande", {});
+            return ReadOutcome::AlreadyAnswered;
+        }
+    }
+    if (body.size() > request.content_length) body.resize(request.content_length);
+    return ReadOutcome::Request;
+}
+
+}  // namespace
+
+std::optional<size_t> parse_unsigned(std::string_view text) {
+    if (!text.empty() && text[0] == '+') text.remove_prefix(1);
+    if (text.empty()) return std::nullopt;
+    size_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        const size_t digit = static_cast<size_t>(c - '0');
+        if (value > (std::numeric_limits<size_t>::max() - digit) / 10) return std::nullopt;
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
+void parse_head(std::string_view head, HttpRequest& request) {
+    const std::string text = to_valid_utf8(head);
+    std::string_view rest = text;
+    size_t line_end = rest.find("\r\n");
+    const std::string_view request_line = rest.substr(0, line_end);
+    const std::vector<std::string> tokens = split_on_white_space(request_line, 2);
+    request.method = tokens.size() > 0 ? tokens[0] : "";
+    request.target = tokens.size() > 1 ? tokens[1] : "/";
+    while (line_end != std::string_view::npos) {
+        rest.remove_prefix(line_end + 2);
+        line_end = rest.find("\r\n");
+        parse_header_line(rest.substr(0, line_end), request);
+    }
+    const size_t question = request.target.find('?');
+    request.path = request.target.substr(0, question);
+    request.query = question == std::string::npos ? "" : request.target.substr(question + 1);
+}
+
+ReadOutcome read_request(ByteStream& stream, HttpRequest& request) {
+    std::string buffer;
+    buffer.reserve(INITIAL_HEAD_CAPACITY);
+    size_t head_end = 0;
+    const ReadOutcome head = read_head(stream, buffer, head_end);
+    if (head != ReadOutcome::Request) return head;
+    parse_head(std::string_view(buffer).substr(0, head_end), request);
+    request.body.assign(buffer, head_end);
+    return read_body(stream, request);
+}
+
+std::string_view reason_phrase(std::uint16_t status) {
+    switch (status) {
+        case 204: return "No Content";
+        case 400: return "Bad Request";
+        case 403: return "Forbidden";
+        case 404: return "Not Found";
+        case 500: return "Internal Server Error";
+        default: return "OK";
+    }
+}
+
+Status write_response(ByteStream& stream, const HttpResponse& response) {
+    std::string head = "HTTP/1.1 " + std::to_string(response.status) + " ";
+    head += reason_phrase(response.status);
+    head += "\r\nContent-Type: " + response.content_type;
+    head += "\r\nContent-Length: " + std::to_string(response.body.size());
+    head += "\r\nConnection: close\r\n";
+    for (const auto& [name, value] : response.extra_headers) head += name + ": " + value + "\r\n";
+    head += "\r\n";
+    Status sent = send_all(stream, head);
+    if (!sent || response.body.empty()) return sent;
+    return send_all(stream, response.body);
+}
+
+std::string json_string(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + 2);
+    out += '"';
+    for (const char c : text) {
+        switch (c) {
+            case '\t': out += "\\t"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            default: out += (static_cast<unsigned char>(c) < 0x20) ? ' ' : c;
+        }
+    }
+    out += '"';
+    return out;
+}
+
+std::string json_error_body(std::string_view message) {
+    return "{\"ok\":false,\"error\":" + json_string(message) + "}";
+}
+
+Status send_json_error(ByteStream& stream, std::uint16_t status, std::string_view message, Headers extra_headers) {
+    return write_response(stream, {status, JSON_TYPE, json_error_body(message), std::move(extra_headers)});
+}
+
+}  // namespace korba

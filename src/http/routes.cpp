@@ -1,0 +1,31 @@
+#include "http/routes.h"
+
+namespace korba {
+
+namespace {
+
+HttpResponse json_error(std::uint16_t status, std::string_view message) {
+    return {status, JSON_TYPE, json_error_body(message), {}};
+}
+
+HttpResponse favicon(const HttpRequest&, const ServerConfig&) { return {204, TEXT_TYPE, "", {}}; }
+
+struct Route {
+    const char* method;
+    const char* path;
+    HttpResponse (*handle)(const HttpRequest&, const ServerConfig&);
+};
+
+const Route ROUTES[] = {
+    {"GET", "/favicon.ico", favicon},
+};
+
+}  // namespace
+
+HttpResponse route_request(const HttpRequest& request, const ServerConfig& config) {
+    for (const Route& route : ROUTES)
+        if (request.method == route.method && request.path == route.path) return route.handle(request, config);
+    return json_error(404, "ruta no encontrada");
+}
+
+}  // namespace korba

@@ -1,0 +1,30 @@
+// The loopback listener and one detached thread per connection.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "common/result.h"
+#include "http/socket.h"
+
+namespace korba {
+
+inline constexpr int LISTEN_BACKLOG = 128;
+inline constexpr int READ_TIMEOUT_SECONDS = 10;
+
+// Settled once at start; shared read-only by every connection thread.
+struct ServerConfig {
+    std::string printer;
+    std::uint16_t port = 0;
+};
+
+using SharedConfig = std::shared_ptr<const ServerConfig>;
+
+Result<NativeSocket> bind_listener(std::uint16_t port);
+// Accepts for the rest of the process; returns only if accepting can never work again.
+void run_server(NativeSocket listener, SharedConfig config);
+// One request, one reply, on the calling thread. The caller closes the stream.
+void handle_connection(ByteStream& stream, const ServerConfig& config);
+
+}  // namespace korba

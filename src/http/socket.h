@@ -1,0 +1,50 @@
+// The thin socket layer: a loopback TCP listener and byte streams over accepted
+// connections. Implemented in socket_posix.cpp and socket_win32.cpp.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "common/result.h"
+
+namespace korba {
+
+using NativeSocket = std::intptr_t;
+
+// What the request reader and reply writer need of a connection; tests fake it.
+class ByteStream {
+public:
+    virtual ~ByteStream() = default;
+    // Bytes received (0: the peer closed), or the system error (a time-out included).
+    virtual Result<size_t> receive(char* buffer, size_t capacity) = 0;
+    // Bytes sent (0 ends a write as an error), or the system error; interruptions are retried.
+    virtual Result<size_t> send(const char* data, size_t size) = 0;
+};
+
+// An owned connected socket; closed (plainly, no shutdown) when destroyed.
+class Socket final : public ByteStream {
+public:
+    explicit Socket(NativeSocket handle) : handle_(handle) {}
+    ~Socket() override;
+    Socket(const Socket&) = delete;
+    Socket& operator=(const Socket&) = delete;
+
+    Result<size_t> receive(char* buffer, size_t capacity) override;
+    Result<size_t> send(const char* data, size_t size) override;
+    bool set_receive_timeout(int seconds);
+
+private:
+    NativeSocket handle_;
+};
+
+// Starts the platform's socket library once per process (WSAStartup on Windows).
+void init_sockets();
+// A listening IPv4 socket on 127.0.0.1:port; the system error of socket, bind or listen.
+Result<NativeSocket> open_loopback_listener(std::uint16_t port, int backlog);
+Result<NativeSocket> accept_connection(NativeSocket listener);
+// The port a listener really holds (useful when bound to port 0).
+std::uint16_t local_port(NativeSocket listener);
+Result<NativeSocket> connect_loopback(std::uint16_t port);
+void close_socket(NativeSocket handle);
+
+}  // namespace korba
