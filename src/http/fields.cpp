@@ -60,7 +60,8 @@ constexpr auto BASE64 = make_base64_table();
 }  // namespace
 
 std::optional<std::string> json_field(std::string_view json, std::string_view name) {
-    const std::string needle = "\"" + std::string(name) + "\"";
+    std::string needle(1, '"');
+    needle.append(name).push_back('"');
     const size_t found = json.find(needle);
     if (found == std::string_view::npos) return std::nullopt;
     size_t pos = found + needle.size();
