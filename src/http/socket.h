@@ -35,6 +35,7 @@ public:
 
 private:
     NativeSocket handle_;
+    int timeout_seconds_ = 0;  // 0: wait for ever
 };
 
 // Starts the platform's socket library once per process (WSAStartup on Windows).

@@ -25,6 +25,16 @@ constexpr int CHUNK_MAX = 1 << 30;  // send/recv take an int count
 Socket::~Socket() { close_socket(handle_); }
 
 Result<size_t> Socket::receive(char* buffer, size_t capacity) {
+    // Wine ignores SO_RCVTIMEO on blocking sockets, so the time-out is also kept by waiting here.
+    if (timeout_seconds_ > 0) {
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(native(handle_), &readable);
+        timeval timeout{timeout_seconds_, 0};
+        const int ready = ::select(0, &readable, nullptr, nullptr, &timeout);
+        if (ready == 0) return fail(system_error_text(WSAETIMEDOUT));
+        if (ready == SOCKET_ERROR) return socket_failure();
+    }
     const int n = ::recv(native(handle_), buffer, static_cast<int>(capacity > CHUNK_MAX ? CHUNK_MAX : capacity), 0);
     if (n == SOCKET_ERROR) return socket_failure();
     return static_cast<size_t>(n);
@@ -40,6 +50,7 @@ Result<size_t> Socket::send(const char* data, size_t size) {
 
 bool Socket::set_receive_timeout(int seconds) {
     const DWORD milliseconds = static_cast<DWORD>(seconds) * 1000;
+    timeout_seconds_ = seconds;
     return ::setsockopt(native(handle_), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&milliseconds),
                         sizeof milliseconds) == 0;
 }

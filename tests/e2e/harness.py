@@ -1,0 +1,199 @@
+"""Black-box helpers: start the built program (natively or the .exe under Wine) and talk
+HTTP to it over raw sockets, byte for byte."""
+
+import os
+import shutil
+import socket
+import subprocess
+import tempfile
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+NATIVE_BIN = Path(os.environ.get("KORBA_NATIVE_BIN", ROOT / "build/native/korba-vizoza"))
+WINDOWS_BIN = Path(os.environ.get("KORBA_WINDOWS_BIN", ROOT / "build/windows/korba-vizoza.exe"))
+WINE_PREFIX = Path(os.environ.get("KORBA_WINEPREFIX", "/tmp/korba-e2e-wine"))
+TARGETS = [t for t in os.environ.get("KORBA_TARGETS", "native,wine").split(",") if t]
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def wine_env(extra=None):
+    env = dict(os.environ)
+    env.update({"WINEPREFIX": str(WINE_PREFIX), "WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml="})
+    env.update(extra or {})
+    return env
+
+
+def prepare_wine_prefix():
+    """Makes the prefix once, and keeps a wineserver alive so that services outlive
+    the commands that started them."""
+    if not (WINE_PREFIX / "system.reg").exists():
+        subprocess.run(["wineboot", "-i"], env=wine_env(), check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+        subprocess.run(["wineserver", "-w"], env=wine_env(), check=True, timeout=300)
+    subprocess.Popen(["wineserver", "-p"], env=wine_env(),
+                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+class Target:
+    """How to launch one build of the program."""
+
+    def __init__(self, name):
+        self.name = name
+        self.exe = NATIVE_BIN if name == "native" else WINDOWS_BIN
+
+    @property
+    def is_wine(self):
+        return self.name == "wine"
+
+    def command(self, args, exe=None):
+        program = str(exe or self.exe)
+        return (["wine", program] if self.is_wine else [program]) + [str(a) for a in args]
+
+    def env(self, extra=None):
+        if self.is_wine:
+            return wine_env(extra)
+        env = dict(os.environ)
+        env.update(extra or {})
+        return env
+
+
+def wait_listening(port, proc, timeout):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if proc.poll() is not None:
+            raise RuntimeError(f"the program ended with {proc.returncode} before listening on {port}")
+        try:
+            with socket.create_connection(("127.0.0.1", port), timeout=1):
+                return
+        except OSError:
+            time.sleep(0.05)
+    raise TimeoutError(f"nothing listens on {port} after {timeout} s")
+
+
+class Output:
+    """Standard output and error captured in files, not pipes: Wine's helper processes
+    inherit the handles and would keep a pipe open long after the program ended."""
+
+    def __init__(self):
+        self.stdout = tempfile.TemporaryFile()
+        self.stderr = tempfile.TemporaryFile()
+
+    def read(self):
+        texts = []
+        for f in (self.stdout, self.stderr):
+            f.seek(0)
+            texts.append(f.read())
+            f.close()
+        return texts
+
+
+class Bridge:
+    def __init__(self, proc, port, output):
+        self.proc = proc
+        self.port = port
+        self.output = output
+        self.stdout = self.stderr = b""
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+        try:
+            self.proc.wait(timeout=20)
+        except subprocess.TimeoutExpired:
+            pass
+        if self.output:
+            self.stdout, self.stderr = self.output.read()
+            self.output = None
+
+
+def start(target, *args, port=None, cwd=None, env=None, exe=None, timeout=60):
+    """Starts the console mode on a free port (or `port`) and waits until it listens."""
+    extra = [] if port is not None else ["--port", str(free_port()), "--no-open", "--no-setup"]
+    full_args = list(args) + extra
+    actual_port = port if port is not None else int(full_args[full_args.index("--port") + 1])
+    output = Output()
+    proc = subprocess.Popen(target.command(full_args, exe), cwd=cwd, env=target.env(env),
+                            stdin=subprocess.DEVNULL, stdout=output.stdout, stderr=output.stderr)
+    bridge = Bridge(proc, actual_port, output)
+    try:
+        wait_listening(actual_port, proc, timeout)
+    except Exception:
+        bridge.stop()
+        raise
+    return bridge
+
+
+def run(target, *args, cwd=None, env=None, exe=None, timeout=60):
+    command = target.command(args, exe)
+    output = Output()
+    proc = subprocess.Popen(command, cwd=cwd, env=target.env(env), stdin=subprocess.DEVNULL,
+                            stdout=output.stdout, stderr=output.stderr)
+    try:
+        code = proc.wait(timeout=timeout)
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+    stdout, stderr = output.read()
+    return subprocess.CompletedProcess(command, code, stdout, stderr)
+
+
+def exchange(port, data, timeout=15):
+    """Sends raw bytes and reads the whole reply until the bridge closes."""
+    with socket.create_connection(("127.0.0.1", port), timeout=timeout) as s:
+        if data:
+            s.sendall(data)
+        chunks = []
+        while True:
+            try:
+                chunk = s.recv(65536)
+            except ConnectionResetError:
+                break
+            if not chunk:
+                break
+            chunks.append(chunk)
+    return b"".join(chunks)
+
+
+def split_reply(raw):
+    head, _, body = raw.partition(b"\r\n\r\n")
+    lines = head.decode("utf-8").split("\r\n")
+    status = int(lines[0].split(" ")[1])
+    headers = [tuple(line.split(": ", 1)) for line in lines[1:]]
+    return status, headers, body
+
+
+def request(port, method, path, body=b"", headers=()):
+    head = f"{method} {path} HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\n"
+    for name, value in headers:
+        head += f"{name}: {value}\r\n"
+    if body or method == "POST":
+        head += f"Content-Length: {len(body)}\r\n"
+    raw = exchange(port, head.encode("utf-8") + b"\r\n" + body)
+    return split_reply(raw)
+
+
+def cors(origin="*"):
+    return [("Access-Control-Allow-Origin", origin),
+            ("Access-Control-Allow-Methods", "GET,POST,OPTIONS"),
+            ("Access-Control-Allow-Headers", "Content-Type"),
+            ("Access-Control-Allow-Private-Network", "true"),
+            ("Vary", "Origin")]
+
+
+def reply_bytes(status, reason, content_type, body, extra=()):
+    head = f"HTTP/1.1 {status} {reason}\r\nContent-Type: {content_type}\r\nContent-Length: {len(body)}\r\n"
+    head += "Connection: close\r\n"
+    for name, value in extra:
+        head += f"{name}: {value}\r\n"
+    return head.encode("utf-8") + b"\r\n" + body
+
+
+def which(program):
+    return shutil.which(program)

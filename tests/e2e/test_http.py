@@ -1,0 +1,93 @@
+"""The server's framing, limits and origin rules, seen from a client socket."""
+
+import socket
+import time
+
+import pytest
+
+from harness import cors, exchange, reply_bytes
+
+NOT_FOUND = b'{"ok":false,"error":"ruta no encontrada"}'
+JSON = "application/json; charset=utf-8"
+
+
+def test_help_text_is_exact(run_program):
+    done = run_program("--port", "1", "--help", "--list")
+    assert done.returncode == 0
+    lines = done.stdout.decode("utf-8").split("\n")
+    assert lines[0] == "korba-vizoza 1.4.0 (build 1.4.0) - Vizoza de impresion local para KORBA"
+    assert lines[4] == '  --printer "NOMBRE"   Impresora de Windows a usar (por defecto: la predeterminada)'
+    assert lines[23] == "  PRIMER USO: haz doble clic y listo. El vizoza se copia a C:\\KORBA"
+    assert len(lines) == 27 and lines[26] == ""
+
+
+@pytest.mark.parametrize("origin, allowed_origin, expected", [
+    (None, "*", (204, b"")),
+    ("http://127.0.0.1:9230", "http://127.0.0.1:9230", (204, b"")),
+    ("HTTP://LOCALHOST:3000", "http://localhost:3000", (204, b"")),
+    ("https://korba.app", "https://korba.app", (204, b"")),
+    ("https://tienda.korba-pos.pages.dev", "https://tienda.korba-pos.pages.dev", (204, b"")),
+    ("http://localhost.attacker.example", "http://localhost.attacker.example",
+     (403, b'{"ok":false,"error":"origin no permitido"}')),
+    ("null", "null", (403, b'{"ok":false,"error":"origin no permitido"}')),
+])
+def test_preflight_and_origin_refusal(start_bridge, origin, allowed_origin, expected):
+    bridge = start_bridge()
+    head = b"OPTIONS /raw HTTP/1.1\r\n"
+    if origin is not None:
+        head += b"Origin: " + origin.encode() + b"\r\n"
+    status, body = expected
+    reason = "No Content" if status == 204 else "Forbidden"
+    content_type = "text/plain" if status == 204 else JSON
+    assert exchange(bridge.port, head + b"\r\n") == reply_bytes(status, reason, content_type, body,
+                                                                  cors(allowed_origin))
+
+
+def test_routes_and_unknown_paths(start_bridge):
+    bridge = start_bridge()
+    assert exchange(bridge.port, b"GET /favicon.ico HTTP/1.1\r\n\r\n") == \
+        reply_bytes(204, "No Content", "text/plain", b"", cors())
+    for line in [b"GET /nada HTTP/1.1", b"get /favicon.ico HTTP/1.1", b"", b"POST /favicon.ico"]:
+        assert exchange(bridge.port, line + b"\r\n\r\n") == \
+            reply_bytes(404, "Not Found", JSON, NOT_FOUND, cors()), line
+
+
+def test_size_limits_answer_without_cors(start_bridge):
+    bridge = start_bridge()
+    assert exchange(bridge.port, b"GET /" + b"a" * 70000) == \
+        reply_bytes(400, "Bad Request", "text/plain", b"headers too large")
+    big = b"x" * (8388608 + 1)
+    head = b"POST /raw HTTP/1.1\r\nContent-Length: %d\r\n\r\n" % len(big)
+    assert exchange(bridge.port, head + big, timeout=60) == \
+        reply_bytes(400, "Bad Request", JSON, b'{"ok":false,"error":"cuerpo demasiado grande"}')
+    # and the bridge still serves
+    assert exchange(bridge.port, b"GET /favicon.ico HTTP/1.1\r\n\r\n").startswith(b"HTTP/1.1 204 No Content\r\n")
+
+
+def test_one_request_per_connection(start_bridge):
+    bridge = start_bridge()
+    two = b"GET /favicon.ico HTTP/1.1\r\n\r\nGET /nada HTTP/1.1\r\n\r\n"
+    assert exchange(bridge.port, two) == reply_bytes(204, "No Content", "text/plain", b"", cors())
+
+
+def test_silent_client_is_dropped_after_ten_seconds(start_bridge):
+    bridge = start_bridge()
+    with socket.create_connection(("127.0.0.1", bridge.port), timeout=30) as silent:
+        started = time.monotonic()
+        assert silent.recv(1) == b""
+        waited = time.monotonic() - started
+    assert 8 <= waited <= 20
+    assert exchange(bridge.port, b"GET /favicon.ico HTTP/1.1\r\n\r\n").startswith(b"HTTP/1.1 204")
+
+
+def test_second_copy_on_a_taken_port(start_bridge, run_program):
+    first = start_bridge()
+    second = run_program("--port", str(first.port), "--no-open", "--no-setup", timeout=120)
+    assert second.returncode == 0
+    err = second.stderr.decode("utf-8").split("\n")
+    assert err[0].startswith(f"ERROR: no puedo escuchar en 127.0.0.1:{first.port} (")
+    assert err[1:7] == ["Puede que el vizoza ya este abierto en otra ventana.", "",
+                        "Si no ves ninguna ventana abierta, prueba:",
+                        "  1. Cierra cualquier 'korba-vizoza' en el Administrador de tareas",
+                        "  2. O usa otro puerto:  korba-vizoza.exe --port 9231", ""]
+    assert exchange(first.port, b"GET /favicon.ico HTTP/1.1\r\n\r\n").startswith(b"HTTP/1.1 204")
