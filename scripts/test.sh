@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# The whole test suite: native unit tests, Windows unit tests under Wine, black-box tests
+# against both builds. Exits non-zero when anything failed.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+export WINEDEBUG=-all
+
+scripts/deps.sh || exit 1
+scripts/build.sh native windows || exit 1
+
+failed=()
+step() {
+  local name=$1; shift
+  echo "== $name"
+  "$@" || failed+=("$name")
+}
+
+step "unit (native)" ctest --test-dir build/native --output-on-failure -j2 --timeout 120
+step "unit (Windows, Wine)" env WINEPREFIX=/tmp/korba-unit-wine \
+  wine build/windows/tests/korba_unit_tests.exe --gtest_brief=1
+step "black-box" /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/e2e
+
+if ((${#failed[@]})); then
+  echo "FAILED: ${failed[*]}"
+  exit 1
+fi
+echo "All test steps passed."
