@@ -1,0 +1,129 @@
+#include "app/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace korba {
+namespace {
+
+struct ScanCase {
+    std::vector<std::string> args;
+    RunMode mode;
+    Config config;
+};
+
+Config with(auto change) {
+    Config config;
+    change(config);
+    return config;
+}
+
+const Config DEFAULTS;
+const Config SERVICE = with([](Config& c) {
+    c.service_mode = c.hide_console = true;
+    c.open_panel = false;
+});
+
+TEST(CommandLine, ScanReadsLeftToRightAndStopsAtTheFirstOneShot) {
+    const ScanCase cases[] = {
+        {{}, RunMode::Console, DEFAULTS},
+        {{"--port", "9300", "--install"}, RunMode::Install, with([](Config& c) { c.port = 9300; })},
+        {{"--install", "--port", "9300"}, RunMode::Install, DEFAULTS},
+        {{"--install", "--printer", "POS"}, RunMode::Install, DEFAULTS},
+        {{"--service", "--list"}, RunMode::ListPrinters, SERVICE},
+        {{"--list", "--install"}, RunMode::ListPrinters, DEFAULTS},
+        {{"-h"}, RunMode::Help, DEFAULTS},
+        {{"--help"}, RunMode::Help, DEFAULTS},
+        {{"--service-status"}, RunMode::ServiceStatus, DEFAULTS},
+        {{"--uninstall"}, RunMode::Uninstall, DEFAULTS},
+        {{"--start"}, RunMode::StartService, DEFAULTS},
+        {{"--stop"}, RunMode::StopService, DEFAULTS},
+        {{"--service"}, RunMode::Service, SERVICE},
+        {{"--no-console"}, RunMode::Service, SERVICE},
+        {{"--autostart"}, RunMode::Console, with([](Config& c) {
+             c.hide_console = true;
+             c.open_panel = false;
+         })},
+        {{"--no-open"}, RunMode::Console, with([](Config& c) { c.open_panel = false; })},
+        {{"--no-setup", "--setup"}, RunMode::Console, with([](Config& c) { c.skip_setup = c.force_setup = true; })},
+        // Matching is whole-argument and case-sensitive; unknown arguments are skipped.
+        {{"-H", "--HELP", "--port=9300", "--list-printers", "-hx", "install"}, RunMode::Console, DEFAULTS},
+        // A value option takes the next argument whatever it looks like.
+        {{"--port", "--no-open"}, RunMode::Console, DEFAULTS},
+        {{"--printer", "--install"}, RunMode::Console, with([](Config& c) { c.printer = "--install"; })},
+        // As the last argument it is skipped and changes nothing.
+        {{"--port", "9300", "--port"}, RunMode::Console, with([](Config& c) { c.port = 9300; })},
+        {{"--printer", "A", "--printer"}, RunMode::Console, with([](Config& c) { c.printer = "A"; })},
+        {{"--port", "9301", "--port", "9302"}, RunMode::Console, with([](Config& c) { c.port = 9302; })},
+        {{"--printer", "POS+80"}, RunMode::Console, with([](Config& c) { c.printer = "POS 80"; })},
+        {{"--printer", " +\"Caja\"+ "}, RunMode::Console, with([](Config& c) { c.printer = "  \"Caja\"  "; })},
+        {{"--printer", "A", "--printer", ""}, RunMode::Console, DEFAULTS},
+    };
+    for (const ScanCase& test : cases) {
+        std::string label;
+        for (const std::string& arg : test.args) label += "[" + arg + "]";
+        SCOPED_TRACE(label);
+        const ScanResult scan = scan_command_line(test.args);
+        EXPECT_EQ(scan.mode, test.mode);
+        EXPECT_EQ(scan.config.printer, test.config.printer);
+        EXPECT_EQ(scan.config.port, test.config.port);
+        EXPECT_EQ(scan.config.open_panel, test.config.open_panel);
+        EXPECT_EQ(scan.config.hide_console, test.config.hide_console);
+        EXPECT_EQ(scan.config.service_mode, test.config.service_mode);
+        EXPECT_EQ(scan.config.skip_setup, test.config.skip_setup);
+        EXPECT_EQ(scan.config.force_setup, test.config.force_setup);
+    }
+}
+
+TEST(CommandLine, PortValueFallsBackToTheDefaultWhenNotAnUnsigned16BitNumber) {
+    const struct {
+        const char* text;
+        std::uint16_t port;
+    } cases[] = {
+        {"9231", 9231},  {"+9231", 9231},  {"09231", 9231},
+        {"0", 0},        {"65535", 65535}, {"0000065535", 65535},
+        {"70000", 9230}, {"65536", 9230},  {"abc", 9230},
+        {"-1", 9230},    {"", 9230},       {" 9231", 9230},
+        {"9231 ", 9230}, {"+", 9230},      {"++1", 9230},
+        {"-0", 9230},    {"92 31", 9230},  {"99999999999999999999", 9230},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(std::string("[") + test.text + "]");
+        EXPECT_EQ(scan_command_line({"--port", test.text}).config.port, test.port);
+    }
+}
+
+TEST(CommandLine, HelpTextIsExact) {
+    EXPECT_EQ(help_text(),
+              "korba-vizoza 1.4.0 (build 1.4.0) - Vizoza de impresion local para KORBA\n"
+              "\n"
+              "Uso:  korba-vizoza.exe [opciones]\n"
+              "\n"
+              "  --printer \"NOMBRE\"   Impresora de Windows a usar (por defecto: la predeterminada)\n"
+              "  --port N             Puerto local (por defecto: 9230)\n"
+              "  --no-open            No abrir el panel en el navegador al arrancar\n"
+              "  --no-setup           No hacer la puesta en marcha automatica del primer arranque\n"
+              "  --setup              Forzar la puesta en marcha (copia + servicio) ahora\n"
+              "  --autostart          Modo auto-arranque: sin consola y sin abrir el panel\n"
+              "  --service            Modo servicio de Windows: sin consola, sin panel, sin abrir nada\n"
+              "  --no-console         Alias de --service\n"
+              "  --list               Lista las impresoras de Windows y sale\n"
+              "\n"
+              "  INSTALAR/DESINSTALAR COMO SERVICIO (requiere administrador):\n"
+              "  --install            Instala el servicio (arranca con Windows, se reinicia solo)\n"
+              "  --uninstall          Para y elimina el servicio\n"
+              "  --service-status     Muestra si el servicio esta instalado y su estado\n"
+              "  --start              Arranca el servicio instalado\n"
+              "  --stop               Para el servicio instalado\n"
+              "\n"
+              "  -h, --help           Esta ayuda\n"
+              "\n"
+              "  PRIMER USO: haz doble clic y listo. El vizoza se copia a C:\\KORBA\n"
+              "  intenta instalarse como servicio (pide permisos UNA vez) y arranca.\n"
+              "  Si cancelas los permisos, sigue funcionando arrancando con Windows.\n");
+}
+
+}  // namespace
+}  // namespace korba
