@@ -1,0 +1,111 @@
+#include "http/fields.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+namespace korba {
+namespace {
+
+using Text = std::optional<std::string>;
+const Text ABSENT = std::nullopt;
+
+TEST(Fields, JsonFieldIsATextSearchNotAParse) {
+    const struct {
+        const char* json;
+        const char* name;
+        Text value;
+    } cases[] = {
+        {R"({"pin":5})", "pin", "5"},
+        {R"({"pin":"5"})", "pin", "5"},
+        {R"({"pin" : 5 })", "pin", "5"},
+        {"{\"pin\"\xC2\xA0:\xE2\x80\x83\t5}", "pin", "5"},  // Unicode white space around the colon
+        {R"({"pin":true})", "pin", ABSENT},
+        {R"({"pin":null})", "pin", ABSENT},
+        {R"({"pin":[2]})", "pin", ABSENT},
+        {R"({"pin":""})", "pin", ""},
+        {R"({"pin":-12})", "pin", "-12"},
+        {R"({"pin":1.5})", "pin", "1"},
+        {R"({"pin":007})", "pin", "007"},
+        {R"({"pin":5-})", "pin", "5-"},
+        {R"({"note":"pin","pin":5})", "pin", ABSENT},  // only the first match is tried
+        {R"({"x":{"pin":"2"}})", "pin", "2"},
+        {R"({"pinx":1,"pin":2})", "pin", "2"},
+        {R"({"Pin":1})", "pin", ABSENT},
+        {R"({"pin")", "pin", ABSENT},
+        {R"({"pin":  )", "pin", ABSENT},
+        {R"({"data_b64":"QU\"JD"})", "data_b64", "QU\"JD"},
+        {R"({"data_b64":"QUJD\n"})", "data_b64", "QUJDn"},  // escapes are not translated
+        {R"({"data_b64":"\\\u00e9"})", "data_b64", "\\u00e9"},
+        {R"({"data_b64":"QUJD)", "data_b64", ABSENT},
+        {R"({"data_b64":"QUJD\"})", "data_b64", ABSENT},
+        {R"({"data_b64":123})", "data_b64", "123"},
+        {R"({"printer":"Caja Ñ"})", "printer", "Caja Ñ"},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.json);
+        EXPECT_EQ(json_field(test.json, test.name), test.value);
+    }
+}
+
+TEST(Fields, QueryParamTakesTheFirstExactNameByteForByte) {
+    const struct {
+        const char* query;
+        Text value;
+    } cases[] = {
+        {"enable=1&x=2", "1"}, {"x&enable=1", "1"},   {"x=1&&enable=2", "2"}, {"enable=1&enable=2", "1"},
+        {"enable", ABSENT},    {"ENABLE=1", ABSENT},  {"", ABSENT},           {"enabled=1", ABSENT},
+        {"enable=", ""},       {"enable=a=b", "a=b"}, {"enable=%31", "%31"},  {"enable=a+b", "a+b"},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.query);
+        EXPECT_EQ(query_param(test.query, "enable"), test.value);
+    }
+}
+
+TEST(Fields, Base64IsLenientAboutPaddingAndLineBreaksOnly) {
+    const struct {
+        std::string text;
+        Text bytes;
+    } cases[] = {
+        {"QUJD", "ABC"},
+        {"QUI=", "AB"},
+        {"QUI", "AB"},
+        {"QQ", "A"},
+        {"Q", ""},
+        {"", ""},
+        {"QU JD", "ABC"},
+        {"Q=U=J=D", "ABC"},
+        {"QUJD\r\nQUJD\n", "ABCABC"},
+        {"/+/+", "\xFF\xEF\xFE"},
+        {"AAAA", std::string(3, '\0')},
+        {"123", "\xD7m"},
+        {"QUJD\t", ABSENT},
+        {"QUJ-", ABSENT},
+        {"QUJ_", ABSENT},
+        {"QUJD.", ABSENT},
+        {"QUJ\xC3\xA9", ABSENT},
+        {std::string("QU\0D", 4), ABSENT},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.text);
+        EXPECT_EQ(base64_decode(test.text), test.bytes);
+    }
+}
+
+TEST(Fields, Base64WrappedAt76WithCrLfDecodesLikeTheUnwrappedText) {
+    const std::string plain =
+        "TICKET DE PRUEBA\nTICKET DE PRUEBA\nTICKET DE PRUEBA\n1 x Café con leche ........ 2,50 EUR\n"
+        "Gracias por su visita\n";
+    const std::string encoded =
+        "VElDS0VUIERFIFBSVUVCQQpUSUNLRVQgREUgUFJVRUJBClRJQ0tFVCBERSBQUlVFQkEKMSB4IENhZsOpIGNvbiBsZWNoZSAuLi4uLi4uLiAy"
+        "LDUwIEVVUgpHcmFjaWFzIHBvciBzdSB2aXNpdGEK";
+    std::string wrapped;
+    for (size_t at = 0; at < encoded.size(); at += 76) wrapped += encoded.substr(at, 76) + "\r\n";
+    EXPECT_EQ(base64_decode(encoded), plain);
+    EXPECT_EQ(base64_decode(wrapped), plain);
+}
+
+}  // namespace
+}  // namespace korba

@@ -1,0 +1,74 @@
+#include "http/origin.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "common/constants.h"
+
+namespace korba {
+namespace {
+
+const std::string APP = APP_DOMAIN;
+const std::string PROJECT = std::string(HOSTING_PROJECT) + "." + HOSTING_DOMAIN;
+
+TEST(Origin, AdmitsTheApplicationAndLoopbackOriginsOnly) {
+    const struct {
+        std::string origin;
+        bool admitted;
+    } cases[] = {
+        {"https://" + APP, true},
+        {"https://www." + APP, true},
+        {"http://shop." + APP, true},
+        {"https://a.b." + APP, true},
+        {"https://main." + PROJECT, true},
+        {"http://127.0.0.1", true},
+        {"http://127.0.0.1:9230", true},
+        {"http://localhost", true},
+        {"http://localhost:5173", true},
+        {"https://localhost", true},
+        {"https://localhost:8443", true},
+        {"https://127.0.0.1", true},
+        {"https://127.0.0.1:1", true},
+
+        {"", false},
+        {"null", false},
+        {"http://" + APP, false},
+        {"https://" + APP + ":443", false},
+        {"https://" + APP + "/", false},
+        {"https://www." + APP + ":8080", false},
+        {"https://evil" + APP, false},
+        {"https://" + PROJECT, false},
+        {"https://main." + PROJECT + ":443", false},
+        {"http://127.0.0.2", false},
+        {"http://[::1]:9230", false},
+        {"http://localhost.attacker.example", false},
+        {"http://127.0.0.1.attacker.example", false},
+        {"https://localhost.attacker.example", false},
+        {"http://localhostevil.example", false},
+        {"http://localhost@evil.example", false},
+        {"http://localhost:", false},
+        {"http://localhost:5173/", false},
+        {"http://localhost:80.evil.example", false},
+        {"http://127.0.0.1:9230:1", false},
+        {"ftp://localhost", false},
+        {"HTTP://LOCALHOST", false},  // the reader lowers the header before this check
+    };
+    for (const auto& test : cases) EXPECT_EQ(origin_allowed(test.origin), test.admitted) << test.origin;
+}
+
+TEST(Origin, CorsHeadersEchoTheOriginOrAStar) {
+    const Headers fixed = {{"Access-Control-Allow-Methods", "GET,POST,OPTIONS"},
+                           {"Access-Control-Allow-Headers", "Content-Type"},
+                           {"Access-Control-Allow-Private-Network", "true"},
+                           {"Vary", "Origin"}};
+    for (const std::optional<std::string>& origin : {std::optional<std::string>("http://evil.example"),
+                                                     std::optional<std::string>(""), std::optional<std::string>()}) {
+        Headers expected = {{"Access-Control-Allow-Origin", origin.value_or("*")}};
+        expected.insert(expected.end(), fixed.begin(), fixed.end());
+        EXPECT_EQ(cors_headers(origin), expected);
+    }
+}
+
+}  // namespace
+}  // namespace korba
