@@ -1,0 +1,79 @@
+#include "windows/command_runner.h"
+
+#include <gtest/gtest.h>
+
+#include "fakes/fake_process_runner.h"
+
+namespace korba {
+namespace {
+
+TEST(RunSc, PreparesEachArgument) {
+    const std::pair<std::vector<std::string>, const char*> cases[] = {
+        {{"stop", "KORBAVizoza"}, "\"sc\" stop KORBAVizoza"},
+        {{"a", "", "b"}, "\"sc\" a  b"},
+        {{"a\"b"}, "\"sc\" \"a\\\"b\""},
+        {{"description", "KORBAVizoza", "Puente de impresion"},
+         "\"sc\" description KORBAVizoza \"Puente de impresion\""},
+        {{"C:\\plain\\path"}, "\"sc\" C:\\plain\\path"},
+        // A tab would split the argument, and a backslash before the closing quote would escape it.
+        {{"tab\there"}, "\"sc\" \"tab\there\""},
+        {{"C:\\a b\\"}, "\"sc\" \"C:\\a b\\\\\""},
+    };
+    for (const auto& [args, line] : cases) {
+        FakeProcessRunner fake;
+        (void)run_sc(args);
+        ASSERT_EQ(fake.calls().size(), 1u);
+        EXPECT_EQ(fake.calls()[0].program, "sc");
+        EXPECT_EQ(fake.calls()[0].command_line, line);
+    }
+}
+
+TEST(RunScLine, PassesTheTextVerbatim) {
+    FakeProcessRunner fake;
+    (void)run_sc_line("create KORBAVizoza binPath= \"\\\"C:\\KORBA\\korba-vizoza.exe\\\" --service\"");
+    EXPECT_EQ(fake.command_lines(),
+              std::vector<std::string>{
+                  "\"sc\" create KORBAVizoza binPath= \"\\\"C:\\KORBA\\korba-vizoza.exe\\\" --service\""});
+}
+
+struct ScOutcome {
+    const char* name;
+    Result<CommandOutput> played;
+    bool ok;
+    std::string text;
+};
+
+TEST(RunScLine, TurnsTheOutcomeIntoText) {
+    const ScOutcome cases[] = {
+        {"start error", fail("program not found"), false, "no puedo ejecutar sc.exe: program not found"},
+        {"message on stdout only",
+         FakeProcessRunner::exited(1060,
+                                   "\r\n[SC] OpenService FAILED 1060:\r\n\r\nThe service does not exist.\r\n\r\n"),
+         false, "[SC] OpenService FAILED 1060:\r\n\r\nThe service does not exist."},
+        {"stderr preferred", FakeProcessRunner::exited(5, "out", " \u00a0denied\u3000\n"), false, "denied"},
+        {"blank stderr falls back", FakeProcessRunner::exited(5, " out\n", " \t\n"), false, "out"},
+        {"nothing written", FakeProcessRunner::exited(1), false, ""},
+        {"success untrimmed", FakeProcessRunner::exited(0, "\r\nSERVICE_NAME: X\r\n\r\n", "noise"), true,
+         "\r\nSERVICE_NAME: X\r\n\r\n"},
+        {"invalid UTF-8 in the message", FakeProcessRunner::exited(2, "", "fall\xf3 \xff"), false,
+         "fall\xef\xbf\xbd \xef\xbf\xbd"},
+    };
+    for (const ScOutcome& c : cases) {
+        FakeProcessRunner fake;
+        fake.will_return(c.played);
+        const Result<std::string> result = run_sc_line("query KORBAVizoza");
+        ASSERT_EQ(result.ok(), c.ok) << c.name;
+        EXPECT_EQ(c.ok ? result.value() : result.error(), c.text) << c.name;
+    }
+}
+
+TEST(DecodeOutput, ReplacesEachInvalidSequence) {
+    EXPECT_EQ(decode_output("ok \xc3\xb1"), "ok \xc3\xb1");
+    EXPECT_EQ(decode_output("a\xe1z"), "a\xef\xbf\xbdz");
+    EXPECT_EQ(decode_output("\xe2\x82"), "\xef\xbf\xbd");
+    EXPECT_EQ(decode_output("\xc0\xaf"), "\xef\xbf\xbd\xef\xbf\xbd");
+    EXPECT_EQ(decode_output(std::string("nul\0byte", 8)), std::string("nul\0byte", 8));
+}
+
+}  // namespace
+}  // namespace korba
