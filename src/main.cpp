@@ -7,14 +7,25 @@
 #include "common/console.h"
 #include "common/text.h"
 #include "http/socket.h"
+#include "printing/printers.h"
 
 namespace korba {
 
+void print_printer_list() {
+    print_out("Impresoras instaladas:");
+    for (const std::string& name : list_printers()) print_out("  - " + name);
+}
+
 int run_program(const std::vector<std::string>& args) {
-    const ScanResult scan = scan_command_line(args);
+    ScanResult scan = scan_command_line(args);
+    if (scan.mode == RunMode::Console || scan.mode == RunMode::Service)
+        scan.config.printer = resolve_printer(scan.config.printer);
     switch (scan.mode) {
         case RunMode::Help:
             write_stdout(help_text());
+            return 0;
+        case RunMode::ListPrinters:
+            print_printer_list();
             return 0;
         case RunMode::Console:
             init_sockets();

@@ -1,5 +1,7 @@
 #include "http/routes.h"
 
+#include "http/print_routes.h"
+
 namespace korba {
 
 namespace {
@@ -18,6 +20,9 @@ struct Route {
 
 const Route ROUTES[] = {
     {"GET", "/favicon.ico", favicon},
+    {"GET", "/printers", printers_route},
+    {"POST", "/raw", raw_route},
+    {"POST", "/pulse", pulse_route},
 };
 
 }  // namespace

@@ -1,0 +1,62 @@
+#include "http/print_routes.h"
+
+#include <optional>
+#include <string>
+
+#include "common/text.h"
+#include "http/fields.h"
+#include "printing/drawer.h"
+#include "printing/print_job.h"
+#include "printing/printers.h"
+
+namespace korba {
+
+namespace {
+
+HttpResponse json_ok(std::string body) { return {200, JSON_TYPE, std::move(body), {}}; }
+
+// JSON bodies carry Base64 in data_b64; any other body is the printer's bytes as sent.
+std::optional<std::string> raw_payload(const HttpRequest& request) {
+    if (request.content_type.find("application/json") == std::string::npos) return request.body;
+    const std::optional<std::string> field = json_field(to_valid_utf8(request.body), "data_b64");
+    if (!field) return std::nullopt;
+    return base64_decode(*field);
+}
+
+// The query wins over the body; only the exact text "5" means pin 5.
+DrawerPin pulse_pin(const HttpRequest& request) {
+    std::optional<std::string> value = query_param(request.query, "pin");
+    if (!value && is_valid_utf8(request.body)) value = json_field(request.body, "pin");
+    return value == "5" ? DrawerPin::Pin5 : DrawerPin::Pin2;
+}
+
+}  // namespace
+
+HttpResponse printers_route(const HttpRequest&, const ServerConfig& config) {
+    std::string names;
+    for (const std::string& name : list_printers()) {
+        if (!names.empty()) names += ',';
+        names += json_string(name);
+    }
+    return json_ok("{\"ok\":true,\"default\":" + json_string(config.printer) + ",\"printers\":[" + names + "]}");
+}
+
+HttpResponse raw_route(const HttpRequest& request, const ServerConfig& config) {
+    const std::optional<std::string> payload = raw_payload(request);
+    if (!payload) return {400, JSON_TYPE, json_error_body("JSON invalido: falta data_b64"), {}};
+    if (payload->empty()) return {400, JSON_TYPE, json_error_body("cuerpo vacio"), {}};
+    if (Status printed = print_raw(config.printer, *payload); !printed)
+        return {500, JSON_TYPE, json_error_body(printed.error()), {}};
+    return json_ok("{\"ok\":true,\"printer\":" + json_string(config.printer) +
+                   ",\"bytes\":" + std::to_string(payload->size()) + "}");
+}
+
+HttpResponse pulse_route(const HttpRequest& request, const ServerConfig& config) {
+    const DrawerPin pin = pulse_pin(request);
+    if (Status printed = print_raw(config.printer, drawer_pulse(pin)); !printed)
+        return {500, JSON_TYPE, json_error_body(printed.error()), {}};
+    return json_ok("{\"ok\":true,\"printer\":" + json_string(config.printer) +
+                   ",\"pin\":" + (pin == DrawerPin::Pin5 ? "5" : "2") + "}");
+}
+
+}  // namespace korba

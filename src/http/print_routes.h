@@ -1,0 +1,13 @@
+// The printing routes: the printer list, a raw ticket and the drawer pulse.
+#pragma once
+
+#include "http/message.h"
+#include "http/server.h"
+
+namespace korba {
+
+HttpResponse printers_route(const HttpRequest& request, const ServerConfig& config);
+HttpResponse raw_route(const HttpRequest& request, const ServerConfig& config);
+HttpResponse pulse_route(const HttpRequest& request, const ServerConfig& config);
+
+}  // namespace korba

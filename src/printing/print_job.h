@@ -1,0 +1,17 @@
+// One buffer of bytes to one printer as a single RAW spooler job named "KORBA".
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "common/result.h"
+
+namespace korba {
+
+inline constexpr const char* DOCUMENT_NAME = "KORBA";
+inline constexpr const char* RAW_DATATYPE = "RAW";
+
+// Success once the spooler has accepted the whole job; otherwise the Spanish message.
+Status print_raw(const std::string& printer, std::string_view data);
+
+}  // namespace korba

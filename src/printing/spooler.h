@@ -1,0 +1,59 @@
+// The print spooler seam: one method per spooler call the printing code makes, shaped
+// like the Windows spooler, so the order of calls is written once in portable code and
+// a fake can record it. The real spooler is winspool on Windows and CUPS elsewhere.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "common/result.h"
+
+namespace korba {
+
+using PrinterHandle = void*;
+
+// The level-1 document record; a null output file sends the job to the printer's port.
+struct DocumentInfo {
+    const char16_t* document_name;
+    const char16_t* output_file;
+    const char16_t* datatype;
+};
+
+// The level-4 printer record as the enumeration lays it out, its strings after the records.
+struct PrinterInfo4 {
+    const char16_t* printer_name;
+    const char16_t* server_name;
+    std::uint32_t attributes;
+};
+
+// Local printers (2) plus printer connections (4).
+inline constexpr std::uint32_t PRINTER_ENUM_LOCAL_AND_CONNECTIONS = 6;
+
+class Spooler {
+public:
+    virtual ~Spooler() = default;
+    // A failed call gives the system's error text, taken right after the call.
+    virtual Result<PrinterHandle> open_printer(const char16_t* name) = 0;
+    virtual Status start_doc(PrinterHandle printer, const DocumentInfo& document) = 0;
+    virtual void start_page(PrinterHandle printer) = 0;
+    virtual Status write(PrinterHandle printer, std::string_view data) = 0;
+    virtual void end_page(PrinterHandle printer) = 0;
+    virtual void end_doc(PrinterHandle printer) = 0;
+    virtual void close_printer(PrinterHandle printer) = 0;
+    // Fills `buffer` with level-4 records when `size` bytes suffice; `needed` always gets
+    // the byte count a full answer takes, `returned` the number of records written.
+    virtual bool enum_printers(std::uint32_t flags, std::byte* buffer, std::uint32_t size, std::uint32_t& needed,
+                               std::uint32_t& returned) = 0;
+    // Copies the default printer's name with its NUL when `size` UTF-16 units suffice;
+    // writes back the size needed. False when there is no default or no room.
+    virtual bool default_printer(char16_t* buffer, std::uint32_t& size) = 0;
+};
+
+// The spooler in use; `replacement` nullptr restores the system's.
+Spooler& spooler();
+void set_spooler(Spooler* replacement);
+// The platform's real spooler (winspool or CUPS).
+Spooler& system_spooler();
+
+}  // namespace korba

@@ -1,0 +1,145 @@
+// CUPS standing in for the Windows spooler: an open printer is a checked destination,
+// a document is one CUPS job, its data one raw document sent in one piece.
+#include <cups/cups.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/text.h"
+#include "printing/spooler.h"
+
+namespace korba {
+
+namespace {
+
+// CUPS keeps its last error per thread; this is read right after the failed call.
+Failure last_cups_error() {
+    const ipp_status_t status = cupsLastError();
+    const char* text = cupsLastErrorString();
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%04X", static_cast<unsigned>(status));
+    return fail(std::string(text && *text ? text : ippErrorString(status)) + " (cups error " + code + ")");
+}
+
+struct CupsPrinter {
+    std::string name;
+    std::string title;
+    std::string format;
+    int job_id = 0;
+    bool document_accepted = false;
+};
+
+CupsPrinter& printer_of(PrinterHandle handle) { return *static_cast<CupsPrinter*>(handle); }
+
+// The destination exists and the scheduler answers for it.
+bool ask_printer(const std::string& name) {
+    char uri[HTTP_MAX_URI];
+    httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0, "/printers/%s",
+                     name.c_str());
+    ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, "printer-name");
+    ipp_t* response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
+    const bool answered = response && cupsLastError() <= IPP_STATUS_OK_CONFLICTING;
+    ippDelete(response);
+    return answered;
+}
+
+std::vector<std::u16string> destination_names() {
+    cups_dest_t* dests = nullptr;
+    const int count = cupsGetDests2(CUPS_HTTP_DEFAULT, &dests);
+    std::vector<std::u16string> names;
+    for (int i = 0; i < count; ++i)
+        if (!dests[i].instance) names.push_back(to_wide(dests[i].name));  // instances repeat a queue
+    cupsFreeDests(count, dests);
+    return names;
+}
+
+class CupsSpooler final : public Spooler {
+public:
+    Result<PrinterHandle> open_printer(const char16_t* name) override {
+        auto printer = std::make_unique<CupsPrinter>();
+        printer->name = from_wide(name);
+        if (!ask_printer(printer->name)) return last_cups_error();
+        return PrinterHandle{printer.release()};
+    }
+    Status start_doc(PrinterHandle handle, const DocumentInfo& document) override {
+        CupsPrinter& printer = printer_of(handle);
+        printer.title = from_wide(document.document_name);
+        const std::string datatype = from_wide(document.datatype);
+        printer.format = datatype == "RAW" ? CUPS_FORMAT_RAW : datatype;
+        printer.job_id = cupsCreateJob(CUPS_HTTP_DEFAULT, printer.name.c_str(), printer.title.c_str(), 0, nullptr);
+        if (printer.job_id == 0) return last_cups_error();
+        return success();
+    }
+    // A raw CUPS job has no pages.
+    void start_page(PrinterHandle) override {}
+    // The job's one document: started, written in one piece and finished, so the
+    // scheduler's verdict on the document is this call's result.
+    Status write(PrinterHandle handle, std::string_view data) override {
+        CupsPrinter& printer = printer_of(handle);
+        if (cupsStartDocument(CUPS_HTTP_DEFAULT, printer.name.c_str(), printer.job_id, printer.title.c_str(),
+                              printer.format.c_str(), 1) != HTTP_STATUS_CONTINUE)
+            return last_cups_error();
+        const bool sent = cupsWriteRequestData(CUPS_HTTP_DEFAULT, data.data(), data.size()) == HTTP_STATUS_CONTINUE;
+        std::optional<Failure> failure;
+        if (!sent) failure = last_cups_error();
+        const bool finished = cupsFinishDocument(CUPS_HTTP_DEFAULT, printer.name.c_str()) == IPP_STATUS_OK;
+        if (!failure && !finished) failure = last_cups_error();
+        if (failure) return *failure;
+        printer.document_accepted = true;
+        return success();
+    }
+    void end_page(PrinterHandle) override {}
+    // CUPS refuses an empty document, and a job without one would wait for it:
+    // such a job is cancelled, which ends it.
+    void end_doc(PrinterHandle handle) override {
+        CupsPrinter& printer = printer_of(handle);
+        if (printer.job_id != 0 && !printer.document_accepted)
+            cupsCancelJob2(CUPS_HTTP_DEFAULT, printer.name.c_str(), printer.job_id, 0);
+    }
+    void close_printer(PrinterHandle handle) override { delete static_cast<CupsPrinter*>(handle); }
+
+    // Packs the destinations the way the Windows spooler lays out level-4 records.
+    bool enum_printers(std::uint32_t, std::byte* buffer, std::uint32_t size, std::uint32_t& needed,
+                       std::uint32_t& returned) override {
+        const std::vector<std::u16string> names = destination_names();
+        size_t total = names.size() * sizeof(PrinterInfo4);
+        for (const std::u16string& name : names) total += (name.size() + 1) * sizeof(char16_t);
+        needed = static_cast<std::uint32_t>(total);
+        returned = 0;
+        if (total > size) return false;
+        auto* records = reinterpret_cast<PrinterInfo4*>(buffer);
+        auto* strings = reinterpret_cast<char16_t*>(buffer + names.size() * sizeof(PrinterInfo4));
+        for (const std::u16string& name : names) {
+            std::memcpy(strings, name.c_str(), (name.size() + 1) * sizeof(char16_t));
+            records[returned++] = {strings, nullptr, 0};
+            strings += name.size() + 1;
+        }
+        return true;
+    }
+    bool default_printer(char16_t* buffer, std::uint32_t& size) override {
+        cups_dest_t* dest = cupsGetNamedDest(CUPS_HTTP_DEFAULT, nullptr, nullptr);
+        if (!dest) return false;
+        const std::u16string name = to_wide(dest->name);
+        cupsFreeDests(1, dest);
+        const auto units = static_cast<std::uint32_t>(name.size() + 1);
+        const bool fits = buffer && size >= units;
+        if (fits) std::memcpy(buffer, name.c_str(), units * sizeof(char16_t));
+        size = units;
+        return fits;
+    }
+};
+
+}  // namespace
+
+Spooler& system_spooler() {
+    static CupsSpooler instance;
+    return instance;
+}
+
+}  // namespace korba

@@ -1,0 +1,81 @@
+#include "fakes/fake_spooler.h"
+
+#include <cstring>
+
+#include "common/text.h"
+
+namespace korba {
+
+namespace {
+
+std::string text_or_null(const char16_t* text) { return text ? from_wide(text) : "null"; }
+
+}  // namespace
+
+FakeSpooler::FakeSpooler() { set_spooler(this); }
+FakeSpooler::~FakeSpooler() { set_spooler(nullptr); }
+
+void FakeSpooler::record(const std::string& call, PrinterHandle printer) {
+    calls.push_back(printer == &handle_token_ ? call : call + " (foreign handle)");
+}
+
+Result<PrinterHandle> FakeSpooler::open_printer(const char16_t* name) {
+    calls.push_back("open " + from_wide(name));
+    if (open_error) return fail(*open_error);
+    return PrinterHandle{&handle_token_};
+}
+
+Status FakeSpooler::start_doc(PrinterHandle printer, const DocumentInfo& document) {
+    record("start_doc " + text_or_null(document.document_name) + "|" + text_or_null(document.output_file) + "|" +
+               text_or_null(document.datatype),
+           printer);
+    if (start_doc_error) return fail(*start_doc_error);
+    return success();
+}
+
+void FakeSpooler::start_page(PrinterHandle printer) { record("start_page", printer); }
+
+Status FakeSpooler::write(PrinterHandle printer, std::string_view data) {
+    record("write " + std::to_string(data.size()), printer);
+    if (write_error) return fail(*write_error);
+    written.append(data);
+    return success();
+}
+
+void FakeSpooler::end_page(PrinterHandle printer) { record("end_page", printer); }
+void FakeSpooler::end_doc(PrinterHandle printer) { record("end_doc", printer); }
+void FakeSpooler::close_printer(PrinterHandle printer) { record("close", printer); }
+
+bool FakeSpooler::enum_printers(std::uint32_t flags, std::byte* buffer, std::uint32_t size, std::uint32_t& needed,
+                                std::uint32_t& returned) {
+    calls.push_back("enum " + std::to_string(flags) + " size " + std::to_string(size));
+    const auto& names = enumerations_++ > 0 && printers_later ? *printers_later : printers;
+    size_t total = names.size() * sizeof(PrinterInfo4);
+    for (const auto& name : names)
+        if (name) total += (name->size() + 1) * sizeof(char16_t);
+    needed = static_cast<std::uint32_t>(total);
+    if (total > size) return false;
+    auto* records = reinterpret_cast<PrinterInfo4*>(buffer);
+    auto* strings = reinterpret_cast<char16_t*>(buffer + names.size() * sizeof(PrinterInfo4));
+    returned = 0;
+    for (const auto& name : names) {
+        records[returned++] = {name ? strings : nullptr, nullptr, 0};
+        if (!name) continue;
+        std::memcpy(strings, name->c_str(), (name->size() + 1) * sizeof(char16_t));
+        strings += name->size() + 1;
+    }
+    return true;
+}
+
+bool FakeSpooler::default_printer(char16_t* buffer, std::uint32_t& size) {
+    calls.push_back("default size " + std::to_string(size));
+    const auto& name = default_queries_++ > 0 && default_name_later ? default_name_later : default_name;
+    if (!name) return false;
+    const auto units = static_cast<std::uint32_t>(name->size() + 1);
+    const bool fits = buffer && size >= units;
+    if (fits) std::memcpy(buffer, name->c_str(), units * sizeof(char16_t));
+    size = units;
+    return fits;
+}
+
+}  // namespace korba

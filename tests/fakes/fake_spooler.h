@@ -1,0 +1,53 @@
+// A print spooler for unit tests: records every call in order, plays back the failures and
+// printers it is given, and lays out enumerations the way the Windows spooler does.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "printing/spooler.h"
+
+namespace korba {
+
+class FakeSpooler : public Spooler {
+public:
+    // Installs itself as the spooler for its lifetime.
+    FakeSpooler();
+    ~FakeSpooler() override;
+
+    // Playback: a set text makes that call fail with it.
+    std::optional<std::string> open_error;
+    std::optional<std::string> start_doc_error;
+    std::optional<std::string> write_error;
+    // Enumerated printers; nullopt is a record whose name pointer is null.
+    std::vector<std::optional<std::u16string>> printers;
+    // When set, the printers after the first enumeration (one added in between).
+    std::optional<std::vector<std::optional<std::u16string>>> printers_later;
+    std::optional<std::u16string> default_name;
+    // When set, the default printer after the first query (it changed in between).
+    std::optional<std::u16string> default_name_later;
+
+    // Records, e.g. "open ACME", "start_doc KORBA|null|RAW", "write 3", "close".
+    std::vector<std::string> calls;
+    std::string written;
+
+    Result<PrinterHandle> open_printer(const char16_t* name) override;
+    Status start_doc(PrinterHandle printer, const DocumentInfo& document) override;
+    void start_page(PrinterHandle printer) override;
+    Status write(PrinterHandle printer, std::string_view data) override;
+    void end_page(PrinterHandle printer) override;
+    void end_doc(PrinterHandle printer) override;
+    void close_printer(PrinterHandle printer) override;
+    bool enum_printers(std::uint32_t flags, std::byte* buffer, std::uint32_t size, std::uint32_t& needed,
+                       std::uint32_t& returned) override;
+    bool default_printer(char16_t* buffer, std::uint32_t& size) override;
+
+private:
+    void record(const std::string& call, PrinterHandle printer);
+    int handle_token_ = 0;
+    int enumerations_ = 0;
+    int default_queries_ = 0;
+};
+
+}  // namespace korba
