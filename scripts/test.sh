@@ -20,6 +20,19 @@ step "unit (Windows, Wine)" env WINEPREFIX=/tmp/korba-unit-wine \
   wine build/windows/tests/korba_unit_tests.exe --gtest_brief=1
 step "black-box" /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/e2e
 
+# The native program and unit tests again under the sanitizers; a finding ends the process.
+export UBSAN_OPTIONS=print_stacktrace=1 TSAN_OPTIONS=halt_on_error=1
+echo "== build (sanitizers)"
+if timeout 900 scripts/build.sh asan tsan; then
+  for s in asan tsan; do
+    step "unit ($s)" timeout 300 build/$s/tests/korba_unit_tests --gtest_brief=1
+    step "black-box ($s)" timeout 600 env KORBA_TARGETS=native KORBA_NATIVE_BIN=build/$s/korba-vizoza \
+      /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/e2e
+  done
+else
+  failed+=("build (sanitizers)")
+fi
+
 if ((${#failed[@]})); then
   echo "FAILED: ${failed[*]}"
   exit 1
