@@ -8,6 +8,7 @@ packages=(
   libcups2-dev cups cups-client cups-bsd
   python3 python3-pytest
   chromium chromium-driver python3-selenium
+  clang libclang-rt-14-dev
 )
 
 missing=()

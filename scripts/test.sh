@@ -33,6 +33,8 @@ else
   failed+=("build (sanitizers)")
 fi
 
+step "fuzz" timeout 600 scripts/fuzz.sh 15
+
 if ((${#failed[@]})); then
   echo "FAILED: ${failed[*]}"
   exit 1
