@@ -22,7 +22,7 @@ struct ServerConfig {
 using SharedConfig = std::shared_ptr<const ServerConfig>;
 
 Result<NativeSocket> bind_listener(std::uint16_t port);
-// Accepts for the rest of the process; returns only if accepting can never work again.
+// Accepts for the rest of the process; never returns (a failed accept is simply retried).
 void run_server(NativeSocket listener, SharedConfig config);
 // One request, one reply, on the calling thread. The caller closes the stream.
 void handle_connection(ByteStream& stream, const ServerConfig& config);
