@@ -1,6 +1,7 @@
 #include "http/routes.h"
 
 #include "http/print_routes.h"
+#include "http/system_routes.h"
 
 namespace korba {
 
@@ -19,7 +20,11 @@ struct Route {
 };
 
 const Route ROUTES[] = {
+    {"GET", "/", serve_panel},
+    {"GET", "/index.html", serve_panel},
     {"GET", "/favicon.ico", favicon},
+    {"GET", "/status", get_status},
+    {"POST", "/startup", post_startup},
     {"GET", "/printers", printers_route},
     {"POST", "/raw", raw_route},
     {"POST", "/pulse", pulse_route},

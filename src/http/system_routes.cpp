@@ -1,0 +1,52 @@
+#include "http/system_routes.h"
+
+#include <optional>
+#include <string>
+
+#include "common/constants.h"
+#include "common/text.h"
+#include "http/fields.h"
+#include "panel/panel.h"
+#include "printing/printers.h"
+#include "windows/autostart.h"
+
+namespace korba {
+
+namespace {
+
+const char* json_bool(bool value) { return value ? "true" : "false"; }
+
+HttpResponse json_reply(std::string body) { return {200, JSON_TYPE, std::move(body), {}}; }
+
+}  // namespace
+
+HttpResponse serve_panel(const HttpRequest&, const ServerConfig&) {
+    return {200, HTML_TYPE, std::string(panel_html()), {}};
+}
+
+HttpResponse get_status(const HttpRequest&, const ServerConfig& config) {
+    const bool printer_ok = printer_accessible(config.printer);
+    const bool startup = autostart_enabled();
+    return json_reply(std::string("{\"ok\":true,\"app\":\"") + APP_ID + "\",\"version\":" + json_string(APP_VERSION) +
+                      ",\"printer\":" + json_string(config.printer) + ",\"printer_ok\":" + json_bool(printer_ok) +
+                      ",\"port\":" + std::to_string(config.port) + ",\"startup\":" + json_bool(startup) +
+                      ",\"exe\":" + json_string(current_exe_path()) + "}");
+}
+
+HttpResponse post_startup(const HttpRequest& request, const ServerConfig&) {
+    // Here the body wins over the query.
+    std::optional<std::string> value;
+    if (is_valid_utf8(request.body)) value = json_field(request.body, "enable");
+    if (!value) value = query_param(request.query, "enable");
+    if (!value) return {400, JSON_TYPE, json_error_body("falta enable (1/0)"), {}};
+
+    if (Status changed = set_autostart(*value == "1"); !changed)
+        return {500, JSON_TYPE, json_error_body(changed.error()), {}};
+    const bool startup = autostart_enabled();
+    const std::optional<std::string> warning = exe_location_warning();
+    return json_reply(std::string("{\"ok\":true,\"startup\":") + json_bool(startup) +
+                      ",\"exe\":" + json_string(current_exe_path()) +
+                      ",\"warning\":" + (warning ? json_string(*warning) : "null") + "}");
+}
+
+}  // namespace korba

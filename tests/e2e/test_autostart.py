@@ -1,0 +1,104 @@
+"""The autostart switch and the status route: Wine's real reg, a stand-in reg beside a copy
+of the program, and a machine without reg."""
+
+import json
+import shutil
+import subprocess
+
+import pytest
+
+import harness
+from harness import request
+from runner_tools import place_tool, program_folder, records, seen_path
+
+RUN_KEY = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"
+WARNING = ("El ejecutable esta en Descargas o una carpeta temporal: muevelo a una carpeta fija "
+           "(p.ej. C:\\KORBA\\) antes de activar el arranque.")
+
+
+def post_startup(port, body):
+    status, _, reply = request(port, "POST", "/startup", body.encode(), [("Content-Type", "application/json")])
+    return status, json.loads(reply)
+
+
+def status_of(port):
+    status, _, reply = request(port, "GET", "/status")
+    assert status == 200
+    return json.loads(reply)
+
+
+@pytest.fixture
+def program_copy(target, tmp_path):
+    """Copies the program into a subfolder of a fresh folder; removes it afterwards."""
+    root = program_folder(target, tmp_path)
+
+    def copy(subfolder):
+        folder = root / subfolder
+        folder.mkdir(parents=True)
+        exe = folder / target.exe.name
+        shutil.copy2(target.exe, exe)
+        return exe
+
+    yield copy
+    shutil.rmtree(root, ignore_errors=True)
+
+
+def quoted(text):
+    return json.dumps(text, ensure_ascii=False)
+
+
+def wine_reg(*args):
+    return subprocess.run(["wine", "reg", *args], env=harness.wine_env(), capture_output=True, timeout=60)
+
+
+def test_without_reg_startup_is_off_and_switching_fails(target, start_bridge):
+    if target.is_wine:
+        pytest.skip("Windows has reg")
+    bridge = start_bridge()
+    assert status_of(bridge.port)["startup"] is False
+    assert post_startup(bridge.port, '{"enable":1}') == (500, {"ok": False, "error": "program not found"})
+
+
+def test_real_reg_switches_the_run_value_for_a_path_with_spaces(target, start_bridge, program_copy):
+    if not target.is_wine:
+        pytest.skip("the Run key is Windows's")
+    exe = program_copy("Mis programas")
+    shown = seen_path(target, exe)
+    bridge = start_bridge(exe=exe)
+    try:
+        assert post_startup(bridge.port, '{"enable":1}') == (
+            200, {"ok": True, "startup": True, "exe": shown, "warning": None})
+        query = wine_reg("query", RUN_KEY, "/v", "KORBAVizoza")
+        assert query.returncode == 0
+        value = [line.split(None, 2) for line in query.stdout.decode().splitlines() if "KORBAVizoza" in line]
+        assert value == [["KORBAVizoza", "REG_SZ", f'"{shown}" --autostart']]
+        assert status_of(bridge.port)["startup"] is True
+
+        assert post_startup(bridge.port, '{"enable":0}') == (
+            200, {"ok": True, "startup": False, "exe": shown, "warning": None})
+        assert wine_reg("query", RUN_KEY, "/v", "KORBAVizoza").returncode != 0
+        assert status_of(bridge.port)["startup"] is False
+    finally:
+        wine_reg("delete", RUN_KEY, "/v", "KORBAVizoza", "/f")
+
+
+@pytest.mark.parametrize("subfolder, warning", [("Mis programas", None), ("Descargas", WARNING)])
+def test_a_stand_in_reg_beside_the_program_gets_the_exact_arguments(
+        target, start_bridge, program_copy, tmp_path, subfolder, warning):
+    exe = program_copy(subfolder)
+    place_tool(target, "record_args", exe.parent, as_name="reg")
+    log = tmp_path / "reg-args.jsonl"
+    bridge = start_bridge(exe=exe, env={"KORBA_RECORD": seen_path(target, log)})
+    shown = seen_path(target, exe)
+
+    assert post_startup(bridge.port, '{"enable":1}') == (
+        200, {"ok": True, "startup": True, "exe": shown, "warning": warning})
+    query = ["query", RUN_KEY, "/v", "KORBAVizoza"]
+    assert records(log) == [
+        ["add", RUN_KEY, "/v", "KORBAVizoza", "/t", "REG_SZ", "/d", f'"{shown}" --autostart', "/f"],
+        query, query]
+    _, _, body = request(bridge.port, "GET", "/status")
+    reply = json.loads(body)
+    assert body == ('{"ok":true,"app":"korba-vizoza","version":"1.4.0","printer":%s,"printer_ok":%s,'
+                    '"port":%d,"startup":true,"exe":%s}' % (
+                        quoted(reply["printer"]), json.dumps(reply["printer_ok"]), bridge.port, quoted(shown))).encode()
