@@ -54,8 +54,7 @@ std::string encode(std::string_view bytes, size_t wrap, bool pad) {
     for (size_t i = 0; i < bytes.size(); i += 3) {
         const size_t n = std::min<size_t>(3, bytes.size() - i);
         unsigned group = 0;
-        for (size_t k = 0; k < 3; ++k)
-            group = (group << 8) | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0u);
+        for (size_t k = 0; k < 3; ++k) group = (group << 8) | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0u);
         for (size_t k = 0; k < n + 1; ++k) put(ALPHABET[(group >> (18 - 6 * k)) & 63]);
         if (pad)
             for (size_t k = n + 1; k < 4; ++k) put('=');

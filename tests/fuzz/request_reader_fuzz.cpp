@@ -54,9 +54,8 @@ void check_request(const korba::HttpRequest& request, const std::string& input) 
     expect(input.find("\r\n\r\n") != std::string::npos, "a request without the end of its head");
     expect(request.body.size() <= request.content_length, "body longer than announced");
     expect(request.body.size() <= korba::BODY_LIMIT, "body over the limit");
-    const std::string joined = request.target.find('?') == std::string::npos
-                                   ? request.path
-                                   : request.path + "?" + request.query;
+    const std::string joined =
+        request.target.find('?') == std::string::npos ? request.path : request.path + "?" + request.query;
     expect(joined == request.target && request.path.find('?') == std::string::npos, "target split wrongly");
     expect(korba::is_valid_utf8(request.method) && korba::is_valid_utf8(request.target), "invalid UTF-8 kept");
     if (request.origin) {
