@@ -1,0 +1,138 @@
+"""Printing through real CUPS queues: the bytes and title of every job, the printer list,
+the error replies, and no job where none belongs."""
+
+import pytest
+
+from cups_queue import cups_queues  # noqa: F401  (fixture)
+from harness import cors, exchange, reply_bytes
+
+JSON = "application/json; charset=utf-8"
+PULSE_PIN_2 = bytes.fromhex("1B700019FA")
+PULSE_PIN_5 = bytes.fromhex("1B700119FA")
+# The system's text for a printer that does not exist, per spooler.
+NO_SUCH_PRINTER = {
+    "native": "The printer or class does not exist. (cups error 0x0406)",
+    "wine": "Invalid printer name. (os error 1801)",
+}
+
+
+def post(port, path, body=b"", content_type=None):
+    head = f"POST {path} HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\n"
+    if content_type:
+        head += f"Content-Type: {content_type}\r\n"
+    head += f"Content-Length: {len(body)}\r\n\r\n"
+    return exchange(port, head.encode() + body)
+
+
+def ok(body):
+    return reply_bytes(200, "OK", JSON, body, cors())
+
+
+def error(status, message):
+    reason = {400: "Bad Request", 500: "Internal Server Error"}[status]
+    return reply_bytes(status, reason, JSON, b'{"ok":false,"error":' + message + b"}", cors())
+
+
+def printed(queue, known, count):
+    return [(job.title, job.data) for job in queue.wait_for_jobs(known, count)]
+
+
+@pytest.fixture
+def acme(cups_queues):
+    return cups_queues["ACME"]
+
+
+def test_raw_tickets_reach_the_queue_untouched_as_jobs_named_korba(start_bridge, acme):
+    bridge = start_bridge("--printer", "ACME")
+    known, jobs_before = acme.captured_ids(), acme.cups_job_ids()
+    every_byte = bytes(range(256))
+    assert post(bridge.port, "/raw", b'{"data_b64":"QUJD"}', "application/json") == \
+        ok(b'{"ok":true,"printer":"ACME","bytes":3}')
+    assert post(bridge.port, "/raw", every_byte, "application/octet-stream") == \
+        ok(b'{"ok":true,"printer":"ACME","bytes":256}')
+    assert printed(acme, known, 2) == [("KORBA", b"ABC"), ("KORBA", every_byte)]
+    assert len(acme.cups_job_ids() - jobs_before) == 2
+
+
+def test_each_drawer_pulse_is_a_job_of_its_own(start_bridge, acme):
+    bridge = start_bridge("--printer", "ACME")
+    known = acme.captured_ids()
+    assert post(bridge.port, "/pulse") == ok(b'{"ok":true,"printer":"ACME","pin":2}')
+    assert post(bridge.port, "/pulse", b'{"pin":5}', "application/json") == \
+        ok(b'{"ok":true,"printer":"ACME","pin":5}')
+    assert post(bridge.port, "/pulse?pin=2", b'{"pin":5}', "application/json") == \
+        ok(b'{"ok":true,"printer":"ACME","pin":2}')
+    assert printed(acme, known, 3) == [("KORBA", PULSE_PIN_2), ("KORBA", PULSE_PIN_5), ("KORBA", PULSE_PIN_2)]
+
+
+def test_printer_list_and_the_default_printer(start_bridge, run_program, cups_queues):
+    names = cups_queues.destinations()
+    assert names.index("ACME") < names.index("KORBA_DEFAULT")
+    # Nothing configured: the spooler's default wins over the first printer listed.
+    bridge = start_bridge()
+    listed = ",".join(f'"{name}"' for name in names).encode()
+    assert exchange(bridge.port, b"GET /printers HTTP/1.1\r\n\r\n") == \
+        ok(b'{"ok":true,"default":"KORBA_DEFAULT","printers":[' + listed + b"]}")
+    known = cups_queues["KORBA_DEFAULT"].captured_ids()
+    assert post(bridge.port, "/raw", b"x") == ok(b'{"ok":true,"printer":"KORBA_DEFAULT","bytes":1}')
+    assert printed(cups_queues["KORBA_DEFAULT"], known, 1) == [("KORBA", b"x")]
+
+    done = run_program("--list")
+    assert done.returncode == 0
+    assert done.stdout.decode("utf-8") == "Impresoras instaladas:\n" + "".join(f"  - {n}\n" for n in names)
+
+
+@pytest.mark.parametrize("path, body, content_type, status, message", [
+    ("/raw", b"", None, 400, b'"cuerpo vacio"'),
+    ("/raw", b'{"data_b64":""}', "application/json", 400, b'"cuerpo vacio"'),
+    ("/raw", b'{"data_b64":"QUJD!"}', "application/json", 400, b'"JSON invalido: falta data_b64"'),
+    ("/raw", b'{"datos":"QUJD"}', "Application/JSON; charset=utf-8", 400, b'"JSON invalido: falta data_b64"'),
+])
+def test_bad_requests_print_nothing(start_bridge, acme, path, body, content_type, status, message):
+    bridge = start_bridge("--printer", "ACME")
+    known, jobs_before = acme.captured_ids(), acme.cups_job_ids()
+    assert post(bridge.port, path, body, content_type) == error(status, message)
+    assert acme.cups_job_ids() == jobs_before
+    # The bridge goes on serving, and the next job is the only new one.
+    assert post(bridge.port, "/raw", b"after") == ok(b'{"ok":true,"printer":"ACME","bytes":5}')
+    assert printed(acme, known, 1) == [("KORBA", b"after")]
+
+
+def test_a_printer_that_does_not_exist(start_bridge, target, cups_queues):
+    bridge = start_bridge("--printer", "NO+EXISTE")
+    jobs_before = {name: cups_queues[name].cups_job_ids() for name in ("ACME", "KORBA_DEFAULT")}
+    expected = f'"no se pudo abrir la impresora \\"NO EXISTE\\" ({NO_SUCH_PRINTER[target.name]})"'.encode()
+    assert post(bridge.port, "/raw", b'{"data_b64":"QUJD"}', "application/json") == error(500, expected)
+    assert post(bridge.port, "/pulse") == error(500, expected)
+    assert {name: cups_queues[name].cups_job_ids() for name in jobs_before} == jobs_before
+    assert exchange(bridge.port, b"GET /favicon.ico HTTP/1.1\r\n\r\n").startswith(b"HTTP/1.1 204 No Content\r\n")
+
+
+# The spooler's text when the scheduler is down. Wine's winspool forgets the CUPS queues
+# of a process started while CUPS is down, so there the printer is unknown.
+SCHEDULER_DOWN = {
+    "native": "Bad file descriptor (cups error 0x0502)",
+    "wine": "Invalid printer name. (os error 1801)",
+}
+
+
+def test_print_while_cups_is_stopped(start_bridge, target, cups_queues, acme):
+    scheduler = cups_queues.scheduler
+    if not scheduler.owned:
+        pytest.skip("the CUPS scheduler was not started by these tests, so they leave it running")
+    scheduler.stop()
+    try:
+        bridge = start_bridge("--printer", "ACME")
+        expected = f'"no se pudo abrir la impresora \\"ACME\\" ({SCHEDULER_DOWN[target.name]})"'.encode()
+        assert post(bridge.port, "/raw", b"lost") == error(500, expected)
+        assert post(bridge.port, "/pulse") == error(500, expected)
+    finally:
+        scheduler.ensure_running()
+    assert exchange(bridge.port, b"GET /favicon.ico HTTP/1.1\r\n\r\n").startswith(b"HTTP/1.1 204 No Content\r\n")
+    if target.is_wine:
+        # Wine's winspool reads the CUPS queues when the first process that uses it starts.
+        bridge.stop()
+        bridge = start_bridge("--printer", "ACME")
+    known = acme.captured_ids()
+    assert post(bridge.port, "/raw", b"back") == ok(b'{"ok":true,"printer":"ACME","bytes":4}')
+    assert printed(acme, known, 1) == [("KORBA", b"back")]
