@@ -99,20 +99,23 @@ class CaptureQueue:
         run("lpadmin", "-p", self.name, "-E", "-v", f"korba-capture:{self.folder}")
 
     def captured_ids(self):
-        return {int(p.name[4:-5]) for p in self.folder.glob("job-*.data")}
+        """The jobs in the folder, as (job number, capture time) pairs to hand to wait_for_jobs."""
+        return {tuple(int(n) for n in p.name[4:-5].split("-")) for p in self.folder.glob("job-*.data")}
 
     def cups_job_ids(self):
         """Every job the scheduler remembers for this queue, cancelled and completed ones too."""
         out = run("lpstat", "-W", "all", "-o", self.name, check=False).stdout
         return {int(line.split()[0].rsplit("-", 1)[1]) for line in out.splitlines() if line.strip()}
 
-    def wait_for_jobs(self, known_ids, count, timeout=30):
-        """Waits until `count` jobs not in `known_ids` have reached the backend; returns them in order."""
-        def new_ids():
-            return sorted(self.captured_ids() - set(known_ids))
-        wait_until(lambda: len(new_ids()) >= count, timeout, f"{self.name}: fewer than {count} new jobs arrived")
-        return [Job(i, (self.folder / f"job-{i}.title").read_text(), (self.folder / f"job-{i}.data").read_bytes())
-                for i in new_ids()]
+    def wait_for_jobs(self, known, count, timeout=30):
+        """Waits until `count` jobs not in `known` (from captured_ids) have reached the backend;
+        returns them in the order the scheduler numbered them."""
+        def new_jobs():
+            return sorted(self.captured_ids() - set(known))
+        wait_until(lambda: len(new_jobs()) >= count, timeout, f"{self.name}: fewer than {count} new jobs arrived")
+        return [Job(number, (self.folder / f"job-{number}-{stamp}.title").read_text(),
+                    (self.folder / f"job-{number}-{stamp}.data").read_bytes())
+                for number, stamp in new_jobs()]
 
 
 class CupsQueues:
