@@ -103,9 +103,17 @@ class CaptureQueue:
         return {tuple(int(n) for n in p.name[4:-5].split("-")) for p in self.folder.glob("job-*.data")}
 
     def cups_job_ids(self):
-        """Every job the scheduler remembers for this queue, cancelled and completed ones too."""
+        """The jobs the scheduler remembers for this queue, cancelled and completed ones too
+        (it forgets the oldest ones in time)."""
         out = run("lpstat", "-W", "all", "-o", self.name, check=False).stdout
         return {int(line.split()[0].rsplit("-", 1)[1]) for line in out.splitlines() if line.strip()}
+
+    def last_cups_job(self):
+        return max(self.cups_job_ids(), default=0)
+
+    def cups_jobs_since(self, last):
+        """The jobs created for this queue after the job numbered `last`, whatever became of them."""
+        return sorted(i for i in self.cups_job_ids() if i > last)
 
     def wait_for_jobs(self, known, count, timeout=30):
         """Waits until `count` jobs not in `known` (from captured_ids) have reached the backend;

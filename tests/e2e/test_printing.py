@@ -44,14 +44,14 @@ def acme(cups_queues):
 
 def test_raw_tickets_reach_the_queue_untouched_as_jobs_named_korba(start_bridge, acme):
     bridge = start_bridge("--printer", "ACME")
-    known, jobs_before = acme.captured_ids(), acme.cups_job_ids()
+    known, last = acme.captured_ids(), acme.last_cups_job()
     every_byte = bytes(range(256))
     assert post(bridge.port, "/raw", b'{"data_b64":"QUJD"}', "application/json") == \
         ok(b'{"ok":true,"printer":"ACME","bytes":3}')
     assert post(bridge.port, "/raw", every_byte, "application/octet-stream") == \
         ok(b'{"ok":true,"printer":"ACME","bytes":256}')
     assert printed(acme, known, 2) == [("KORBA", b"ABC"), ("KORBA", every_byte)]
-    assert len(acme.cups_job_ids() - jobs_before) == 2
+    assert len(acme.cups_jobs_since(last)) == 2
 
 
 def test_each_drawer_pulse_is_a_job_of_its_own(start_bridge, acme):
@@ -90,9 +90,9 @@ def test_printer_list_and_the_default_printer(start_bridge, run_program, cups_qu
 ])
 def test_bad_requests_print_nothing(start_bridge, acme, path, body, content_type, status, message):
     bridge = start_bridge("--printer", "ACME")
-    known, jobs_before = acme.captured_ids(), acme.cups_job_ids()
+    known, last = acme.captured_ids(), acme.last_cups_job()
     assert post(bridge.port, path, body, content_type) == error(status, message)
-    assert acme.cups_job_ids() == jobs_before
+    assert acme.cups_jobs_since(last) == []
     # The bridge goes on serving, and the next job is the only new one.
     assert post(bridge.port, "/raw", b"after") == ok(b'{"ok":true,"printer":"ACME","bytes":5}')
     assert printed(acme, known, 1) == [("KORBA", b"after")]
@@ -100,11 +100,12 @@ def test_bad_requests_print_nothing(start_bridge, acme, path, body, content_type
 
 def test_a_printer_that_does_not_exist(start_bridge, target, cups_queues):
     bridge = start_bridge("--printer", "NO+EXISTE")
-    jobs_before = {name: cups_queues[name].cups_job_ids() for name in ("ACME", "KORBA_DEFAULT")}
+    queues = [cups_queues[name] for name in ("ACME", "KORBA_DEFAULT")]
+    last = [queue.last_cups_job() for queue in queues]
     expected = f'"no se pudo abrir la impresora \\"NO EXISTE\\" ({NO_SUCH_PRINTER[target.name]})"'.encode()
     assert post(bridge.port, "/raw", b'{"data_b64":"QUJD"}', "application/json") == error(500, expected)
     assert post(bridge.port, "/pulse") == error(500, expected)
-    assert {name: cups_queues[name].cups_job_ids() for name in jobs_before} == jobs_before
+    assert [queue.cups_jobs_since(n) for queue, n in zip(queues, last)] == [[], []]
     assert exchange(bridge.port, b"GET /favicon.ico HTTP/1.1\r\n\r\n").startswith(b"HTTP/1.1 204 No Content\r\n")
 
 
