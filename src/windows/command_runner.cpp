@@ -29,7 +29,7 @@ std::vector<std::string> search_folders() {
     return folders;
 }
 
-std::optional<std::string> find_program(const std::string& file_name) {
+std::optional<std::string> find_program_file(const std::string& file_name) {
     for (const std::string& folder : search_folders()) {
         if (folder.empty()) continue;
         const bool has_separator = std::string_view(FOLDER_SEPARATORS).find(folder.back()) != std::string::npos;
@@ -42,7 +42,7 @@ std::optional<std::string> find_program(const std::string& file_name) {
 class SystemProcessRunner : public ProcessRunner {
 public:
     Result<CommandOutput> run(const std::string& program, const std::vector<CommandArg>& args) override {
-        const std::optional<std::string> application = find_program(program_file_name(program));
+        const std::optional<std::string> application = find_program(program);
         if (!application) return fail("program not found");
         return run_process(*application, render_command_line(program, args));
     }
@@ -59,6 +59,10 @@ std::string prepare_sc_argument(const std::string& arg) {
 }
 
 }  // namespace
+
+std::optional<std::string> find_program(const std::string& program) {
+    return find_program_file(program_file_name(program));
+}
 
 ProcessRunner& process_runner() { return *current_runner.load(); }
 

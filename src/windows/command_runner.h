@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,8 @@ public:
 ProcessRunner& process_runner();
 void set_process_runner(ProcessRunner* replacement);
 
+// The full path of the program that run_command would start; nullopt when no searched folder holds it.
+std::optional<std::string> find_program(const std::string& program);
 Result<CommandOutput> run_command(const std::string& program, const std::vector<CommandArg>& args);
 std::string decode_output(const std::string& bytes);
 // sc with prepared arguments / with one verbatim text; success is sc's stdout, failure its trimmed message.
