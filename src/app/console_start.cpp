@@ -1,18 +1,30 @@
 #include "app/console_start.h"
 
 #include <memory>
-#include <string>
 
+#include "app/browser.h"
 #include "common/console.h"
 #include "common/constants.h"
 #include "http/server.h"
+#include "windows/service_control.h"
 
 namespace korba {
 
 namespace {
 
-void print_listen_error(std::uint16_t port, const std::string& error) {
+void print_already_running(std::uint16_t port) {
+    print_out(BANNER_RULE);
+    print_out(" KORBA Vizoza ya esta funcionando");
+    print_out(BANNER_RULE);
+    print_out(" El servicio esta instalado y en marcha, y ya");
+    print_out(" escucha en " + panel_address(port));
     print_out("");
+    print_out(" No hace falta abrir nada mas: cierra esta ventana");
+    print_out(" y usa el panel desde el navegador.");
+    print_out(BANNER_RULE);
+}
+
+void print_listen_error(std::uint16_t port, const std::string& error) {
     print_err("ERROR: no puedo escuchar en 127.0.0.1:" + std::to_string(port) + " (" + error + ")");
     print_err("Puede que el vizoza ya este abierto en otra ventana.");
     print_err("");
@@ -24,7 +36,7 @@ void print_listen_error(std::uint16_t port, const std::string& error) {
 void print_banner(const ServerConfig& server) {
     print_out(BANNER_RULE);
     print_out(std::string(" KORBA Vizoza v") + APP_VERSION + " (build " + APP_BUILD + ") - listo");
-    print_out(" Panel: http://127.0.0.1:" + std::to_string(server.port) + "/");
+    print_out(" Panel: " + panel_address(server.port));
     print_out(" Impresora: " + server.printer);
     print_out(" (deja esta ventana abierta; cierrala para salir)");
     print_out(" Arranque automatico con Windows: boton en el panel");
@@ -33,14 +45,34 @@ void print_banner(const ServerConfig& server) {
 
 }  // namespace
 
+std::string panel_address(std::uint16_t port) { return "http://127.0.0.1:" + std::to_string(port) + "/"; }
+
+std::string service_status_report(const std::string& exe_path) {
+    const ServiceState state = query_service();
+    const bool admin = is_admin();
+    std::string report = std::string("servicio: ") + SERVICE_NAME + " (" + service_state_text(state) + ")\n";
+    report += std::string("admin en esta consola: ") + (admin ? "si" : "no") + "\n";
+    report += "exe: " + exe_path + "\n";
+    if (state == ServiceState::Absent) report += "Para instalarlo: korba-vizoza.exe --install  (como administrador)\n";
+    return report;
+}
+
+bool installed_service_running() { return service_installed() && query_service() == ServiceState::Running; }
+
 int console_start(const Config& config) {
     auto server = std::make_shared<const ServerConfig>(ServerConfig{config.printer, config.port});
-    Result<NativeSocket> listener = bind_listener(config.port);
+    const Result<NativeSocket> listener = bind_listener(config.port);
     if (!listener) {
-        print_listen_error(config.port, listener.error());
+        const bool service_running = installed_service_running();
+        print_out("");
+        if (service_running)
+            print_already_running(config.port);
+        else
+            print_listen_error(config.port, listener.error());
         return 0;
     }
     print_banner(*server);
+    if (config.open_panel) open_in_browser(panel_address(config.port));
     run_server(listener.value(), server);
     return 0;
 }
