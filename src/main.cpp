@@ -4,10 +4,14 @@
 
 #include "app/command_line.h"
 #include "app/console_start.h"
+#include "app/console_window.h"
 #include "common/console.h"
 #include "common/text.h"
 #include "http/socket.h"
 #include "printing/printers.h"
+#include "windows/autostart.h"
+#include "windows/service_control.h"
+#include "windows/service_runtime.h"
 
 namespace korba {
 
@@ -16,10 +20,22 @@ void print_printer_list() {
     for (const std::string& name : list_printers()) print_out("  - " + name);
 }
 
+// One line for a one-shot service command: "OK: ..." and 0, or "ERROR: ..." and 1.
+int print_outcome(const Result<std::string>& outcome) {
+    if (!outcome) {
+        print_err("ERROR: " + outcome.error());
+        return 1;
+    }
+    print_out("OK: " + std::string(trim_white_space(outcome.value())));
+    return 0;
+}
+
 int run_program(const std::vector<std::string>& args) {
     ScanResult scan = scan_command_line(args);
-    if (scan.mode == RunMode::Console || scan.mode == RunMode::Service)
+    if (scan.mode == RunMode::Console || scan.mode == RunMode::Service) {
+        if (scan.config.hide_console) hide_console_window();
         scan.config.printer = resolve_printer(scan.config.printer);
+    }
     switch (scan.mode) {
         case RunMode::Help:
             write_stdout(help_text());
@@ -27,6 +43,16 @@ int run_program(const std::vector<std::string>& args) {
         case RunMode::ListPrinters:
             print_printer_list();
             return 0;
+        case RunMode::ServiceStatus:
+            write_stdout(service_status_report(current_exe_path()));
+            return 0;
+        case RunMode::StartService:
+            return print_outcome(start_service());
+        case RunMode::StopService:
+            return print_outcome(stop_service());
+        case RunMode::Service:
+            init_sockets();
+            return run_as_service(scan.config.printer, scan.config.port);
         case RunMode::Console:
             init_sockets();
             return console_start(scan.config);
