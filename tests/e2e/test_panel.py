@@ -1,0 +1,152 @@
+"""The control panel page in a real headless Chromium, against the running bridge and a
+capturing CUPS queue."""
+
+import re
+import shutil
+import subprocess
+from datetime import datetime
+
+import pytest
+from selenium.webdriver.common.by import By
+
+import harness
+
+from browser import panel  # noqa: F401  (fixture)
+from cups_queue import cups_queues  # noqa: F401  (fixture)
+
+TICKET_HEAD = (b"\x1b@" b"\x1ba\x01" b"\x1bE\x01" b"KORBA - TEST DE CAJON\n" b"\x1bE\x00" + b"-" * 32 + b"\n"
+               b"\x1ba\x00" b"Si lees esto: impresion OK.\n" b"Si suena el cajon: pulso OK.\n" b"Fecha: ")
+TICKET_TAIL = b"\n" b"\x1bd\x03" b"\x1bp\x00\x19\xfa" b"\x1bd\x03" b"\x1dV\x01"
+RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
+WARNING = ("⚠️ El ejecutable esta en Descargas o una carpeta temporal: muevelo a una carpeta fija "
+           "(p.ej. C:\\KORBA\\) antes de activar el arranque.")
+READY = "Panel listo. Arriba aparece la impresora que usa el vizoza."
+
+
+@pytest.fixture
+def acme(cups_queues):
+    return cups_queues["ACME"]
+
+
+def printed(queue, known, count):
+    return [job.data for job in queue.wait_for_jobs(known, count)]
+
+
+@pytest.fixture
+def native(target):
+    if target.is_wine:
+        pytest.skip("the page is the same bytes in both builds; its printing is checked natively")
+
+
+def test_status_line_and_autostart_card(native, target, acme, start_bridge, panel):
+    bridge = start_bridge("--printer", "ACME")
+    panel.open(bridge.port)
+    assert panel.text("estado") == "Impresora: ACME (accesible)"
+    assert panel.element("#estado b").text == "ACME"
+    assert panel.text("st") == "🚀 Arrancar con Windows: activar"
+    assert panel.css_class("st") == "primary"
+    assert panel.text("stInfo") == f"Ejecutable: {target.exe.resolve()}"
+    assert panel.wait_log(1) == [READY]
+    assert re.fullmatch(r"\[\d{2}:\d{2}:\d{2}\] " + re.escape(READY), panel.log_lines()[0])
+
+
+def test_printer_name_with_markup_is_shown_as_text(native, start_bridge, panel):
+    name = '<img src=x onerror="document.title=1">&amp; <b>B</b>'
+    bridge = start_bridge("--printer", name)
+    panel.open(bridge.port)
+    assert panel.text("estado") == f"Impresora: {name} (OJO: no accesible)"
+    assert panel.driver.find_elements(By.CSS_SELECTOR, "#estado img, #estado b b") == []
+    panel.click("c2")
+    error = panel.wait_log(2)[1]
+    assert error.startswith(f'ERROR: no se pudo abrir la impresora "{name}" (') and error.endswith("))")
+
+
+@pytest.mark.parametrize("button, job, message", [
+    ("c2", b"\x1bp\x00\x19\xfa", "OK: pulso pin 2 enviado. ¿Ha saltado el cajón?"),
+    ("c5", b"\x1bp\x01\x19\xfa", "OK: pulso pin 5 enviado. ¿Ha saltado el cajón?"),
+])
+def test_drawer_buttons_print_the_pulse(native, acme, start_bridge, panel, button, job, message):
+    bridge = start_bridge("--printer", "ACME")
+    panel.open(bridge.port)
+    known = acme.captured_ids()
+    panel.click(button)
+    assert panel.wait_log(2) == [READY, message]
+    assert printed(acme, known, 1) == [job]
+
+
+def ticket_time(job):
+    """The date and time that the page wrote into the ticket."""
+    assert job.startswith(TICKET_HEAD) and job.endswith(TICKET_TAIL)
+    return datetime.strptime(job[len(TICKET_HEAD):-len(TICKET_TAIL)].decode("ascii"), "%d/%m/%Y, %H:%M:%S")
+
+
+def test_ticket_button_prints_whole_tickets(native, acme, start_bridge, panel):
+    bridge = start_bridge("--printer", "ACME")
+    panel.open(bridge.port)
+    known = acme.captured_ids()
+    before = datetime.now().replace(microsecond=0)
+    panel.click("tk")
+    panel.click("tk")
+    messages = panel.wait_log(3)[1:]
+    jobs = printed(acme, known, 2)
+    after = datetime.now()
+    for job in jobs:
+        assert before <= ticket_time(job) <= after
+    assert sorted(messages) == sorted(f"OK: ticket enviado ({len(job)} bytes)" for job in jobs)
+
+
+def test_autostart_button_without_reg_logs_the_error(native, start_bridge, panel):
+    bridge = start_bridge()
+    panel.open(bridge.port)
+    panel.click("st")
+    assert panel.wait_log(2) == [READY, "ERROR: program not found"]
+    assert panel.text("st") == "🚀 Arrancar con Windows: activar"
+    assert panel.css_class("st") == "primary"
+
+
+@pytest.fixture
+def wine_without_run_value(target):
+    if not target.is_wine:
+        pytest.skip("the entry lives in the registry that Wine's reg edits")
+
+    def remove():
+        subprocess.run(["wine", "reg", "delete", RUN_KEY, "/v", "KORBAVizoza", "/f"], env=harness.wine_env(),
+                       capture_output=True, timeout=60)
+    remove()
+    yield
+    remove()
+
+
+def test_autostart_button_switches_the_entry_under_wine(wine_without_run_value, target, start_bridge, panel,
+                                                         tmp_path):
+    # A copy in a folder named Temp, which the bridge warns about.
+    exe = tmp_path / "Temp" / "korba-vizoza.exe"
+    exe.parent.mkdir()
+    shutil.copy(target.exe, exe)
+    bridge = start_bridge(exe=exe)
+    panel.open(bridge.port)
+    panel.click("st")
+    assert panel.wait_log(2)[1] == "Arranque con Windows ACTIVADO. Se abrira solo al encender el PC."
+    assert panel.text("st") == "🚀 Arrancar con Windows: desactivar"
+    assert panel.css_class("st") == "warn"
+    info = panel.text("stInfo").split("\n")
+    assert re.fullmatch(r"Ejecutable: Z:\\.*\\Temp\\korba-vizoza\.exe", info[0]) and info[1:] == [WARNING]
+
+    panel.open(bridge.port)  # a reload finds the entry on
+    assert panel.text("st") == "🚀 Arrancar con Windows: desactivar"
+    panel.click("st")
+    assert panel.wait_log(2)[1] == "Arranque con Windows desactivado."
+    assert panel.text("st") == "🚀 Arrancar con Windows: activar"
+    assert panel.css_class("st") == "primary"
+
+
+def test_unreachable_status_is_reported(native, start_bridge, panel):
+    bridge = start_bridge()
+    panel.driver.execute_cdp_cmd("Network.enable", {})
+    panel.driver.execute_cdp_cmd("Network.setBlockedURLs", {"urls": ["*/status"]})
+    try:
+        panel.open(bridge.port)
+    finally:
+        panel.driver.execute_cdp_cmd("Network.setBlockedURLs", {"urls": []})
+    assert panel.text("estado").startswith("El vizoza no responde: TypeError")
+    assert panel.text("stInfo") == "Comprobando…"
