@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <optional>
+#include <functional>
 #include <vector>
 
 #include "http/socket.h"
@@ -30,6 +30,7 @@ public:
     void set_status(StatusHandle handle, const ServiceStatusReport& report) override {
         EXPECT_EQ(handle, 42u);
         reports.push_back(report);
+        if (report.current_state == 4 && on_running) on_running();
     }
     void end_process(int exit_code) override { exit_codes.push_back(exit_code); }
 
@@ -38,6 +39,7 @@ public:
     std::string dispatched_name;
     std::string registered_name;
     ControlHandlerFunction registered_handler = nullptr;
+    std::function<void()> on_running;
     std::vector<ServiceStatusReport> reports;
     std::vector<int> exit_codes;
 };
@@ -56,7 +58,9 @@ protected:
         taken_port_holder = holder.value();
         taken_port = local_port(taken_port_holder);
     }
-    void TearDown() override { close_socket(taken_port_holder); }
+    void TearDown() override {
+        if (taken_port_holder) close_socket(taken_port_holder);
+    }
 
     // A service whose port is already held: its main routine reports and returns.
     int run_on_taken_port() { return run_as_service("POS 80", taken_port); }
@@ -80,6 +84,24 @@ TEST_F(ServiceRuntime, PortTakenReportsStartPendingThenStoppedAndEndsWithZero) {
     EXPECT_EQ(manager.registered_handler, &service_control_handler);
     EXPECT_EQ(manager.reports, (std::vector<ServiceStatusReport>{starting, stopped}));
     EXPECT_TRUE(manager.exit_codes.empty());
+}
+
+struct LeaveServiceMain {};
+
+TEST_F(ServiceRuntime, RunningIsReportedOnlyOnceThePortIsBound) {
+    close_socket(taken_port_holder);
+    taken_port_holder = 0;
+    bool port_was_bound = false;
+    manager.on_running = [&] {
+        const Result<NativeSocket> second = open_loopback_listener(taken_port, 1);
+        port_was_bound = !second;
+        if (second) close_socket(second.value());
+        throw LeaveServiceMain{};  // instead of serving for ever; its listener stays open until the tests end
+    };
+    EXPECT_THROW(run_as_service("POS 80", taken_port), LeaveServiceMain);
+    EXPECT_TRUE(port_was_bound);
+    const ServiceStatusReport running{0x10, 4, 5, 0, 0, 0, 0};
+    EXPECT_EQ(manager.reports, (std::vector<ServiceStatusReport>{starting, running}));
 }
 
 TEST_F(ServiceRuntime, FailedRegistrationReportsNothing) {

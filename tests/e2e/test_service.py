@@ -1,0 +1,276 @@
+"""The service runtime, the service one-shots and the console start around them: under Wine
+with its real sc and service manager, natively with a test playing the service manager over
+the notify protocol; and the browser start, seen through a stand-in opener that stays alive
+until the test lets it go."""
+
+import os
+import re
+import shutil
+import signal
+import socket
+import subprocess
+import tempfile
+import time
+
+import pytest
+
+import harness
+from runner_tools import place_tool, program_folder, seen_path
+
+RULE = "=" * 46
+WINE = harness.Target("wine")
+NATIVE = harness.Target("native")
+SERVICE_KEY = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\KORBAVizoza"
+NOT_A_SERVICE_HINT = "Este modo lo lanza Windows como servicio. Para uso manual, ejecuta sin --service."
+
+
+def wait_for(condition, what, timeout=60):
+    deadline = time.monotonic() + timeout
+    while not condition():
+        if time.monotonic() > deadline:
+            raise TimeoutError(f"{what}: not reached in {timeout} s")
+        time.sleep(0.2)
+
+
+def listening(port):
+    try:
+        with socket.create_connection(("127.0.0.1", port), timeout=1):
+            return True
+    except OSError:
+        return False
+
+
+def lines(output):
+    return output.decode("utf-8").split("\n")
+
+
+@pytest.fixture
+def program_copy(target, tmp_path):
+    """A copy of the program in a folder of its own (on drive C: under Wine), removed afterwards."""
+    folder = program_folder(target, tmp_path)
+    folder.mkdir(parents=True)
+    exe = folder / target.exe.name
+    shutil.copy2(target.exe, exe)
+    yield exe
+    shutil.rmtree(folder, ignore_errors=True)
+
+
+# --- started by hand, outside any service manager ---------------------------------------
+
+def test_service_mode_from_a_console_explains_itself_and_ends_with_1063(target, run_program):
+    done = run_program("--service", env={"NOTIFY_SOCKET": ""}, timeout=120)
+    assert done.returncode == 1063 % 256  # a Linux parent sees the low 8 bits
+    assert done.stdout == b""
+    first, hint, end = lines(done.stderr)
+    reason = "Service controller connect failed. (os error 1063)" if target.is_wine else "NOTIFY_SOCKET is not set"
+    assert first == f"ERROR: no puedo conectar con el Service Control Manager ({reason})."
+    assert (hint, end) == (NOT_A_SERVICE_HINT, "")
+
+
+# --- natively: a test plays the service manager over the notify protocol -------------------
+
+@pytest.fixture
+def service_manager_socket():
+    """The manager's end of NOTIFY_SOCKET: a Unix datagram socket (short path: sun_path is small)."""
+    if "native" not in harness.TARGETS:
+        pytest.skip("the POSIX build is not tested")
+    folder = tempfile.mkdtemp(prefix="korba-notify-")
+    path = os.path.join(folder, "notify")
+    manager = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+    manager.bind(path)
+    manager.settimeout(60)
+    yield manager, path
+    manager.close()
+    os.unlink(path)
+    os.rmdir(folder)
+
+
+def start_native_service(notify_path, port):
+    output = harness.Output()
+    proc = subprocess.Popen([str(harness.NATIVE_BIN), "--service", "--port", str(port)],
+                            env=NATIVE.env({"NOTIFY_SOCKET": notify_path}), stdin=subprocess.DEVNULL,
+                            stdout=output.stdout, stderr=output.stderr)
+    return proc, output
+
+
+def test_posix_service_is_ready_once_bound_and_stopping_on_sigterm(service_manager_socket):
+    manager, path = service_manager_socket
+    port = harness.free_port()
+    proc, output = start_native_service(path, port)
+    try:
+        assert manager.recv(4096) == b"READY=1"
+        assert listening(port), "READY=1 came before the port was bound"
+        assert harness.request(port, "GET", "/status")[0] == 200
+        proc.send_signal(signal.SIGTERM)
+        assert manager.recv(4096) == b"STOPPING=1"
+        assert proc.wait(timeout=30) == 0
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+    assert output.read() == [b"", b""]
+
+
+def test_posix_service_on_a_taken_port_stops_quietly(service_manager_socket):
+    manager, path = service_manager_socket
+    with socket.socket() as holder:
+        holder.bind(("127.0.0.1", 0))
+        holder.listen()
+        proc, output = start_native_service(path, holder.getsockname()[1])
+        assert manager.recv(4096) == b"STOPPING=1"
+        assert proc.wait(timeout=30) == 0
+    assert output.read() == [b"", b""]
+
+
+# --- under Wine: a service made by hand with Wine's sc, run by Wine's service manager ------
+
+def wine_tool(*args):
+    done = harness.run(WINE, *args[1:], exe=args[0], timeout=120)
+    return done.returncode, done.stdout.decode("utf-8", "replace")
+
+
+def status_report(exe):
+    done = harness.run(WINE, "--service-status", exe=exe)
+    assert done.returncode == 0
+    assert done.stderr == b""
+    return done.stdout.decode("utf-8")
+
+
+def expected_report(state, exe_seen):
+    report = f"servicio: KORBAVizoza ({state})\nadmin en esta consola: si\nexe: {exe_seen}\n"
+    if state == "absent":
+        report += "Para instalarlo: korba-vizoza.exe --install  (como administrador)\n"
+    return report
+
+
+def remove_service(port):
+    if wine_tool("sc", "query", "KORBAVizoza")[0] != 0:
+        return
+    wine_tool("sc", "stop", "KORBAVizoza")
+    wait_for(lambda: not listening(port), "the service's port released")
+    wine_tool("sc", "delete", "KORBAVizoza")
+    wait_for(lambda: wine_tool("sc", "query", "KORBAVizoza")[0] != 0, "the service deleted")
+
+
+@pytest.fixture
+def wine_service(target, request):
+    """A copy of the program and the port its service will use; no service of ours before or after."""
+    if not target.is_wine:
+        pytest.skip("Wine's service manager")
+    exe = request.getfixturevalue("program_copy")
+    port = harness.free_port()
+    remove_service(port)
+    yield seen_path(target, exe), port
+    remove_service(port)
+
+
+def test_hand_made_service_serves_reports_its_states_and_stops(wine_service, start_bridge, run_program):
+    exe, port = wine_service
+    assert status_report(exe) == expected_report("absent", exe)
+
+    binpath = f'"{exe}" --service --no-console --port {port}'
+    assert wine_tool("sc", "create", "KORBAVizoza", "binPath=", binpath)[0] == 0
+    assert status_report(exe) == expected_report("stopped", exe)
+
+    started = harness.run(WINE, "--start", exe=exe)
+    assert (started.returncode, started.stderr) == (0, b"")
+    assert re.fullmatch(r"OK: SERVICE_NAME: KORBAVizoza\r?\n(.|\n)*\S\n", started.stdout.decode("utf-8"))
+    wait_for(lambda: listening(port), "the service listening")
+    status, _, body = harness.request(port, "GET", "/status")
+    assert status == 200, body
+    assert status_report(exe) == expected_report("running", exe)
+
+    # A console copy on the service's port finds the service and says so.
+    console = harness.run(WINE, "--port", str(port), "--no-setup", "--no-open", exe=exe)
+    assert console.returncode == 0
+    assert console.stderr == b""
+    assert lines(console.stdout) == [
+        "", RULE, " KORBA Vizoza ya esta funcionando", RULE,
+        " El servicio esta instalado y en marcha, y ya", f" escucha en http://127.0.0.1:{port}/", "",
+        " No hace falta abrir nada mas: cierra esta ventana", " y usa el panel desde el navegador.", RULE, ""]
+
+    wine_tool("sc", "stop", "KORBAVizoza")  # Wine's sc exits 1 once the process is gone
+    wait_for(lambda: not listening(port), "the service stopped")
+    assert status_report(exe) == expected_report("stopped", exe)
+
+
+def test_start_and_stop_one_shots_report_sc_failures(target, run_program):
+    if not target.is_wine:
+        pytest.skip("Wine's sc")
+    assert wine_tool("sc", "query", "KORBAVizoza")[0] != 0, "a service is left over"
+    for option in ("--start", "--stop"):
+        done = run_program(option)
+        assert done.returncode == 1
+        assert done.stdout == b""
+        assert done.stderr.startswith(b"ERROR: ") and done.stderr.endswith(b"\n")
+        assert done.stderr.count(b"\n") == 1
+
+
+# --- the browser start --------------------------------------------------------------------
+
+class Opener:
+    """The stand-in opener where the program looks for it: cmd.exe beside a copy of the
+    program under Wine, xdg-open first on PATH natively."""
+
+    def __init__(self, target, tmp_path, exe):
+        self.target = target
+        self.exe = exe
+        self.record = tmp_path / "opener.txt"
+        self.release = tmp_path / "release"
+        self.env = {"KORBA_RECORD": seen_path(target, self.record), "KORBA_RELEASE": seen_path(target, self.release)}
+        if target.is_wine:
+            place_tool(target, "opener_standin", exe.parent, as_name="cmd")
+        else:
+            folder = tmp_path / "bin"
+            place_tool(target, "opener_standin", folder, as_name="xdg-open")
+            self.env["PATH"] = f"{folder}{os.pathsep}{os.environ.get('PATH', '')}"
+
+    def expected_line(self, port):
+        url = f"http://127.0.0.1:{port}/"
+        return f'start "cmd" /C start "" {url}' if self.target.is_wine else f"start xdg-open {url}"
+
+    def lines(self):
+        return self.record.read_text(encoding="utf-8").splitlines() if self.record.exists() else []
+
+    def start_bridge(self, start_bridge, *args):
+        port = harness.free_port()
+        return start_bridge("--port", port, "--no-setup", *args, port=port, exe=self.exe, env=self.env)
+
+
+@pytest.fixture
+def opener(target, tmp_path, program_copy):
+    opener = Opener(target, tmp_path, program_copy)
+    yield opener
+    opener.release.touch()
+    if opener.lines():
+        wait_for(lambda: opener.lines()[-1] == "end", "the stand-in opener ended")
+
+
+def test_the_panel_opens_in_the_browser_without_the_bridge_waiting(opener, start_bridge):
+    bridge = opener.start_bridge(start_bridge)
+    wait_for(lambda: opener.lines(), "the opener started")
+    assert opener.lines() == [opener.expected_line(bridge.port)]
+    # The opener is still running, and the bridge already serves.
+    assert harness.request(bridge.port, "GET", "/status")[0] == 200
+    assert opener.lines() == [opener.expected_line(bridge.port)]
+
+    bridge.stop()
+    banner = lines(bridge.stdout)
+    assert banner[:3] == [RULE, " KORBA Vizoza v1.4.0 (build 1.4.0) - listo", f" Panel: http://127.0.0.1:{bridge.port}/"]
+    assert banner[3].startswith(" Impresora: ")
+    assert banner[4:] == [" (deja esta ventana abierta; cierrala para salir)",
+                          " Arranque automatico con Windows: boton en el panel", RULE, ""]
+
+
+def test_no_open_and_autostart_start_no_browser(opener, start_bridge):
+    quiet = [opener.start_bridge(start_bridge, "--no-open"), opener.start_bridge(start_bridge, "--autostart")]
+    for bridge in quiet:
+        assert harness.request(bridge.port, "GET", "/status")[0] == 200
+    # A start that does open the panel, as the yardstick for "the opener would have run by now".
+    loud = opener.start_bridge(start_bridge)
+    wait_for(lambda: opener.lines(), "the opener started")
+    assert opener.lines() == [opener.expected_line(loud.port)]
+
+    autostart = quiet[1]
+    autostart.stop()
+    assert " KORBA Vizoza v1.4.0 (build 1.4.0) - listo" in lines(autostart.stdout)
