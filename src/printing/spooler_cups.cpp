@@ -88,7 +88,7 @@ public:
         const bool sent = cupsWriteRequestData(CUPS_HTTP_DEFAULT, data.data(), data.size()) == HTTP_STATUS_CONTINUE;
         std::optional<Failure> failure;
         if (!sent) failure = last_cups_error();
-        const bool finished = cupsFinishDocument(CUPS_HTTP_DEFAULT, printer.name.c_str()) == IPP_STATUS_OK;
+        const bool finished = cupsFinishDocument(CUPS_HTTP_DEFAULT, printer.name.c_str()) <= IPP_STATUS_OK_CONFLICTING;
         if (!failure && !finished) failure = last_cups_error();
         if (failure) return *failure;
         printer.document_accepted = true;
