@@ -20,7 +20,6 @@ from runner_tools import place_tool, program_folder, seen_path
 RULE = "=" * 46
 WINE = harness.Target("wine")
 NATIVE = harness.Target("native")
-SERVICE_KEY = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\KORBAVizoza"
 NOT_A_SERVICE_HINT = "Este modo lo lanza Windows como servicio. Para uso manual, ejecuta sin --service."
 
 
@@ -164,7 +163,7 @@ def wine_service(target, request):
     remove_service(port)
 
 
-def test_hand_made_service_serves_reports_its_states_and_stops(wine_service, start_bridge, run_program):
+def test_hand_made_service_serves_reports_its_states_and_stops(wine_service):
     exe, port = wine_service
     assert status_report(exe) == expected_report("absent", exe)
 
