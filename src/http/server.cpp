@@ -3,6 +3,7 @@
 #include <system_error>
 #include <thread>
 
+#include "common/memory.h"
 #include "http/message.h"
 #include "http/origin.h"
 #include "http/routes.h"
@@ -37,6 +38,7 @@ void serve_connection(NativeSocket handle, SharedConfig config) {
 }  // namespace
 
 void run_server(NativeSocket listener, SharedConfig config) {
+    return_freed_memory_to_system();
     for (;;) {
         Result<NativeSocket> accepted = accept_connection(listener);
         if (!accepted) continue;
