@@ -100,15 +100,6 @@ TEST(PrintRaw, NonAsciiNameReachesTheSpoolerUnchanged) {
     EXPECT_EQ(result.error(), "no se pudo abrir la impresora \"" + name + "\" (Invalid printer name. (os error 1801))");
 }
 
-TEST(PrintRaw, BinaryDataIsWrittenInOneCallUntouched) {
-    FakeSpooler spooler;
-    std::string data(70000, '\0');
-    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7);
-    ASSERT_TRUE(print_raw("ACME", data).ok());
-    EXPECT_EQ(spooler.calls[3], "write 70000");
-    EXPECT_EQ(spooler.written, data);
-}
-
 TEST(DrawerPulse, FiveBytesOfEscP) {
     EXPECT_EQ(drawer_pulse(DrawerPin::Pin2), std::string("\x1B\x70\x00\x19\xFA", 5));
     EXPECT_EQ(drawer_pulse(DrawerPin::Pin5), std::string("\x1B\x70\x01\x19\xFA", 5));
