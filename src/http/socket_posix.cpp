@@ -54,6 +54,10 @@ void init_sockets() {
 Result<NativeSocket> open_loopback_listener(std::uint16_t port, int backlog) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return socket_failure();
+    // Lets a restarted bridge take its port back while old connections linger in TIME_WAIT.
+    // Unlike on Windows, it never lets a second listener share a port that one already holds.
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     const sockaddr_in address = loopback(port);
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, backlog) != 0) {
         const Failure failure = socket_failure();
