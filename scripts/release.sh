@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Builds the release files into dist/: korba-vizoza.exe (Windows, static, stripped) and
+# korba-vizoza (this machine's build, stripped), each with a .sha256 file beside it in
+# sha256sum format (check with: cd dist && sha256sum -c korba-vizoza.exe.sha256).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh
+
+build() {  # build <folder> [cmake arguments...]
+  local dir=build/$1; shift
+  mkdir -p build
+  if ! { cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DKORBA_BUILD_TESTS=OFF "$@" &&
+         cmake --build "$dir" -j2 --target korba-vizoza; } >"$dir.log" 2>&1; then
+    cat "$dir.log" >&2
+    echo "FALLO la compilacion de $dir (ver $dir.log)" >&2
+    exit 1
+  fi
+}
+
+build release-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
+build release-native
+
+rm -rf dist
+mkdir dist
+x86_64-w64-mingw32-strip -o dist/korba-vizoza.exe build/release-windows/korba-vizoza.exe
+strip -o dist/korba-vizoza build/release-native/korba-vizoza
+
+# The .exe must run on a bare Windows: no MinGW runtime DLL may be needed.
+if x86_64-w64-mingw32-objdump -p dist/korba-vizoza.exe | grep -iE 'DLL Name: *lib(stdc\+\+|gcc|winpthread)'; then
+  echo "FALLO: korba-vizoza.exe necesita una DLL de MinGW" >&2
+  exit 1
+fi
+
+cd dist
+for file in korba-vizoza.exe korba-vizoza; do
+  sha256sum "$file" >"$file.sha256"
+  echo "dist/$file"
+done
