@@ -1,6 +1,6 @@
 #include "http/server.h"
 
-#include <system_error>
+#include <exception>
 #include <thread>
 
 #include "common/memory.h"
@@ -44,7 +44,7 @@ void run_server(NativeSocket listener, SharedConfig config) {
         if (!accepted) continue;
         try {
             std::thread(serve_connection, accepted.value(), config).detach();
-        } catch (const std::system_error&) {
+        } catch (const std::exception&) {
             // Out of threads: drop this one connection and keep serving the rest.
             close_socket(accepted.value());
         }
