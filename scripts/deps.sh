@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building and testing need, when any is missing.
+# Installs the Debian packages that building and testing need, and any named ones, when missing.
 set -euo pipefail
 
 packages=(
@@ -9,6 +9,7 @@ packages=(
   python3 python3-pytest python3-yaml python3-jsonschema
   chromium chromium-driver python3-selenium
   clang libclang-rt-14-dev
+  "$@"
 )
 
 missing=()
