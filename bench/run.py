@@ -1,0 +1,221 @@
+"""The benchmarks behind docs/evidence.md; bench/run.sh installs, builds and calls this.
+Prints one table; each figure says what produced it. Loopback only, bounded in time."""
+
+import json
+import os
+import re
+import socket
+import statistics
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[1]
+sys.path.insert(0, str(ROOT / "tests/e2e"))
+import cups_queue  # noqa: E402  (the capture queue of the black-box tests)
+import harness  # noqa: E402
+
+NATIVE = ROOT / "build/native/korba-vizoza"
+EXE = ROOT / "build/windows/korba-vizoza.exe"
+BENCH = ROOT / "build/bench"
+SECONDS = int(os.environ.get("KORBA_BENCH_SECONDS", "10"))
+QUEUE = "KORBA_BENCH"
+
+rows = []
+
+
+def row(section, what, value, goal="", note=""):
+    rows.append((section, what, value, goal, note))
+    print(f"  {what}: {value} {goal} {note}", flush=True)
+
+
+def bridge(*args):
+    return harness.start(harness.Target("native"), *args)
+
+
+NGINX_CONF = """daemon off;
+worker_processes auto;
+pid {dir}/nginx.pid;
+error_log {dir}/error.log;
+events {{ worker_connections 1024; }}
+http {{
+  access_log off;
+  keepalive_timeout 0;
+  client_body_temp_path {dir}; proxy_temp_path {dir}; fastcgi_temp_path {dir};
+  uwsgi_temp_path {dir}; scgi_temp_path {dir};
+  server {{ listen 127.0.0.1:{port}; location / {{ return 204; }} }}
+}}
+"""
+
+
+def start_nginx(folder):
+    port = harness.free_port()
+    conf = Path(folder) / "nginx.conf"
+    conf.write_text(NGINX_CONF.format(dir=folder, port=port))
+    proc = subprocess.Popen(["nginx", "-c", str(conf), "-p", str(folder)], stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL)
+    harness.wait_listening(port, proc, 10)
+    return proc, port
+
+
+def wrk(port, connections):
+    threads = min(2, connections)
+    out = subprocess.run(["wrk", f"-t{threads}", f"-c{connections}", f"-d{SECONDS}s", "--latency",
+                          "-H", "Connection: close", f"http://127.0.0.1:{port}/favicon.ico"],
+                         capture_output=True, text=True, check=True).stdout
+    rps = float(re.search(r"Requests/sec:\s+([\d.]+)", out).group(1))
+    errors = re.search(r"Non-2xx or 3xx responses: (\d+)|Socket errors: (.*)", out)
+
+    def latency(p):
+        value, unit = re.search(rf"\s{p}%\s+([\d.]+)(us|ms|s)", out).groups()
+        return float(value) * {"us": 0.001, "ms": 1, "s": 1000}[unit]
+
+    return rps, latency(50), latency(99), errors.group(0) if errors else ""
+
+
+def http_round_trip():
+    print("HTTP round trip, GET /favicon.ico, a fresh connection per request (wrk)")
+    b = bridge("--printer", "NADA")
+    with tempfile.TemporaryDirectory() as folder:
+        nginx, nginx_port = start_nginx(folder)
+        try:
+            for connections in (1, 64):
+                ours = wrk(b.port, connections)
+                theirs = wrk(nginx_port, connections)
+                for name, (rps, p50, p99, errors) in (("bridge", ours), ("nginx", theirs)):
+                    row("http", f"{name}, {connections} conn: req/s, p50, p99",
+                        f"{rps:.0f}/s, {p50:.3f} ms, {p99:.3f} ms", note=errors)
+                if connections == 64:
+                    row("http", "throughput ratio at 64 conn (bridge/nginx)", f"{ours[0] / theirs[0]:.2f}", "(>= 0.8)")
+                else:
+                    row("http", "p99 ratio at 1 conn (bridge/nginx)", f"{ours[2] / theirs[2]:.2f}", "(<= 1.5)")
+        finally:
+            nginx.terminate()
+            nginx.wait()
+            b.stop()
+
+
+def decoding():
+    print("Decoding an 8 MiB data_b64 body (Google Benchmark)")
+    out = subprocess.run([BENCH / "decode_bench", "--benchmark_format=json", "--benchmark_repetitions=5",
+                          "--benchmark_report_aggregates_only=true"], capture_output=True, text=True, check=True)
+    medians = {b["run_name"]: b["bytes_per_second"] / 1e9 for b in json.loads(out.stdout)["benchmarks"]
+               if b.get("aggregate_name") == "median"}
+    goals = {"json_field_body": ">= 5 GB/s", "base64_decode_field": ">= 1.5 GB/s"}
+    for name, speed in medians.items():
+        row("decode", f"{name} (median of 5, CPU time)", f"{speed:.2f} GB/s", goals.get(name, ""),
+            f"{speed / medians['memcpy_body']:.2f} of memcpy")
+
+
+def start_up():
+    print("Start-up: process start to the first answered request, 20 runs")
+    for label, args in (("--printer given", ["--printer", "NADA"]), ("printer asked of CUPS", [])):
+        out = subprocess.run([BENCH / "start_time", "20", NATIVE, "--no-open", "--no-setup", *args],
+                             capture_output=True, text=True, check=True).stdout
+        times = [float(t) for t in out.split()]
+        row("start", f"start-up, {label}: median (min)", f"{statistics.median(times):.1f} ms ({min(times):.1f} ms)",
+            "(< 20 ms)")
+
+
+def memory_mib(pid):
+    """RSS, its anonymous part (the process's own memory) and PSS (shared library pages
+    divided among the processes that map them)."""
+    status = Path(f"/proc/{pid}/status").read_text()
+    rollup = Path(f"/proc/{pid}/smaps_rollup").read_text()
+
+    def kib(pattern, text):
+        return int(re.search(pattern + r":\s+(\d+)", text).group(1))
+    return (kib("VmRSS", status) / 1024, kib("RssAnon", status) / 1024, kib("Pss", rollup) / 1024)
+
+
+def favicons(port, count, workers=8):
+    def work(n):
+        for _ in range(n):
+            harness.exchange(port, b"GET /favicon.ico HTTP/1.1\r\n\r\n")
+    threads = [threading.Thread(target=work, args=(count // workers,)) for _ in range(workers)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+
+
+def footprint():
+    print("Footprint")
+    b = bridge("--printer", "NADA")
+    try:
+        time.sleep(0.5)
+        idle = memory_mib(b.proc.pid)
+        favicons(b.port, 10000)
+        time.sleep(1)
+        after = memory_mib(b.proc.pid)
+        row("footprint", "RSS idle / after 10 000 requests", f"{idle[0]:.2f} MiB / {after[0]:.2f} MiB",
+            "(< 4 MiB idle)", f"anonymous {idle[1]:.2f} / {after[1]:.2f} MiB, PSS {idle[2]:.2f} / {after[2]:.2f} MiB")
+    finally:
+        b.stop()
+    row("footprint", "native binary (build/native/korba-vizoza)", f"{NATIVE.stat().st_size / 1e6:.2f} MB")
+    if EXE.exists():
+        dlls = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", EXE], capture_output=True, text=True).stdout
+        imports = sorted(set(re.findall(r"DLL Name: (\S+)", dlls)))
+        row("footprint", "korba-vizoza.exe", f"{EXE.stat().st_size / 1e6:.2f} MB", "(< 3 MB)",
+            "imports " + ", ".join(imports))
+
+
+def wait_for_new_job(queue, known, timeout=60):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        new = queue.captured_ids() - known
+        if new:
+            return new
+        time.sleep(0.002)
+    raise TimeoutError("no job arrived")
+
+
+def raw_ticket():
+    print("POST /raw of a 2 KB ticket into the CUPS capture queue, against lp -o raw")
+    cups_queue.prepare()
+    queue = cups_queue.CaptureQueue(QUEUE)
+    queue.create()
+    ticket = bytes(range(256)) * 8
+    b = bridge("--printer", QUEUE)
+    head = b"POST /raw HTTP/1.1\r\nContent-Type: application/octet-stream\r\nContent-Length: %d\r\n\r\n" % len(ticket)
+    results = {"bridge": ([], []), "lp -o raw": ([], [])}
+    try:
+        with tempfile.NamedTemporaryFile() as f:
+            f.write(ticket)
+            f.flush()
+            for _ in range(20):
+                for name, submit in (("bridge", lambda: harness.exchange(b.port, head + ticket)),
+                                     ("lp -o raw", lambda: subprocess.run(["lp", "-d", QUEUE, "-o", "raw", f.name],
+                                                                          capture_output=True, check=True))):
+                    known = queue.captured_ids()
+                    started = time.monotonic()
+                    submit()
+                    accepted = time.monotonic()
+                    wait_for_new_job(queue, known)
+                    landed = time.monotonic()
+                    results[name][0].append((accepted - started) * 1000)
+                    results[name][1].append((landed - started) * 1000)
+    finally:
+        b.stop()
+    for name, (accepted, landed) in results.items():
+        row("raw", f"{name}: accepted / in the capture folder (median of 20)",
+            f"{statistics.median(accepted):.1f} ms / {statistics.median(landed):.1f} ms")
+
+
+def main():
+    print(f"load average before: {os.getloadavg()[0]:.2f}, cores: {os.cpu_count()}")
+    sections = {"http": http_round_trip, "decode": decoding, "start": start_up, "footprint": footprint,
+                "raw": raw_ticket}
+    for name in sys.argv[1:] or sections:
+        sections[name]()
+    print(f"\nload average after: {os.getloadavg()[0]:.2f}")
+    print("| what | figure | goal | note |\n|---|---|---|---|")
+    for _, what, value, goal, note in rows:
+        print(f"| {what} | {value} | {goal} | {note} |")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# The benchmarks (never part of the tests): HTTP round trip against nginx, decoding an 8 MiB
+# body, start-up time, footprint, and a raw ticket through CUPS against lp. Prints a table.
+# Usage: bench/run.sh [http|decode|start|footprint|raw]...   (all when none is named)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh wrk nginx-light libbenchmark-dev
+scripts/build.sh native windows
+if ! { cmake -S bench -B build/bench -DCMAKE_BUILD_TYPE=Release && cmake --build build/bench -j2; } >build/bench.log 2>&1; then
+  cat build/bench.log >&2
+  exit 1
+fi
+exec /usr/bin/python3 bench/run.py "$@"
