@@ -1,9 +1,34 @@
-// The fixed installation folder and the program file inside it.
+// The fixed installation folder, and placing the running program in it.
 #pragma once
+
+#include <chrono>
+
+#include "common/result.h"
 
 namespace korba {
 
 inline constexpr const char* INSTALL_DIR = "C:\\KORBA";
 inline constexpr const char* INSTALL_EXE = "C:\\KORBA\\korba-vizoza.exe";
+
+// Only Windows installs itself: nothing elsewhere creates a folder named after a Windows path.
+#ifdef _WIN32
+inline constexpr bool SELF_INSTALL_AVAILABLE = true;
+#else
+inline constexpr bool SELF_INSTALL_AVAILABLE = false;
+#endif
+
+inline constexpr int WRITE_PROBES = 8;
+inline constexpr std::chrono::milliseconds WRITE_PROBE_INTERVAL{250};
+inline constexpr std::chrono::milliseconds COPY_RETRY_PAUSE{1000};
+
+enum class CopyOutcome { Copied, AlreadyInPlace };
+
+// The running program is INSTALL_EXE (letter case aside; no other normalisation).
+bool running_from_install_dir();
+// The running program and INSTALL_EXE have the same size and last-write time.
+bool installed_copy_matches();
+// Puts the running program at INSTALL_EXE, first stopping and deleting an installed service
+// unless the same build already runs as that service.
+Result<CopyOutcome> copy_to_install_dir();
 
 }  // namespace korba

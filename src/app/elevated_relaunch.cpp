@@ -1,0 +1,57 @@
+#include "app/elevated_relaunch.h"
+
+#include <vector>
+
+#include "common/constants.h"
+#include "common/text.h"
+#include "windows/command_runner.h"
+#include "windows/install_dir.h"
+#include "windows/win_command_line.h"
+
+namespace korba {
+
+namespace {
+
+// --install acts the moment it is read, so the settings it needs come before it.
+std::vector<std::string> install_arguments(const std::string& printer, std::uint16_t port) {
+    std::vector<std::string> args;
+    if (!printer.empty()) args.insert(args.end(), {"--printer", printer});
+    if (port != DEFAULT_PORT) args.insert(args.end(), {"--port", std::to_string(port)});
+    args.push_back("--install");
+    return args;
+}
+
+std::string single_quoted(const std::string& text) {
+    std::string quoted = "'";
+    for (const char c : text) quoted += c == '\'' ? std::string("''") : std::string(1, c);
+    return quoted + "'";
+}
+
+}  // namespace
+
+std::string elevation_script(const std::string& printer, std::uint16_t port) {
+    // Start-Process joins the list with plain spaces, so each element carries its own Windows
+    // quoting: a printer name with spaces must reach the elevated copy as one argument.
+    std::string list;
+    for (const std::string& arg : install_arguments(printer, port)) {
+        if (!list.empty()) list += ',';
+        list += single_quoted(quote_argument(arg));
+    }
+    return std::string("try { $p = Start-Process -FilePath '") + INSTALL_EXE + "' -ArgumentList @(" + list +
+           ") -Verb RunAs -Wait -PassThru; exit $p.ExitCode } catch { exit 1223 }";
+}
+
+RelaunchResult relaunch_elevated(const std::string& printer, std::uint16_t port) {
+    const Result<CommandOutput> run = run_command(
+        "powershell",
+        {{"-NoProfile"}, {"-ExecutionPolicy"}, {"Bypass"}, {"-Command"}, {elevation_script(printer, port)}});
+    if (!run) return {RelaunchStatus::Failed, "no puedo relanzar con permisos: " + run.error()};
+    const std::uint32_t code = run.value().exit_code;
+    if (code == ELEVATION_REFUSED) return {RelaunchStatus::Cancelled, ""};
+    if (code == 0) return {RelaunchStatus::Done, ""};
+    const std::string detail(trim_white_space(decode_output(run.value().stderr_bytes)));
+    return {RelaunchStatus::Failed, "el relanzamiento con permisos falló (código " +
+                                        std::to_string(static_cast<std::int32_t>(code)) + "): " + detail};
+}
+
+}  // namespace korba

@@ -1,0 +1,23 @@
+// Asking Windows once for administrator rights: the installed copy runs --install elevated,
+// started by PowerShell, and this process waits for it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace korba {
+
+enum class RelaunchStatus { Done, Cancelled, Failed };
+
+struct RelaunchResult {
+    RelaunchStatus status;
+    std::string error;  // why, when Failed
+};
+
+inline constexpr std::uint32_t ELEVATION_REFUSED = 1223;
+
+// The PowerShell script that starts the installed copy elevated and hands back its exit code.
+std::string elevation_script(const std::string& printer, std::uint16_t port);
+RelaunchResult relaunch_elevated(const std::string& printer, std::uint16_t port);
+
+}  // namespace korba

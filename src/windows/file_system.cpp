@@ -1,0 +1,35 @@
+#include "windows/file_system.h"
+
+#include <atomic>
+#include <thread>
+
+#include "windows/autostart.h"
+
+namespace korba {
+
+namespace {
+
+class SystemFileSystem : public FileSystem {
+public:
+    std::string running_program() override { return current_exe_path(); }
+    std::uint32_t create_folders(const std::string& path) override { return create_folders_on_disk(path); }
+    std::uint32_t copy_file(const std::string& from, const std::string& to) override {
+        return copy_file_on_disk(from, to);
+    }
+    std::optional<FileFacts> file_facts(const std::string& path) override { return file_facts_on_disk(path); }
+    bool can_open_for_writing(const std::string& path) override { return probe_write_access(path); }
+    void pause(std::chrono::milliseconds duration) override { std::this_thread::sleep_for(duration); }
+};
+
+SystemFileSystem system_file_system;
+std::atomic<FileSystem*> current_file_system{&system_file_system};
+
+}  // namespace
+
+FileSystem& file_system() { return *current_file_system.load(); }
+
+void set_file_system(FileSystem* replacement) {
+    current_file_system.store(replacement ? replacement : &system_file_system);
+}
+
+}  // namespace korba

@@ -1,0 +1,56 @@
+// The file operations of the self-copy, behind a small seam: the system's by default, a
+// pretend disk in unit tests. The platform part (file_system_win32.cpp / _posix.cpp) only wraps calls.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#ifndef _WIN32
+#include <cerrno>
+#endif
+
+namespace korba {
+
+// What two copies of the program are compared by: contents are never read.
+struct FileFacts {
+    std::uint64_t size = 0;
+    std::uint64_t last_write = 0;  // the file system's own time stamp, compared raw
+    bool operator==(const FileFacts&) const = default;
+};
+
+#ifdef _WIN32
+inline constexpr std::uint32_t ACCESS_DENIED_ERROR = 5;
+#else
+inline constexpr std::uint32_t ACCESS_DENIED_ERROR = EACCES;
+#endif
+
+class FileSystem {
+public:
+    virtual ~FileSystem() = default;
+    // The running program's own file (empty when the system cannot tell).
+    virtual std::string running_program() = 0;
+    // These return 0 or the system error code.
+    virtual std::uint32_t create_folders(const std::string& path) = 0;
+    virtual std::uint32_t copy_file(const std::string& from, const std::string& to) = 0;
+    virtual std::optional<FileFacts> file_facts(const std::string& path) = 0;
+    // Whether an existing file can be opened for writing right now (closed again at once).
+    virtual bool can_open_for_writing(const std::string& path) = 0;
+    virtual void pause(std::chrono::milliseconds duration) = 0;
+};
+
+FileSystem& file_system();
+// `replacement` nullptr restores the system's.
+void set_file_system(FileSystem* replacement);
+
+// The platform layer.
+// Creates the folder and any missing parent; an existing folder is fine.
+std::uint32_t create_folders_on_disk(const std::string& path);
+// Replaces `to`, keeping the last-write time (and on Windows the attributes) of `from`.
+std::uint32_t copy_file_on_disk(const std::string& from, const std::string& to);
+std::optional<FileFacts> file_facts_on_disk(const std::string& path);
+// Opens for writing (existing file only, sharing read, write and delete) and closes at once.
+bool probe_write_access(const std::string& path);
+
+}  // namespace korba

@@ -1,0 +1,90 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "windows/file_system.h"
+
+namespace korba {
+
+namespace {
+bool is_folder(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::uint64_t nanoseconds(const struct timespec& time) {
+    return static_cast<std::uint64_t>(time.tv_sec) * 1000000000u + static_cast<std::uint64_t>(time.tv_nsec);
+}
+
+#ifdef __APPLE__
+const struct timespec& modified(const struct stat& info) { return info.st_mtimespec; }
+const struct timespec& accessed(const struct stat& info) { return info.st_atimespec; }
+#else
+const struct timespec& modified(const struct stat& info) { return info.st_mtim; }
+const struct timespec& accessed(const struct stat& info) { return info.st_atim; }
+#endif
+
+// Copies the open `in` into the open `out`; 0 or errno.
+std::uint32_t copy_contents(int in, int out) {
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = read(in, buffer, sizeof buffer);
+        if (got < 0) return errno;
+        if (got == 0) return 0;
+        for (ssize_t done = 0; done < got;) {
+            const ssize_t put = write(out, buffer + done, static_cast<size_t>(got - done));
+            if (put < 0) return errno;
+            done += put;
+        }
+    }
+}
+}  // namespace
+
+std::uint32_t create_folders_on_disk(const std::string& path) {
+    // Each parent first; only the last creation's failure counts.
+    std::uint32_t error = 0;
+    for (size_t end = 0; end != std::string::npos;) {
+        end = path.find('/', end + 1);
+        const std::string part = path.substr(0, end);
+        error = mkdir(part.c_str(), 0777) == 0 || is_folder(part) ? 0 : errno;
+    }
+    return error;
+}
+
+std::uint32_t copy_file_on_disk(const std::string& from, const std::string& to) {
+    const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return errno;
+    struct stat info;
+    if (fstat(in, &info) != 0) {
+        const std::uint32_t error = errno;
+        close(in);
+        return error;
+    }
+    const int out = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, info.st_mode & 07777);
+    if (out < 0) {
+        const std::uint32_t error = errno;
+        close(in);
+        return error;
+    }
+    std::uint32_t error = copy_contents(in, out);
+    const struct timespec times[2] = {accessed(info), modified(info)};
+    if (error == 0 && futimens(out, times) != 0) error = errno;
+    if (close(out) != 0 && error == 0) error = errno;
+    close(in);
+    return error;
+}
+
+std::optional<FileFacts> file_facts_on_disk(const std::string& path) {
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0) return std::nullopt;
+    return FileFacts{static_cast<std::uint64_t>(info.st_size), nanoseconds(modified(info))};
+}
+
+bool probe_write_access(const std::string& path) {
+    const int file = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (file < 0) return false;
+    close(file);
+    return true;
+}
+
+}  // namespace korba

@@ -1,0 +1,89 @@
+#include "windows/service_install.h"
+
+#include <optional>
+
+#include "common/constants.h"
+#include "windows/autostart.h"
+#include "windows/command_runner.h"
+#include "windows/file_system.h"
+#include "windows/install_dir.h"
+#include "windows/service_control.h"
+#include "windows/win_command_line.h"
+
+namespace korba {
+
+namespace {
+
+bool is_stopped(ServiceState state) { return state == ServiceState::Stopped; }
+bool is_running(ServiceState state) { return state == ServiceState::Running; }
+
+void stop_and_wait() {
+    (void)stop_service();
+    wait_for_service(is_stopped, STOP_WAIT_CHECKS);
+}
+
+// The installed copy when there is one, so that the service never runs from a download.
+Result<std::string> service_program() {
+    std::string exe = file_system().file_facts(INSTALL_EXE) ? INSTALL_EXE : file_system().running_program();
+    if (exe.empty()) return fail("no puedo determinar la ruta del ejecutable");
+    if (exe != INSTALL_EXE)
+        if (const std::optional<std::string> warning = location_warning_for(exe))
+            return fail(*warning + " (ruta actual: " + exe + ")");
+    return exe;
+}
+
+// binPath is one argument written by the runner's quoting rule, so that sc receives the command
+// line with the program path still in its double quotes.
+std::string create_line(const std::string& command_line) {
+    return std::string("create ") + SERVICE_NAME + " start= auto binPath= " + quote_argument(command_line, true) +
+           " DisplayName= \"" + SERVICE_DISPLAY_NAME + "\"";
+}
+
+}  // namespace
+
+std::string service_command_line(const std::string& exe, const std::string& printer, std::uint16_t port) {
+    std::string line = '"' + exe + "\" --service --no-console";
+    if (!printer.empty()) {
+        std::string plus_printer = printer;
+        for (char& c : plus_printer)
+            if (c == ' ') c = '+';
+        line += " --printer " + plus_printer;
+    }
+    if (port != DEFAULT_PORT) line += " --port " + std::to_string(port);
+    return line;
+}
+
+Result<std::string> install_service(const std::string& printer, std::uint16_t port) {
+    if (!is_admin())
+        return fail(
+            "Se necesitan permisos de administrador. Cierra y vuelve a ejecutar el instalador con «Ejecutar como "
+            "administrador».");
+    const Result<std::string> exe = service_program();
+    if (!exe) return exe;
+    // Recreated from scratch, never reconfigured in place.
+    if (service_installed()) {
+        stop_and_wait();
+        (void)delete_service();
+    }
+    if (Result<std::string> created = run_sc_line(create_line(service_command_line(exe.value(), printer, port)));
+        !created)
+        return fail("sc create falló: " + created.error());
+    (void)run_sc({"description", SERVICE_NAME, SERVICE_DESCRIPTION});
+    (void)run_sc({"failure", SERVICE_NAME, "reset=", "86400", "actions=", "restart/5000/restart/10000/restart/30000"});
+    if (Result<std::string> started = start_service(); !started)
+        return fail("servicio creado pero no arrancó: " + started.error());
+    wait_for_service(is_running, START_WAIT_CHECKS);
+    if (query_service() != ServiceState::Running)
+        return fail("El servicio se instaló pero no llegó a arrancar. Revisa el Visor de eventos.");
+    return "Servicio instalado y en marcha (impresora: " + (printer.empty() ? "predeterminada" : printer) + ").";
+}
+
+Result<std::string> uninstall_service() {
+    if (!is_admin()) return fail("Se necesitan permisos de administrador para desinstalar el servicio.");
+    if (!service_installed()) return std::string("El servicio no estaba instalado.");
+    stop_and_wait();
+    if (Result<std::string> deleted = delete_service(); !deleted) return fail("sc delete falló: " + deleted.error());
+    return std::string("Servicio detenido y eliminado.");
+}
+
+}  // namespace korba

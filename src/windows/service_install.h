@@ -1,0 +1,24 @@
+// Installing and removing our Windows service through sc: its identity, command line and recovery.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "common/result.h"
+
+namespace korba {
+
+inline constexpr const char* SERVICE_DISPLAY_NAME = "KORBA Vizoza de impresion";
+// Names the default port whatever port the service is installed with.
+inline constexpr const char* SERVICE_DESCRIPTION =
+    "Vizoza de impresion local USB para KORBA (tickets ESC/POS y cajon portamonedas). Escucha en 127.0.0.1:9230.";
+
+// The command line the service manager starts: the program path in double quotes, then the service
+// options; the printer's spaces become "+", which the command-line reading turns back.
+std::string service_command_line(const std::string& exe, const std::string& printer, std::uint16_t port);
+
+// Both return the sentence for the user, as success or as error.
+Result<std::string> install_service(const std::string& printer, std::uint16_t port);
+Result<std::string> uninstall_service();
+
+}  // namespace korba

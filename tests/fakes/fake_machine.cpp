@@ -1,0 +1,148 @@
+#include "fakes/fake_machine.h"
+
+#include "windows/install_dir.h"
+#include "windows/win_command_line.h"
+
+namespace korba {
+
+namespace {
+
+CommandOutput exited(std::uint32_t code, std::string out = "", std::string err = "") {
+    return CommandOutput{code, std::move(out), std::move(err)};
+}
+
+CommandOutput sc_failed(std::uint32_t code, const std::string& what, const std::string& text) {
+    return exited(code, "[SC] " + what + " FAILED " + std::to_string(code) + ":\r\n\r\n" + text + "\r\n");
+}
+
+CommandOutput no_such_service() {
+    return sc_failed(1060, "OpenService", "The specified service does not exist as an installed service.");
+}
+
+}  // namespace
+
+FakeMachine::FakeMachine() {
+    set_process_runner(this);
+    set_file_system(this);
+    set_service_pause([](std::chrono::milliseconds) {});
+}
+
+FakeMachine::~FakeMachine() {
+    set_process_runner(nullptr);
+    set_file_system(nullptr);
+    set_service_pause(nullptr);
+}
+
+void FakeMachine::run_from_downloads() {
+    running_program_path = DOWNLOADED;
+    files[DOWNLOADED] = THIS_BUILD;
+}
+
+void FakeMachine::install_earlier(ServiceState state, FileFacts build) {
+    files[INSTALL_EXE] = build;
+    service = state;
+    service_args = {"create", "KORBAVizoza", "start=",
+                    "auto",   "binPath=",    "\"C:\\KORBA\\korba-vizoza.exe\" --service --no-console"};
+}
+
+std::vector<std::string> FakeMachine::commands() const {
+    std::vector<std::string> lines;
+    for (const std::string& entry : log)
+        if (entry.starts_with('"')) lines.push_back(entry);
+    return lines;
+}
+
+Result<CommandOutput> FakeMachine::run(const std::string& program, const std::vector<CommandArg>& args) {
+    const std::string line = render_command_line(program, args);
+    log.push_back(line);
+    if (missing_programs.contains(program)) return fail("program not found");
+    const std::vector<std::string> argv = split_command_line(line);
+    if (program == "sc") return sc(argv);
+    if (program == "reg") return reg(argv);
+    if (program == "net") return exited(admin ? 0 : 2);
+    if (program == "powershell") return prompt_result;
+    return fail("program not found");
+}
+
+CommandOutput FakeMachine::sc(const std::vector<std::string>& argv) {
+    const std::string verb = argv.size() > 1 ? argv[1] : "";
+    if (verb == "query") {
+        if (service == ServiceState::Absent) return no_such_service();
+        return exited(0, service == ServiceState::Running ? "STATE              : 4  RUNNING\r\n"
+                                                          : "STATE              : 1  STOPPED\r\n");
+    }
+    if (!admin) return sc_failed(5, "OpenSCManager", "Access is denied.");
+    if (const auto failure = sc_failures.find(verb); failure != sc_failures.end()) return failure->second;
+    if (verb == "create") {
+        if (service != ServiceState::Absent)
+            return sc_failed(1073, "CreateService", "The specified service already exists.");
+        service = ServiceState::Stopped;
+        service_args.assign(argv.begin() + 1, argv.end());
+        return exited(0, "[SC] CreateService SUCCESS\r\n");
+    }
+    if (service == ServiceState::Absent) return no_such_service();
+    if (verb == "stop") {
+        if (service != ServiceState::Running)
+            return sc_failed(1062, "ControlService", "The service has not been started.");
+        service = ServiceState::Stopped;
+        return exited(0);
+    }
+    if (verb == "start") {
+        if (!service_ends_at_once) service = ServiceState::Running;
+        return exited(0);
+    }
+    if (verb == "delete") {
+        service = ServiceState::Absent;
+        service_args.clear();
+        return exited(0, "[SC] DeleteService SUCCESS\r\n");
+    }
+    return exited(0, "[SC] ChangeServiceConfig2 SUCCESS\r\n");  // description, failure
+}
+
+CommandOutput FakeMachine::reg(const std::vector<std::string>& argv) {
+    const std::string verb = argv.size() > 1 ? argv[1] : "";
+    if (verb == "add" && argv.size() > 8) {
+        run_value = argv[8];
+        return exited(0);
+    }
+    const bool present = run_value.has_value();
+    if (verb == "delete") run_value.reset();
+    return present ? exited(0)
+                   : exited(1, "", "ERROR: The system was unable to find the specified registry key or value.");
+}
+
+std::uint32_t FakeMachine::create_folders(const std::string& path) {
+    log.push_back("mkdir " + path);
+    return folder_error;
+}
+
+std::uint32_t FakeMachine::copy_file(const std::string& from, const std::string& to) {
+    log.push_back("copy " + from + " -> " + to);
+    std::uint32_t error = 0;
+    if (!copy_errors.empty()) {
+        error = copy_errors.front();
+        copy_errors.pop_front();
+    }
+    if (error == 0 && !files.contains(from)) error = 2;
+    if (error == 0) files[to] = files[from];
+    return error;
+}
+
+std::optional<FileFacts> FakeMachine::file_facts(const std::string& path) {
+    const auto found = files.find(path);
+    if (found == files.end()) return std::nullopt;
+    return found->second;
+}
+
+bool FakeMachine::can_open_for_writing(const std::string& path) {
+    log.push_back("probe " + path);
+    if (busy_probes == 0) return true;
+    --busy_probes;
+    return false;
+}
+
+void FakeMachine::pause(std::chrono::milliseconds duration) {
+    log.push_back("pause " + std::to_string(duration.count()) + " ms");
+}
+
+}  // namespace korba

@@ -1,0 +1,105 @@
+#include "app/elevated_relaunch.h"
+
+#include <gtest/gtest.h>
+
+#include "app/command_line.h"
+#include "fakes/fake_process_runner.h"
+#include "windows/win_command_line.h"
+
+namespace korba {
+namespace {
+
+std::string script_with(const std::string& list) {
+    return "try { $p = Start-Process -FilePath 'C:\\KORBA\\korba-vizoza.exe' -ArgumentList @(" + list +
+           ") -Verb RunAs -Wait -PassThru; exit $p.ExitCode } catch { exit 1223 }";
+}
+
+// What Start-Process hands the elevated copy: the list's strings joined by bare spaces.
+std::string elevated_command_line(const std::string& script) {
+    const size_t open = script.find("@(") + 2;
+    const std::string list = script.substr(open, script.find(") -Verb") - open);
+    std::string joined = "\"C:\\KORBA\\korba-vizoza.exe\"";
+    bool quoted = false;
+    for (size_t i = 0; i < list.size(); ++i) {
+        if (list[i] == '\'' && quoted && i + 1 < list.size() && list[i + 1] == '\'') {
+            joined += '\'';
+            ++i;
+        } else if (list[i] == '\'') {
+            quoted = !quoted;
+            if (quoted) joined += ' ';
+        } else if (quoted) {
+            joined += list[i];
+        }
+    }
+    return joined;
+}
+
+TEST(ElevatedRelaunch, ScriptText) {
+    const struct {
+        const char* printer;
+        std::uint16_t port;
+        std::string list;
+    } cases[] = {
+        {"", 9230, "'--install'"},
+        {"", 9231, "'--port','9231','--install'"},
+        {"POS-80", 9230, "'--printer','POS-80','--install'"},
+        {"O'Brien POS", 9231, "'--printer','\"O''Brien POS\"','--port','9231','--install'"},
+        {"Caja\"1", 9230, "'--printer','Caja\\\"1','--install'"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(elevation_script(c.printer, c.port), script_with(c.list));
+}
+
+TEST(ElevatedRelaunch, TheElevatedCopyInstallsForThePrinterAndPortGiven) {
+    for (const std::string printer : {"", "POS-80", "O'Brien POS", "Caja \"A\" 2", "C:\\impresoras\\"}) {
+        for (const std::uint16_t port : {std::uint16_t{9230}, std::uint16_t{9231}}) {
+            SCOPED_TRACE(printer + " " + std::to_string(port));
+            std::vector<std::string> args = split_command_line(elevated_command_line(elevation_script(printer, port)));
+            args.erase(args.begin());
+            const ScanResult scan = scan_command_line(args);
+            EXPECT_EQ(scan.mode, RunMode::Install);
+            EXPECT_EQ(scan.config.printer, printer);
+            EXPECT_EQ(scan.config.port, port);
+        }
+    }
+}
+
+TEST(ElevatedRelaunch, PowerShellGetsFiveArgumentsTheScriptLast) {
+    FakeProcessRunner runner;
+    (void)relaunch_elevated("O'Brien POS", 9231);
+    ASSERT_EQ(runner.calls().size(), 1u);
+    EXPECT_EQ(runner.calls()[0].program, "powershell");
+    EXPECT_EQ(split_command_line(runner.calls()[0].command_line),
+              (std::vector<std::string>{"powershell", "-NoProfile", "-ExecutionPolicy", "Bypass", "-Command",
+                                        elevation_script("O'Brien POS", 9231)}));
+}
+
+TEST(ElevatedRelaunch, ResultsByExitCode) {
+    using Output = FakeProcessRunner;
+    const struct {
+        const char* name;
+        Result<CommandOutput> powershell;
+        RelaunchStatus status;
+        const char* error;
+    } cases[] = {
+        {"installed", Output::exited(0, "ignored", "ignored"), RelaunchStatus::Done, ""},
+        {"refused", Output::exited(1223), RelaunchStatus::Cancelled, ""},
+        {"install failed", Output::exited(1, "out", " \r\nsin permisos\r\n "), RelaunchStatus::Failed,
+         "el relanzamiento con permisos falló (código 1): sin permisos"},
+        {"nothing said", Output::exited(1), RelaunchStatus::Failed, "el relanzamiento con permisos falló (código 1): "},
+        {"negative code", Output::exited(0xC0000005, "", "\xFF"), RelaunchStatus::Failed,
+         "el relanzamiento con permisos falló (código -1073741819): \uFFFD"},
+        {"no powershell", fail("program not found"), RelaunchStatus::Failed,
+         "no puedo relanzar con permisos: program not found"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeProcessRunner runner;
+        runner.will_return(c.powershell);
+        const RelaunchResult result = relaunch_elevated("", 9230);
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_EQ(result.error, c.error);
+    }
+}
+
+}  // namespace
+}  // namespace korba

@@ -1,0 +1,176 @@
+#include "windows/service_install.h"
+
+#include <gtest/gtest.h>
+
+#include "fakes/fake_machine.h"
+#include "windows/install_dir.h"
+
+namespace korba {
+namespace {
+
+const std::string QUERY = "\"sc\" query KORBAVizoza";
+const std::string DESCRIPTION_LINE =
+    "\"sc\" description KORBAVizoza \"Vizoza de impresion local USB para KORBA (tickets ESC/POS y cajon "
+    "portamonedas). Escucha en 127.0.0.1:9230.\"";
+const std::string FAILURE_LINE =
+    "\"sc\" failure KORBAVizoza reset= 86400 actions= restart/5000/restart/10000/restart/30000";
+const std::string NEEDS_ADMIN =
+    "Se necesitan permisos de administrador. Cierra y vuelve a ejecutar el instalador con «Ejecutar como "
+    "administrador».";
+
+TEST(ServiceInstall, CommandLineQuotesThePathAndWritesOnlyWhatDiffersFromTheDefaults) {
+    const struct {
+        const char* printer;
+        std::uint16_t port;
+        const char* expected;
+    } cases[] = {
+        {"", 9230, R"("C:\KORBA\korba-vizoza.exe" --service --no-console)"},
+        {"POS 80 Caja", 9230, R"("C:\KORBA\korba-vizoza.exe" --service --no-console --printer POS+80+Caja)"},
+        {"", 9231, R"("C:\KORBA\korba-vizoza.exe" --service --no-console --port 9231)"},
+        {" EPSON  TM ", 0, R"("C:\KORBA\korba-vizoza.exe" --service --no-console --printer +EPSON++TM+ --port 0)"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(service_command_line(INSTALL_EXE, c.printer, c.port), c.expected);
+}
+
+TEST(ServiceInstall, ReplacingAServiceStopsDeletesAndCreatesItAgainInOrder) {
+    FakeMachine machine;
+    machine.run_from_downloads();
+    machine.install_earlier(ServiceState::Running, FakeMachine::THIS_BUILD);
+
+    const Result<std::string> installed = install_service("POS 80 Caja", 9231);
+    ASSERT_TRUE(installed) << installed.error();
+    EXPECT_EQ(installed.value(), "Servicio instalado y en marcha (impresora: POS 80 Caja).");
+    EXPECT_EQ(
+        machine.commands(),
+        (std::vector<std::string>{
+            "\"net\" session",
+            QUERY,
+            "\"sc\" stop KORBAVizoza",
+            QUERY,
+            "\"sc\" delete KORBAVizoza",
+            R"("sc" create KORBAVizoza start= auto binPath= "\"C:\KORBA\korba-vizoza.exe\" --service --no-console --printer POS+80+Caja --port 9231" DisplayName= "KORBA Vizoza de impresion")",
+            DESCRIPTION_LINE,
+            FAILURE_LINE,
+            "\"sc\" start KORBAVizoza",
+            QUERY,
+            QUERY,
+        }));
+    // What sc itself receives: the command line keeps the quotes around the program path.
+    EXPECT_EQ(machine.service_args,
+              (std::vector<std::string>{
+                  "create", "KORBAVizoza", "start=", "auto",
+                  "binPath=", R"("C:\KORBA\korba-vizoza.exe" --service --no-console --printer POS+80+Caja --port 9231)",
+                  "DisplayName=", "KORBA Vizoza de impresion"}));
+    EXPECT_EQ(machine.service, ServiceState::Running);
+}
+
+TEST(ServiceInstall, AFreshInstallWithTheDefaultPrinterSaysPredeterminada) {
+    FakeMachine machine;
+    machine.run_from_downloads();
+    machine.files[INSTALL_EXE] = FakeMachine::THIS_BUILD;
+    const Result<std::string> installed = install_service("", 9230);
+    ASSERT_TRUE(installed) << installed.error();
+    EXPECT_EQ(installed.value(), "Servicio instalado y en marcha (impresora: predeterminada).");
+    EXPECT_EQ(machine.service_args.at(5), R"("C:\KORBA\korba-vizoza.exe" --service --no-console)");
+    EXPECT_EQ(
+        machine.commands().at(2),
+        R"("sc" create KORBAVizoza start= auto binPath= "\"C:\KORBA\korba-vizoza.exe\" --service --no-console" DisplayName= "KORBA Vizoza de impresion")");
+}
+
+TEST(ServiceInstall, WithoutAnInstalledCopyTheRunningProgramIsUsedUnlessItIsADownload) {
+    FakeMachine machine;
+    machine.running_program_path = "D:\\Caja\\korba-vizoza.exe";
+    ASSERT_TRUE(install_service("", 9230));
+    EXPECT_EQ(machine.service_args.at(5), R"("D:\Caja\korba-vizoza.exe" --service --no-console)");
+}
+
+TEST(ServiceInstall, EachFailureHasItsMessage) {
+    const struct {
+        const char* name;
+        void (*setup)(FakeMachine&);
+        std::string expected;
+        ServiceState left;
+    } cases[] = {
+        {"not an administrator", [](FakeMachine& m) { m.admin = false; }, NEEDS_ADMIN, ServiceState::Absent},
+        {"own path unknown and no copy",
+         [](FakeMachine& m) {
+             m.running_program_path = "";
+             m.files.erase(INSTALL_EXE);
+         },
+         "no puedo determinar la ruta del ejecutable", ServiceState::Absent},
+        {"run from downloads without a copy", [](FakeMachine& m) { m.files.erase(INSTALL_EXE); },
+         "El ejecutable esta en Descargas o una carpeta temporal: muevelo a una carpeta fija (p.ej. C:\\KORBA\\) "
+         "antes de activar el arranque. (ruta actual: C:\\Users\\usuario\\Downloads\\korba-vizoza.exe)",
+         ServiceState::Absent},
+        {"sc missing", [](FakeMachine& m) { m.missing_programs.insert("sc"); },
+         "sc create falló: no puedo ejecutar sc.exe: program not found", ServiceState::Absent},
+        {"start refused",
+         [](FakeMachine& m) {
+             m.sc_failures["start"] = {1053, "[SC] StartService FAILED 1053:\r\n\r\nNo responde.\r\n", ""};
+         },
+         "servicio creado pero no arrancó: [SC] StartService FAILED 1053:\r\n\r\nNo responde.", ServiceState::Stopped},
+        {"never running", [](FakeMachine& m) { m.service_ends_at_once = true; },
+         "El servicio se instaló pero no llegó a arrancar. Revisa el Visor de eventos.", ServiceState::Stopped},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeMachine machine;
+        machine.run_from_downloads();
+        machine.files[INSTALL_EXE] = FakeMachine::THIS_BUILD;
+        c.setup(machine);
+        const Result<std::string> installed = install_service("", 9230);
+        ASSERT_FALSE(installed);
+        EXPECT_EQ(installed.error(), c.expected);
+        EXPECT_EQ(machine.service, c.left) << "a failure after the create leaves the service configured";
+    }
+}
+
+TEST(ServiceInstall, NeverRunningIsCheckedTwentyFourTimesAndOnceMore) {
+    FakeMachine machine;
+    machine.files[INSTALL_EXE] = FakeMachine::THIS_BUILD;
+    machine.service_ends_at_once = true;
+    ASSERT_FALSE(install_service("", 9230));
+    const std::vector<std::string> lines = machine.commands();
+    ASSERT_EQ(lines.size(), 6u + 25u);
+    EXPECT_EQ(lines[5], "\"sc\" start KORBAVizoza");
+    for (size_t i = 6; i < lines.size(); ++i) EXPECT_EQ(lines[i], QUERY);
+}
+
+TEST(ServiceUninstall, StopsAndDeletes) {
+    FakeMachine machine;
+    machine.install_earlier(ServiceState::Running, FakeMachine::THIS_BUILD);
+    const Result<std::string> removed = uninstall_service();
+    ASSERT_TRUE(removed);
+    EXPECT_EQ(removed.value(), "Servicio detenido y eliminado.");
+    EXPECT_EQ(machine.commands(), (std::vector<std::string>{"\"net\" session", QUERY, "\"sc\" stop KORBAVizoza", QUERY,
+                                                            "\"sc\" delete KORBAVizoza"}));
+    EXPECT_EQ(machine.service, ServiceState::Absent);
+    EXPECT_TRUE(machine.files.contains(INSTALL_EXE)) << "the installed file stays";
+}
+
+TEST(ServiceUninstall, OutcomesWithoutADeletion) {
+    FakeMachine absent;
+    const Result<std::string> nothing = uninstall_service();
+    ASSERT_TRUE(nothing);
+    EXPECT_EQ(nothing.value(), "El servicio no estaba instalado.");
+
+    FakeMachine not_admin;
+    not_admin.admin = false;
+    not_admin.install_earlier(ServiceState::Running, FakeMachine::THIS_BUILD);
+    const Result<std::string> refused = uninstall_service();
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error(), "Se necesitan permisos de administrador para desinstalar el servicio.");
+    EXPECT_EQ(not_admin.commands(), std::vector<std::string>{"\"net\" session"});
+}
+
+TEST(ServiceUninstall, AFailedDeleteIsReported) {
+    FakeMachine machine;
+    machine.install_earlier(ServiceState::Running, FakeMachine::THIS_BUILD);
+    machine.sc_failures["delete"] = {1072, "[SC] DeleteService FAILED 1072:\r\n\r\nMarcado para eliminar.\r\n", ""};
+    const Result<std::string> removed = uninstall_service();
+    ASSERT_FALSE(removed);
+    EXPECT_EQ(removed.error(), "sc delete falló: [SC] DeleteService FAILED 1072:\r\n\r\nMarcado para eliminar.");
+}
+
+}  // namespace
+}  // namespace korba
