@@ -5,11 +5,14 @@
 #include "app/command_line.h"
 #include "app/console_start.h"
 #include "app/console_window.h"
+#include "app/first_run_setup.h"
+#include "app/install_commands.h"
 #include "common/console.h"
 #include "common/text.h"
 #include "http/socket.h"
 #include "printing/printers.h"
 #include "windows/autostart.h"
+#include "windows/install_dir.h"
 #include "windows/service_control.h"
 #include "windows/service_runtime.h"
 
@@ -46,6 +49,10 @@ int run_program(const std::vector<std::string>& args) {
         case RunMode::ServiceStatus:
             write_stdout(service_status_report(current_exe_path()));
             return 0;
+        case RunMode::Install:
+            return print_outcome(install_command(scan.config));
+        case RunMode::Uninstall:
+            return print_outcome(uninstall_command());
         case RunMode::StartService:
             return print_outcome(start_service());
         case RunMode::StopService:
@@ -54,6 +61,8 @@ int run_program(const std::vector<std::string>& args) {
             init_sockets();
             return run_as_service(scan.config.printer, scan.config.port);
         case RunMode::Console:
+            if (SELF_INSTALL_AVAILABLE && setup_wanted(scan.config))
+                first_run_setup(scan.config.printer, scan.config.port);
             init_sockets();
             return console_start(scan.config);
         default:

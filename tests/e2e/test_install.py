@@ -1,0 +1,266 @@
+"""The self-install journeys of the Windows build under Wine: the program saved where a user
+downloads it and started without arguments, with Wine's own sc, reg and service manager. Stand-ins
+beside the program play what Wine lacks: a net.exe that says "not an administrator" and a
+powershell.exe that shows the elevation prompt."""
+
+import json
+import re
+import shutil
+
+import pytest
+
+import harness
+from install_world import (DESCRIPTION, INSTALL_FOLDER, INSTALLED, INSTALLED_SEEN, RUN_KEY, SERVICE_KEY, WINE,
+                           assert_clean, clean, downloads_folder, downloads_seen, listening, outcome_lines,
+                           reg_value, same_file, service_state, wait_for)
+from runner_tools import place_tool, records, seen_path
+
+natively = pytest.mark.skipif("native" not in harness.TARGETS, reason="the POSIX build is not tested")
+
+BINPATH = re.compile(r'^"C:\\KORBA\\korba-vizoza\.exe" --service --no-console(?: --printer (\S+))?(?: --port (\d+))?$')
+ALREADY_RUNNING = " KORBA Vizoza ya esta funcionando"
+
+
+@pytest.fixture
+def journey(request, tmp_path):
+    """A clean prefix before and after; the program saved in the downloads folder."""
+    if "wine" not in harness.TARGETS:
+        pytest.skip("the install journeys run under Wine")
+    request.getfixturevalue("wine_prefix")
+    clean()
+    assert not listening(9230), "port 9230 is taken: the journeys that start without arguments need it"
+    yield Journey(tmp_path)
+    clean()
+    assert_clean()
+
+
+class Journey:
+    def __init__(self, tmp_path):
+        self.tmp = tmp_path
+        self.folder = downloads_folder()
+        self.exe = self.folder / "korba-vizoza.exe"
+        shutil.copy2(harness.WINDOWS_BIN, self.exe)
+        self.env = {}
+        self.started = []
+
+    def record(self, variable, name):
+        log = self.tmp / name
+        self.env[variable] = seen_path(WINE, log)
+        return log
+
+    def not_administrator(self, folder=None):
+        place_tool(WINE, "record_args", folder or self.folder, as_name="net")
+        self.env["KORBA_EXIT_CODE"] = "2"
+
+    def elevation_prompt(self, answer):
+        place_tool(WINE, "elevation_prompt", self.folder, as_name="powershell")
+        self.env["KORBA_PROMPT_ANSWER"] = answer
+        self.window = self.tmp / "elevated-window.txt"
+        self.env["KORBA_PROMPT_WINDOW"] = seen_path(WINE, self.window)
+        return self.record("KORBA_PROMPT_RECORD", "powershell.jsonl")
+
+    def watch_sc(self):
+        """Wine's sc still does the work; the pass-through beside the program records what it got."""
+        place_tool(WINE, "pass_through", self.folder, as_name="sc")
+        return self.record("KORBA_PASS_RECORD", "sc.jsonl")
+
+    def run(self, *args, exe=None, timeout=240):
+        return harness.run(WINE, *args, exe=exe or downloads_seen(), env=self.env, timeout=timeout)
+
+    def serve(self, port, *args):
+        """A start that ends up serving in its console; stopped by the caller."""
+        return harness.start(WINE, *args, "--port", str(port), "--no-open", port=port, exe=downloads_seen(),
+                             env=self.env, timeout=240)
+
+
+def status(port):
+    code, _, body = harness.request(port, "GET", "/status")
+    assert code == 200
+    return json.loads(body)
+
+
+def assert_service_serves(port, printer_arg):
+    assert service_state() == "RUNNING"
+    image = reg_value(SERVICE_KEY, "ImagePath")
+    match = BINPATH.match(image or "")
+    assert match, image
+    assert match.group(1) == printer_arg
+    assert match.group(2) == (None if port == 9230 else str(port))
+    assert reg_value(SERVICE_KEY, "Description") == DESCRIPTION
+    assert reg_value(SERVICE_KEY, "DisplayName") == "KORBA Vizoza de impresion"
+    assert reg_value(SERVICE_KEY, "Start") == "0x2"
+    assert status(port)["ok"] is True
+    return image
+
+
+def sc_changes(log):
+    """What the program asked of sc besides the queries, in order."""
+    return [args for args in records(log) if args[0] != "query"]
+
+
+def expected_changes(binpath, replacing=False):
+    removal = [["stop", "KORBAVizoza"], ["delete", "KORBAVizoza"]] if replacing else []
+    return removal + [
+        ["create", "KORBAVizoza", "start=", "auto", "binPath=", binpath, "DisplayName=", "KORBA Vizoza de impresion"],
+        ["description", "KORBAVizoza", DESCRIPTION],
+        ["failure", "KORBAVizoza", "reset=", "86400", "actions=", "restart/5000/restart/10000/restart/30000"],
+        ["start", "KORBAVizoza"],
+    ]
+
+
+def plus_printer(printer):
+    return printer.replace(" ", "+") if printer else None
+
+
+def test_first_start_as_administrator_installs_the_copy_as_a_service(journey):
+    sc_log = journey.watch_sc()
+    done = journey.run()
+    assert done.returncode == 0, done.stderr
+
+    [line] = outcome_lines(done.stdout)
+    installed = re.fullmatch(r"  ✔ Servicio instalado y en marcha \(impresora: (.*)\)\.", line)
+    assert installed, line
+    printer = "" if installed.group(1) == "predeterminada" else installed.group(1)
+    assert ALREADY_RUNNING in done.stdout.decode()
+
+    assert same_file(journey.exe, INSTALLED)
+    image = assert_service_serves(9230, plus_printer(printer))
+    assert sc_changes(sc_log) == expected_changes(image)
+    assert reg_value(RUN_KEY, "KORBAVizoza") is None
+
+
+@pytest.mark.parametrize("args", [(), ("--printer", "POS 80 Caja", "--port", "9239")], ids=["no arguments", "printer and port"])
+def test_accepting_the_elevation_prompt_installs_the_service(journey, args):
+    journey.not_administrator()
+    prompt_log = journey.elevation_prompt("yes")
+    done = journey.run(*args)
+    assert done.returncode == 0, done.stderr
+
+    assert outcome_lines(done.stdout) == ["  ✔ Instalado como servicio en C:\\KORBA (arranca con Windows)."]
+    assert ALREADY_RUNNING in done.stdout.decode()
+    port = int(args[3]) if args else 9230
+    window = journey.window.read_text(encoding="utf-8")
+    printer = re.fullmatch(r"OK: Servicio instalado y en marcha \(impresora: (.*)\)\.\n", window).group(1)
+    if args:
+        assert printer == "POS 80 Caja"
+    assert_service_serves(port, plus_printer("" if printer == "predeterminada" else printer))
+    assert same_file(journey.exe, INSTALLED)
+
+    elements = []
+    if printer != "predeterminada":
+        elements += ["'--printer'", "'\"POS 80 Caja\"'" if args else f"'{printer}'"]
+    if args:
+        elements += ["'--port'", "'9239'"]
+    elements.append("'--install'")
+    script = (f"try {{ $p = Start-Process -FilePath '{INSTALLED_SEEN}' -ArgumentList @({','.join(elements)}) "
+              "-Verb RunAs -Wait -PassThru; exit $p.ExitCode } catch { exit 1223 }")
+    assert records(prompt_log) == [["-NoProfile", "-ExecutionPolicy", "Bypass", "-Command", script]]
+
+
+def test_refusing_the_elevation_prompt_turns_on_the_simple_mode(journey):
+    journey.not_administrator()
+    prompt_log = journey.elevation_prompt("no")
+    bridge = journey.serve(9241)
+    assert status(9241)["ok"] is True
+    bridge.stop()
+
+    assert outcome_lines(bridge.stdout) == [
+        "  ✔ Sin permisos de administrador: activado el arranque con Windows (modo simple)."]
+    assert len(records(prompt_log)) == 1
+    assert service_state() == "absent"
+    assert same_file(journey.exe, INSTALLED)
+    assert reg_value(RUN_KEY, "KORBAVizoza") == f'"{downloads_seen()}" --autostart'
+
+
+def test_a_failing_elevated_install_is_a_warning(journey):
+    # The elevated copy runs from C:\KORBA; a net.exe there tells it too that it is no administrator.
+    journey.not_administrator(INSTALL_FOLDER)
+    journey.not_administrator()
+    journey.elevation_prompt("yes")
+    bridge = journey.serve(9242)
+    bridge.stop()
+
+    assert outcome_lines(bridge.stdout) == ["  ⚠ el relanzamiento con permisos falló (código 1): "]
+    assert journey.window.read_text(encoding="utf-8") == (
+        "ERROR: Se necesitan permisos de administrador. Cierra y vuelve a ejecutar el instalador con "
+        "«Ejecutar como administrador».\n")
+    assert service_state() == "absent"
+
+
+def test_an_update_replaces_the_running_service_of_another_build(journey):
+    INSTALL_FOLDER.mkdir()
+    INSTALLED.write_bytes(harness.WINDOWS_BIN.read_bytes() + b"\0" * 512)
+    first = journey.run("--port", "9243", "--install", exe=INSTALLED_SEEN)
+    assert first.returncode == 0, first.stderr
+    assert status(9243)["ok"] is True
+
+    sc_log = journey.watch_sc()
+    done = journey.run("--port", "9243", "--no-open", "--setup")
+    assert done.returncode == 0, done.stderr
+
+    [line] = outcome_lines(done.stdout)
+    assert re.fullmatch(r"  ✔ Servicio instalado y en marcha \(impresora: .*\)\.", line), line
+    assert ALREADY_RUNNING in done.stdout.decode()
+    assert same_file(journey.exe, INSTALLED)
+    image = assert_service_serves(9243, BINPATH.match(reg_value(SERVICE_KEY, "ImagePath")).group(1))
+    # The copy frees the file first (stop, delete); the install then finds no service to replace.
+    assert sc_changes(sc_log) == expected_changes(image, replacing=True)
+
+
+def test_a_locked_installed_file_gives_the_warning_after_the_retry(journey):
+    INSTALL_FOLDER.mkdir()
+    older = harness.WINDOWS_BIN.read_bytes() + b"\0" * 512
+    INSTALLED.write_bytes(older)
+    holder = harness.start(WINE, "--port", "9244", "--no-open", "--no-setup", port=9244, exe=INSTALLED_SEEN)
+    try:
+        bridge = journey.serve(9245)
+        bridge.stop()
+    finally:
+        holder.stop()
+
+    [line] = outcome_lines(bridge.stdout)
+    assert re.fullmatch(
+        r"  ⚠ no pude instalar C:\\KORBA\\korba-vizoza\.exe \(esta en uso por otro proceso: .+ \(os error 32\)\)\. "
+        r"Cierra cualquier ventana de KORBA Vizoza y vuelve a intentarlo, o reinicia el PC y ejecuta de nuevo el "
+        r"instalador\. — probando arranque con Windows sin permisos", line), line
+    assert INSTALLED.read_bytes() == older
+    assert service_state() == "absent"
+    assert reg_value(RUN_KEY, "KORBAVizoza") == f'"{downloads_seen()}" --autostart'
+
+
+def test_install_and_uninstall_one_shots_twice_each(journey):
+    refused = journey.run("--install")
+    assert refused.returncode == 1
+    assert refused.stderr.decode() == (
+        "ERROR: El ejecutable esta en Descargas o una carpeta temporal: muevelo a una carpeta fija (p.ej. "
+        f"C:\\KORBA\\) antes de activar el arranque. (ruta actual: {downloads_seen()})\n")
+    assert service_state() == "absent"
+
+    INSTALL_FOLDER.mkdir()
+    shutil.copy2(harness.WINDOWS_BIN, INSTALLED)
+    for _ in range(2):
+        done = journey.run("--printer", "Caja 1", "--port", "9246", "--install", exe=INSTALLED_SEEN)
+        assert (done.returncode, done.stdout.decode()) == (
+            0, "OK: Servicio instalado y en marcha (impresora: Caja 1).\n"), done.stderr
+        assert_service_serves(9246, "Caja+1")
+
+    expected = ["OK: Servicio detenido y eliminado.\n", "OK: El servicio no estaba instalado.\n"]
+    for message in expected:
+        done = journey.run("--uninstall", exe=INSTALLED_SEEN)
+        assert (done.returncode, done.stdout.decode()) == (0, message), done.stderr
+        wait_for(lambda: service_state() == "absent", 30, "service gone")
+    assert INSTALLED.exists(), "uninstalling leaves the installed file"
+
+
+@natively
+def test_the_posix_build_neither_sets_up_nor_installs(tmp_path):
+    native = harness.Target("native")
+    for option in ("--install", "--uninstall"):
+        done = harness.run(native, option)
+        assert (done.returncode, done.stderr) == (
+            1, b"ERROR: el servicio de Windows solo se puede instalar o desinstalar en Windows\n")
+    port = harness.free_port()
+    bridge = harness.start(native, "--port", str(port), "--no-open", port=port, cwd=tmp_path)
+    bridge.stop()
+    assert b"Primera puesta en marcha" not in bridge.stdout
+    assert list(tmp_path.iterdir()) == []
