@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "windows/win_command_line.h"
+#include "unit/windows/tricky_arguments.h"
 
 namespace korba {
 namespace {
@@ -60,23 +61,7 @@ TEST(SplitCommandLine, ReadsLinesAsWindowsDoes) {
 }
 
 TEST(SplitCommandLine, GivesBackEveryQuotedArgument) {
-    const Args args = {"plain",
-                       "",
-                       "two words",
-                       "tab\tin",
-                       "a\"b",
-                       "\"",
-                       "\\",
-                       "\\\\\"",
-                       "C:\\a b\\",
-                       "x \\\\",
-                       "\"C:\\Mis programas\\korba-vizoza.exe\" --autostart",
-                       "ñandú \\\"\\"};
-    std::vector<CommandArg> regular;
-    for (const std::string& arg : args) regular.push_back({arg});
-    Args expected{"reg"};
-    expected.insert(expected.end(), args.begin(), args.end());
-    EXPECT_EQ(split_command_line(render_command_line("reg", regular)), expected);
+    EXPECT_EQ(split_command_line(tricky_command_line()), tricky_expected_argv());
 }
 
 }  // namespace

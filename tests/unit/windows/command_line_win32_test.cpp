@@ -8,6 +8,7 @@
 
 #include "common/text.h"
 #include "windows/win_command_line.h"
+#include "unit/windows/tricky_arguments.h"
 
 namespace korba {
 namespace {
@@ -23,25 +24,7 @@ std::vector<std::string> system_split(const std::string& line) {
 }
 
 TEST(CommandLineWin32, TheSystemParserGivesBackEveryArgument) {
-    const std::vector<std::string> args = {"plain",
-                                           "",
-                                           "two words",
-                                           "tab\tin",
-                                           "a\"b",
-                                           "\"",
-                                           "\\",
-                                           "\\\\\"",
-                                           "C:\\a b\\",
-                                           "x \\\\",
-                                           "\"C:\\Mis programas\\korba-vizoza.exe\" --autostart",
-                                           "trailing\\\\",
-                                           "\"\"\"",
-                                           "ñandú \\\"\\"};
-    std::vector<CommandArg> regular;
-    for (const std::string& arg : args) regular.push_back({arg});
-    std::vector<std::string> expected{"reg"};
-    expected.insert(expected.end(), args.begin(), args.end());
-    EXPECT_EQ(system_split(render_command_line("reg", regular)), expected);
+    EXPECT_EQ(system_split(tricky_command_line()), tricky_expected_argv());
 }
 
 TEST(CommandLineWin32, OurParserAgreesWithTheSystem) {
