@@ -161,12 +161,5 @@ TEST(InstallDir, AFolderThatCannotBeCreatedStopsEverything) {
     EXPECT_EQ(machine.log, std::vector<std::string>{"mkdir C:\\KORBA"});
 }
 
-TEST(InstallDir, AnUnknownOwnPathFailsBothCopies) {
-    FakeMachine machine;
-    const Result<CopyOutcome> copy = copy_to_install_dir();
-    ASSERT_FALSE(copy);
-    EXPECT_NE(copy.error().find("(esta en uso por otro proceso: " + system_error_text(2) + ")"), std::string::npos);
-}
-
 }  // namespace
 }  // namespace korba
