@@ -23,10 +23,10 @@ step "black-box" /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/e2e
 # The native program and unit tests again under the sanitizers; a finding ends the process.
 export UBSAN_OPTIONS=print_stacktrace=1 TSAN_OPTIONS=halt_on_error=1
 echo "== build (sanitizers)"
-if timeout 900 scripts/build.sh asan tsan; then
+if scripts/build.sh asan tsan; then
   for s in asan tsan; do
     step "unit ($s)" timeout 300 build/$s/tests/korba_unit_tests --gtest_brief=1
-    step "black-box ($s)" timeout 600 env KORBA_TARGETS=native KORBA_NATIVE_BIN=build/$s/korba-vizoza \
+    step "black-box ($s)" timeout 1500 env KORBA_TARGETS=native KORBA_NATIVE_BIN=build/$s/korba-vizoza \
       KORBA_SANITIZED=1 KORBA_LOAD_REQUESTS=5000 \
       /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/e2e
   done
