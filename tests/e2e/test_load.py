@@ -11,6 +11,7 @@ import asyncio
 import base64
 import os
 import random
+import shutil
 import socket
 import struct
 import time
@@ -20,6 +21,7 @@ from pathlib import Path
 import pytest
 
 import harness
+import cups_queue
 from cups_queue import CaptureQueue, cups_queues  # noqa: F401  (fixture)
 from harness import cors, reply_bytes
 
@@ -35,9 +37,9 @@ PANEL_REPLY = reply_bytes(200, "OK", "text/html; charset=utf-8", PANEL, cors())
 NOT_FOUND = reply_bytes(404, "Not Found", JSON, b'{"ok":false,"error":"ruta no encontrada"}', cors())
 HEAD_TOO_LARGE = reply_bytes(400, "Bad Request", "text/plain", b"headers too large")
 BODY_TOO_LARGE = reply_bytes(400, "Bad Request", JSON, b'{"ok":false,"error":"cuerpo demasiado grande"}')
-# A queue of its own, so that no other test's job is counted here.
-QUEUE = "KORBA_LOAD"
-SCHEDULER_DOWN = b'"no se pudo abrir la impresora \\"KORBA_LOAD\\" (Bad file descriptor (cups error 0x0502))"'
+# A queue of this run's own, so that no other test's job (nor another run's) is counted here.
+QUEUE = f"KORBA_LOAD_{os.getpid()}"
+SCHEDULER_DOWN = b'"no se pudo abrir la impresora \\"%s\\" (Bad file descriptor (cups error 0x0502))"' % QUEUE.encode()
 
 # Malformed request lines and heads with invalid UTF-8, with the reply each must get.
 ODD_HEADS = [
@@ -217,7 +219,9 @@ def make_plan(total):
 def queue(cups_queues):
     queue = CaptureQueue(QUEUE)
     queue.create()
-    return queue
+    yield queue
+    cups_queue.run("lpadmin", "-x", QUEUE, check=False)
+    shutil.rmtree(queue.folder, ignore_errors=True)
 
 
 @pytest.fixture
