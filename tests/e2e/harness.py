@@ -63,6 +63,14 @@ class Target:
         return env
 
 
+def listening(port):
+    try:
+        with socket.create_connection(("127.0.0.1", port), timeout=1):
+            return True
+    except OSError:
+        return False
+
+
 def wait_listening(port, proc, timeout):
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:

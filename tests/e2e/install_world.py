@@ -6,7 +6,6 @@ import os
 import re
 import shutil
 import signal
-import socket
 import subprocess
 import time
 
@@ -70,14 +69,6 @@ def wait_for(condition, timeout=60, what="condition"):
             return
         time.sleep(0.5)
     raise TimeoutError(f"{what} not reached in {timeout} s")
-
-
-def listening(port):
-    try:
-        with socket.create_connection(("127.0.0.1", port), timeout=1):
-            return True
-    except OSError:
-        return False
 
 
 def korba_processes():

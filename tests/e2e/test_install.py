@@ -11,7 +11,7 @@ import pytest
 
 import harness
 from install_world import (DESCRIPTION, INSTALL_FOLDER, INSTALLED, INSTALLED_SEEN, RUN_KEY, SERVICE_KEY, WINE,
-                           assert_clean, clean, downloads_folder, downloads_seen, listening, outcome_lines,
+                           assert_clean, clean, downloads_folder, downloads_seen, outcome_lines,
                            reg_value, same_file, service_state, wait_for)
 from runner_tools import place_tool, records, seen_path
 
@@ -28,7 +28,7 @@ def journey(request, tmp_path):
         pytest.skip("the install journeys run under Wine")
     request.getfixturevalue("wine_prefix")
     clean()
-    assert not listening(9230), "port 9230 is taken: the journeys that start without arguments need it"
+    assert not harness.listening(9230), "port 9230 is taken: the journeys that start without arguments need it"
     yield Journey(tmp_path)
     clean()
     assert_clean()

@@ -31,14 +31,6 @@ def wait_for(condition, what, timeout=60):
         time.sleep(0.2)
 
 
-def listening(port):
-    try:
-        with socket.create_connection(("127.0.0.1", port), timeout=1):
-            return True
-    except OSError:
-        return False
-
-
 def lines(output):
     return output.decode("utf-8").split("\n")
 
@@ -98,7 +90,7 @@ def test_posix_service_is_ready_once_bound_and_stopping_on_sigterm(service_manag
     proc, output = start_native_service(path, port)
     try:
         assert manager.recv(4096) == b"READY=1"
-        assert listening(port), "READY=1 came before the port was bound"
+        assert harness.listening(port), "READY=1 came before the port was bound"
         assert harness.request(port, "GET", "/status")[0] == 200
         proc.send_signal(signal.SIGTERM)
         assert manager.recv(4096) == b"STOPPING=1"
@@ -146,7 +138,7 @@ def remove_service(port):
     if wine_tool("sc", "query", "KORBAVizoza")[0] != 0:
         return
     wine_tool("sc", "stop", "KORBAVizoza")
-    wait_for(lambda: not listening(port), "the service's port released")
+    wait_for(lambda: not harness.listening(port), "the service's port released")
     wine_tool("sc", "delete", "KORBAVizoza")
     wait_for(lambda: wine_tool("sc", "query", "KORBAVizoza")[0] != 0, "the service deleted")
 
@@ -174,7 +166,7 @@ def test_hand_made_service_serves_reports_its_states_and_stops(wine_service):
     started = harness.run(WINE, "--start", exe=exe)
     assert (started.returncode, started.stderr) == (0, b"")
     assert re.fullmatch(r"OK: SERVICE_NAME: KORBAVizoza\r?\n(.|\n)*\S\n", started.stdout.decode("utf-8"))
-    wait_for(lambda: listening(port), "the service listening")
+    wait_for(lambda: harness.listening(port), "the service listening")
     status, _, body = harness.request(port, "GET", "/status")
     assert status == 200, body
     assert status_report(exe) == expected_report("running", exe)
@@ -189,7 +181,7 @@ def test_hand_made_service_serves_reports_its_states_and_stops(wine_service):
         " No hace falta abrir nada mas: cierra esta ventana", " y usa el panel desde el navegador.", RULE, ""]
 
     wine_tool("sc", "stop", "KORBAVizoza")  # Wine's sc exits 1 once the process is gone
-    wait_for(lambda: not listening(port), "the service stopped")
+    wait_for(lambda: not harness.listening(port), "the service stopped")
     assert status_report(exe) == expected_report("stopped", exe)
 
 
