@@ -10,8 +10,9 @@ import time
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[2]
-NATIVE_BIN = Path(os.environ.get("KORBA_NATIVE_BIN", ROOT / "build/native/korba-vizoza"))
-WINDOWS_BIN = Path(os.environ.get("KORBA_WINDOWS_BIN", ROOT / "build/windows/korba-vizoza.exe"))
+# Relative paths are read from the repository root, since tests start programs in other folders.
+NATIVE_BIN = ROOT / os.environ.get("KORBA_NATIVE_BIN", "build/native/korba-vizoza")
+WINDOWS_BIN = ROOT / os.environ.get("KORBA_WINDOWS_BIN", "build/windows/korba-vizoza.exe")
 WINE_PREFIX = Path(os.environ.get("KORBA_WINEPREFIX", "/tmp/korba-e2e-wine"))
 TARGETS = [t for t in os.environ.get("KORBA_TARGETS", "native,wine").split(",") if t]
 
