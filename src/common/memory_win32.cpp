@@ -3,6 +3,6 @@
 namespace korba {
 
 // The Windows heap gives large blocks back to the system by itself.
-void return_freed_memory_to_system() {}
+void tune_memory_for_serving() {}
 
 }  // namespace korba

@@ -38,7 +38,7 @@ void serve_connection(NativeSocket handle, SharedConfig config) {
 }  // namespace
 
 void run_server(NativeSocket listener, SharedConfig config) {
-    return_freed_memory_to_system();
+    tune_memory_for_serving();
     for (;;) {
         Result<NativeSocket> accepted = accept_connection(listener);
         if (!accepted) continue;
