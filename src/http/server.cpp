@@ -1,5 +1,6 @@
 #include "http/server.h"
 
+#include <chrono>
 #include <exception>
 #include <thread>
 
@@ -12,28 +13,46 @@ namespace korba {
 
 Result<NativeSocket> bind_listener(std::uint16_t port) { return open_loopback_listener(port, LISTEN_BACKLOG); }
 
-void handle_connection(ByteStream& stream, const ServerConfig& config) {
+ReadOutcome handle_connection(ByteStream& stream, const ServerConfig& config) {
     HttpRequest request;
-    if (read_request(stream, request) != ReadOutcome::Request) return;
+    const ReadOutcome read = read_request(stream, request);
+    if (read != ReadOutcome::Request) return read;
     Headers cors = cors_headers(request.origin);
     if (request.origin && !origin_allowed(*request.origin)) {
         (void)send_json_error(stream, 403, "origin no permitido", std::move(cors));
-        return;
-    }
-    if (request.method == "OPTIONS") {
+    } else if (request.method == "OPTIONS") {
         (void)write_response(stream, {204, TEXT_TYPE, "", std::move(cors)});
-        return;
+    } else {
+        HttpResponse response = route_request(request, config);
+        response.extra_headers = std::move(cors);
+        (void)write_response(stream, response);
     }
-    HttpResponse response = route_request(request, config);
-    response.extra_headers = std::move(cors);
-    (void)write_response(stream, response);
+    return read;
 }
 
 namespace {
+constexpr auto DRAIN_LIMIT = std::chrono::seconds(2);
+
+// A request over a size limit is answered before the client has sent all of it. Closing a
+// socket with input still unread makes the system reset the connection, and the reset can
+// destroy the reply before the client reads it: the client would see a broken connection
+// instead of the 400. So the sending side is closed first and what the client still sends is
+// read and dropped, until it closes or for two seconds at the most.
+void drain_before_close(Socket& socket) {
+    if (!socket.shutdown_sending()) return;
+    socket.set_receive_timeout(1);
+    const auto deadline = std::chrono::steady_clock::now() + DRAIN_LIMIT;
+    char chunk[READ_CHUNK];
+    while (std::chrono::steady_clock::now() < deadline) {
+        const Result<size_t> got = socket.receive(chunk, sizeof chunk);
+        if (!got || got.value() == 0) return;
+    }
+}
+
 void serve_connection(NativeSocket handle, SharedConfig config) {
     Socket socket(handle);
     socket.set_receive_timeout(READ_TIMEOUT_SECONDS);  // without it the connection simply has no time-out
-    handle_connection(socket, *config);
+    if (handle_connection(socket, *config) == ReadOutcome::AlreadyAnswered) drain_before_close(socket);
 }
 }  // namespace
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/result.h"
+#include "http/message.h"
 #include "http/socket.h"
 
 namespace korba {
@@ -24,7 +25,8 @@ using SharedConfig = std::shared_ptr<const ServerConfig>;
 Result<NativeSocket> bind_listener(std::uint16_t port);
 // Accepts for the rest of the process; never returns (a failed accept is simply retried).
 void run_server(NativeSocket listener, SharedConfig config);
-// One request, one reply, on the calling thread. The caller closes the stream.
-void handle_connection(ByteStream& stream, const ServerConfig& config);
+// One request, one reply, on the calling thread. The caller closes the stream. The outcome
+// tells whether the request was read whole or cut short (and then answered or not).
+ReadOutcome handle_connection(ByteStream& stream, const ServerConfig& config);
 
 }  // namespace korba

@@ -21,7 +21,7 @@ public:
     virtual Result<size_t> send(const char* data, size_t size) = 0;
 };
 
-// An owned connected socket; closed (plainly, no shutdown) when destroyed.
+// An owned connected socket; closed when destroyed.
 class Socket final : public ByteStream {
 public:
     explicit Socket(NativeSocket handle) : handle_(handle) {}
@@ -32,6 +32,8 @@ public:
     Result<size_t> receive(char* buffer, size_t capacity) override;
     Result<size_t> send(const char* data, size_t size) override;
     bool set_receive_timeout(int seconds);
+    // Tells the peer that nothing more will be sent (it reads the end of the stream).
+    bool shutdown_sending();
 
 private:
     NativeSocket handle_;

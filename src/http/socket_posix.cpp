@@ -46,6 +46,8 @@ bool Socket::set_receive_timeout(int seconds) {
     return ::setsockopt(static_cast<int>(handle_), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout) == 0;
 }
 
+bool Socket::shutdown_sending() { return ::shutdown(static_cast<int>(handle_), SHUT_WR) == 0; }
+
 void init_sockets() {
     // A peer that vanishes must not kill the process through SIGPIPE.
     std::signal(SIGPIPE, SIG_IGN);

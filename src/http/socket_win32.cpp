@@ -55,6 +55,8 @@ bool Socket::set_receive_timeout(int seconds) {
                         sizeof milliseconds) == 0;
 }
 
+bool Socket::shutdown_sending() { return ::shutdown(native(handle_), SD_SEND) == 0; }
+
 void init_sockets() {
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);

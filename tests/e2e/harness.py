@@ -153,11 +153,13 @@ def run(target, *args, cwd=None, env=None, exe=None, timeout=60):
     return subprocess.CompletedProcess(command, code, stdout, stderr)
 
 
-def exchange(port, data, timeout=15):
-    """Sends raw bytes and reads the whole reply until the bridge closes."""
+def exchange(port, data, timeout=15, pause=0):
+    """Sends raw bytes and reads the whole reply until the bridge closes, after a pause
+    when asked (a client busy elsewhere)."""
     with socket.create_connection(("127.0.0.1", port), timeout=timeout) as s:
         if data:
             s.sendall(data)
+        time.sleep(pause)
         chunks = []
         while True:
             try:

@@ -64,6 +64,18 @@ def test_size_limits_answer_without_cors(start_bridge):
     assert exchange(bridge.port, b"GET /favicon.ico HTTP/1.1\r\n\r\n").startswith(b"HTTP/1.1 204 No Content\r\n")
 
 
+def test_a_client_sending_past_the_limits_still_reads_the_whole_reply(start_bridge):
+    # The reply comes while the client is still sending; the client reads only once it has sent
+    # everything. A close on unread input would reset the connection and lose the reply.
+    bridge = start_bridge()
+    assert exchange(bridge.port, b"GET /" + b"a" * (1 << 20), pause=0.5) == \
+        reply_bytes(400, "Bad Request", "text/plain", b"headers too large")
+    big = b"x" * (12 << 20)
+    head = b"POST /raw HTTP/1.1\r\nContent-Length: %d\r\n\r\n" % len(big)
+    assert exchange(bridge.port, head + big, timeout=60, pause=0.5) == \
+        reply_bytes(400, "Bad Request", JSON, b'{"ok":false,"error":"cuerpo demasiado grande"}')
+
+
 def test_one_request_per_connection(start_bridge):
     bridge = start_bridge()
     two = b"GET /favicon.ico HTTP/1.1\r\n\r\nGET /nada HTTP/1.1\r\n\r\n"
