@@ -5,15 +5,20 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 export WINEDEBUG=-all
 
-scripts/deps.sh || exit 1
-scripts/build.sh native windows || exit 1
-
 failed=()
+# Runs one step, prints its name and how long it took, and remembers it when it failed.
 step() {
-  local name=$1; shift
+  local name=$1 started=$SECONDS status; shift
   echo "== $name"
-  "$@" || failed+=("$name")
+  "$@"
+  status=$?
+  ((status)) && failed+=("$name")
+  echo "   ($((SECONDS - started)) s)"
+  return $status
 }
+
+step "dependencies" scripts/deps.sh && step "build" scripts/build.sh native windows ||
+  { echo "FAILED: ${failed[*]}"; exit 1; }
 
 step "unit (native)" ctest --test-dir build/native --output-on-failure -j2 --timeout 120
 step "unit (Windows, Wine)" env WINEPREFIX=/tmp/korba-unit-wine \
@@ -22,16 +27,13 @@ step "black-box" /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/e2e
 
 # The native program and unit tests again under the sanitizers; a finding ends the process.
 export UBSAN_OPTIONS=print_stacktrace=1 TSAN_OPTIONS=halt_on_error=1
-echo "== build (sanitizers)"
-if scripts/build.sh asan tsan; then
+if step "build (sanitizers)" scripts/build.sh asan tsan; then
   for s in asan tsan; do
     step "unit ($s)" timeout 300 build/$s/tests/korba_unit_tests --gtest_brief=1
     step "black-box ($s)" timeout 1500 env KORBA_TARGETS=native KORBA_NATIVE_BIN=build/$s/korba-vizoza \
       KORBA_SANITIZED=1 KORBA_LOAD_REQUESTS=5000 \
       /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/e2e
   done
-else
-  failed+=("build (sanitizers)")
 fi
 
 step "fuzz" timeout 600 scripts/fuzz.sh 15
