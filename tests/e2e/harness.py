@@ -23,8 +23,13 @@ def free_port():
         return s.getsockname()[1]
 
 
+# The system texts that replies carry (CUPS, glibc, Wine) follow the locale: pin it, so a
+# machine set to another language gives the same bytes.
+PINNED_LOCALE = {"LC_ALL": "C.UTF-8", "LANG": "C.UTF-8"}
+
+
 def wine_env(extra=None):
-    env = dict(os.environ)
+    env = dict(os.environ, **PINNED_LOCALE)
     env.update({"WINEPREFIX": str(WINE_PREFIX), "WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml="})
     env.update(extra or {})
     return env
@@ -59,7 +64,7 @@ class Target:
     def env(self, extra=None):
         if self.is_wine:
             return wine_env(extra)
-        env = dict(os.environ)
+        env = dict(os.environ, **PINNED_LOCALE)
         env.update(extra or {})
         return env
 
