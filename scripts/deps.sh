@@ -6,7 +6,7 @@ packages=(
   cmake g++ make pkg-config googletest
   g++-mingw-w64-x86-64 wine wine64
   libcups2-dev cups cups-client cups-bsd
-  python3 python3-pytest python3-yaml python3-jsonschema
+  python3 python3-pytest python3-yaml python3-jsonschema python3-pefile
   chromium chromium-driver python3-selenium
   clang libclang-rt-14-dev
   "$@"
