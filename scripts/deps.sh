@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config googletest
   g++-mingw-w64-x86-64 wine wine64
-  libcups2-dev cups cups-client cups-bsd
+  libcups2-dev cups cups-client cups-bsd osslsigncode
   python3 python3-pytest python3-yaml python3-jsonschema python3-pefile
   chromium chromium-driver python3-selenium
   clang libclang-rt-14-dev

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the release files into dist/: korba-vizoza.exe (Windows, static, stripped) and
 # korba-vizoza (this machine's build, stripped), each with a .sha256 file beside it in
-# sha256sum format (check with: cd dist && sha256sum -c korba-vizoza.exe.sha256).
+# sha256sum format (check with: cd dist && sha256sum -c korba-vizoza.exe.sha256). The .exe is
+# signed when KORBA_SIGN_PKCS12 and KORBA_SIGN_PASSWORD name the publisher's certificate (scripts/sign.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -30,6 +31,9 @@ if x86_64-w64-mingw32-objdump -p dist/korba-vizoza.exe | grep -iE 'DLL Name: *li
   echo "FALLO: korba-vizoza.exe necesita una DLL de MinGW" >&2
   exit 1
 fi
+
+# Signed before the hashes are written, so that they are the hashes of what is published.
+scripts/sign.sh dist/korba-vizoza.exe
 
 cd dist
 for file in korba-vizoza.exe korba-vizoza; do

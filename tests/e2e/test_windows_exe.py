@@ -1,5 +1,6 @@
 """korba-vizoza.exe as Windows shows it: the file's resources, its signature, and the console window."""
 
+import os
 import subprocess
 import xml.etree.ElementTree as ElementTree
 
@@ -109,3 +110,44 @@ def test_console_window_shows_the_banner_and_a_taken_port(wine, cups_queues):
                          "Si no ves ninguna ventana abierta, prueba:",
                          "  1. Cierra cualquier 'korba-vizoza' en el Administrador de tareas",
                          "  2. O usa otro puerto:  korba-vizoza.exe --port 9231", ""]
+
+
+def test_signing_with_a_throwaway_certificate(wine, tmp_path):
+    password = "prueba-7f3a9c"
+    key, cert, pkcs12 = tmp_path / "key.pem", tmp_path / "cert.pem", tmp_path / "cert.p12"
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
+                    "-subj", "/CN=KORBA prueba", "-days", "2", "-addext", "extendedKeyUsage=codeSigning"],
+                   check=True, capture_output=True)
+    subprocess.run(["openssl", "pkcs12", "-export", "-inkey", key, "-in", cert, "-out", pkcs12,
+                    "-passout", f"pass:{password}"], check=True, capture_output=True)
+    program = tmp_path / "korba-vizoza.exe"
+    program.write_bytes(harness.WINDOWS_BIN.read_bytes())
+    clean_env = {k: v for k, v in os.environ.items() if not k.startswith("KORBA_SIGN_")}
+
+    def sign(**settings):
+        return subprocess.run([ROOT / "scripts/sign.sh", program], env=dict(clean_env, **settings),
+                              capture_output=True, text=True, timeout=60)
+
+    def verify():
+        return subprocess.run(["osslsigncode", "verify", "-CAfile", cert, "-in", program],
+                              capture_output=True, text=True, timeout=60)
+
+    unsigned = sign()
+    assert (unsigned.returncode, unsigned.stdout) == (0, f"sin firmar: {program} (KORBA_SIGN_PKCS12 no esta definido)\n")
+    assert program.read_bytes() == harness.WINDOWS_BIN.read_bytes()
+    assert verify().returncode != 0
+
+    refused = sign(KORBA_SIGN_PKCS12=str(pkcs12), KORBA_SIGN_PASSWORD="otra")
+    assert refused.returncode == 1 and refused.stderr.endswith(f"FALLO la firma de {program}\n")
+    assert program.read_bytes() == harness.WINDOWS_BIN.read_bytes()
+
+    signed = sign(KORBA_SIGN_PKCS12=str(pkcs12), KORBA_SIGN_PASSWORD=password)
+    assert (signed.returncode, signed.stdout, signed.stderr) == (0, f"firmado: {program}\n", "")
+    checked = verify()
+    assert checked.returncode == 0, checked.stdout + checked.stderr
+    lines = [line.strip() for line in checked.stdout.splitlines()]
+    assert {"Subject: /CN=KORBA prueba", "Text description: KORBA Vizoza", "Signature verification: ok"} <= set(lines)
+    assert password not in refused.stdout + refused.stderr + signed.stdout + signed.stderr
+
+    still_runs = harness.run(wine, "--help", exe=program)
+    assert still_runs.stdout.startswith(b"korba-vizoza 1.4.0 (build 1.4.0) - Vizoza de impresion local para KORBA\n")
