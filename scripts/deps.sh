@@ -1,16 +1,22 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing need, and any named ones, when missing.
+# Usage: scripts/deps.sh [--run] [package...]   (--run: only what building and running the native
+# bridge need, with its demo printer and ticket viewer)
 set -euo pipefail
 
-packages=(
-  cmake g++ make pkg-config googletest
-  g++-mingw-w64-x86-64 wine wine64
-  libcups2-dev cups cups-client cups-bsd osslsigncode
-  python3 python3-pytest python3-yaml python3-jsonschema python3-pefile
+run_packages=(cmake g++ make googletest libcups2-dev cups cups-client cups-bsd python3 curl)
+test_packages=(
+  pkg-config g++-mingw-w64-x86-64 wine wine64 osslsigncode openssl
+  python3-pytest python3-yaml python3-jsonschema python3-pefile
   chromium chromium-driver python3-selenium
   clang libclang-rt-14-dev
-  "$@"
 )
+if [[ ${1:-} == --run ]]; then
+  shift
+  packages=("${run_packages[@]}" "$@")
+else
+  packages=("${run_packages[@]}" "${test_packages[@]}" "$@")
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,7 +1,7 @@
 """A real CUPS scheduler with capture queues for the printing tests.
 
 The queues ACME and KORBA_DEFAULT (the scheduler's default destination) use the korba-capture
-backend (tests/e2e/cups/korba-capture), which keeps every job as job-N.title and job-N.data
+backend (scripts/cups/korba-capture), which keeps every job as job-N.title and job-N.data
 in the queue's own folder, so a test reads exactly the title and bytes that were printed.
 CUPS is installed with apt-get when missing and its scheduler started when it is not running."""
 
@@ -14,8 +14,7 @@ from pathlib import Path
 
 import pytest
 
-HERE = Path(__file__).resolve().parent
-BACKEND_SOURCE = HERE / "cups" / "korba-capture"
+BACKEND_SOURCE = Path(__file__).resolve().parents[2] / "scripts" / "cups" / "korba-capture"
 BACKEND = Path("/usr/lib/cups/backend/korba-capture")
 CAPTURE_ROOT = Path(os.environ.get("KORBA_CUPS_CAPTURE", "/tmp/korba-cups-capture"))
 QUEUES = ("ACME", "KORBA_DEFAULT")
