@@ -3,7 +3,9 @@
 #pragma once
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -81,6 +83,37 @@ private:
     LoopbackPair pair_;
     std::string bytes_;
     std::thread sender_;
+};
+
+// An in-memory stream: hands out `input` in reads of at most `step` bytes, then reports the
+// peer's close, or runs out of memory when asked to; keeps what is sent.
+class MemoryStream final : public ByteStream {
+public:
+    MemoryStream(std::string input, size_t step, bool then_out_of_memory = false)
+        : input_(std::move(input)), step_(step), out_of_memory_(then_out_of_memory) {}
+
+    Result<size_t> receive(char* buffer, size_t capacity) override {
+        if (position_ == input_.size()) {
+            if (out_of_memory_) throw std::bad_alloc();
+            return size_t{0};
+        }
+        const size_t n = std::min({capacity, step_, input_.size() - position_});
+        std::memcpy(buffer, input_.data() + position_, n);
+        position_ += n;
+        return n;
+    }
+    Result<size_t> send(const char* data, size_t size) override {
+        sent.append(data, size);
+        return size;
+    }
+
+    std::string sent;
+
+private:
+    std::string input_;
+    size_t step_;
+    bool out_of_memory_;
+    size_t position_ = 0;
 };
 
 }  // namespace korba::test
