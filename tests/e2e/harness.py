@@ -2,6 +2,7 @@
 HTTP to it over raw sockets, byte for byte."""
 
 import os
+import resource
 import shutil
 import socket
 import subprocess
@@ -126,13 +127,15 @@ class Bridge:
             self.output = None
 
 
-def start(target, *args, port=None, cwd=None, env=None, exe=None, timeout=60):
-    """Starts the console mode on a free port (or `port`) and waits until it listens."""
+def start(target, *args, port=None, cwd=None, env=None, exe=None, timeout=60, files_limit=None):
+    """Starts the console mode on a free port (or `port`) and waits until it listens, with at
+    most `files_limit` open descriptors when asked."""
     extra = [] if port is not None else ["--port", str(free_port()), "--no-open", "--no-setup"]
     full_args = list(args) + extra
     actual_port = port if port is not None else int(full_args[full_args.index("--port") + 1])
     output = Output()
-    proc = subprocess.Popen(target.command(full_args, exe), cwd=cwd, env=target.env(env),
+    limit = (lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (files_limit, files_limit))) if files_limit else None
+    proc = subprocess.Popen(target.command(full_args, exe), cwd=cwd, env=target.env(env), preexec_fn=limit,
                             stdin=subprocess.DEVNULL, stdout=output.stdout, stderr=output.stderr)
     bridge = Bridge(proc, actual_port, output)
     try:
@@ -158,12 +161,15 @@ def run(target, *args, cwd=None, env=None, exe=None, timeout=60):
     return subprocess.CompletedProcess(command, code, stdout, stderr)
 
 
-def exchange(port, data, timeout=15, pause=0):
+def exchange(port, data, timeout=15, pause=0, close_sending=False):
     """Sends raw bytes and reads the whole reply until the bridge closes, after a pause
-    when asked (a client busy elsewhere)."""
+    when asked (a client busy elsewhere), or after closing the sending side (a client that
+    stops halfway)."""
     with socket.create_connection(("127.0.0.1", port), timeout=timeout) as s:
         if data:
             s.sendall(data)
+        if close_sending:
+            s.shutdown(socket.SHUT_WR)
         time.sleep(pause)
         chunks = []
         while True:

@@ -137,3 +137,15 @@ def test_print_while_cups_is_stopped(start_bridge, target, cups_queues, acme):
     known = acme.captured_ids()
     assert post(bridge.port, "/raw", b"back") == ok(b'{"ok":true,"printer":"ACME","bytes":4}')
     assert printed(acme, known, 1) == [("KORBA", b"back")]
+
+
+def test_a_body_cut_short_prints_nothing(start_bridge, acme):
+    # The client announces more than it sends and stops: neither half a ticket nor a pulse.
+    bridge = start_bridge("--printer", "ACME")
+    known, last = acme.captured_ids(), acme.last_cups_job()
+    for path, sent in [("/raw", b"\x1b@HALF A TICK"), ("/pulse", b'{"pin":5')]:
+        head = f"POST {path} HTTP/1.1\r\nHost: 127.0.0.1:{bridge.port}\r\nContent-Length: {len(sent) + 10}\r\n\r\n"
+        assert exchange(bridge.port, head.encode() + sent, close_sending=True) == error(400, b'"cuerpo incompleto"')
+    assert acme.cups_jobs_since(last) == []
+    assert post(bridge.port, "/raw", b"after") == ok(b'{"ok":true,"printer":"ACME","bytes":5}')
+    assert printed(acme, known, 1) == [("KORBA", b"after")]
