@@ -85,16 +85,19 @@ private:
     std::thread sender_;
 };
 
-// An in-memory stream: hands out `input` in reads of at most `step` bytes, then reports the
-// peer's close, or runs out of memory when asked to; keeps what is sent.
+// An in-memory stream: hands out `input` in reads of at most `step` bytes, then ends as asked;
+// keeps what is sent.
 class MemoryStream final : public ByteStream {
 public:
-    MemoryStream(std::string input, size_t step, bool then_out_of_memory = false)
-        : input_(std::move(input)), step_(step), out_of_memory_(then_out_of_memory) {}
+    enum class End { PeerCloses, TimesOut, OutOfMemory };
+
+    MemoryStream(std::string input, size_t step, End end = End::PeerCloses)
+        : input_(std::move(input)), step_(step), end_(end) {}
 
     Result<size_t> receive(char* buffer, size_t capacity) override {
         if (position_ == input_.size()) {
-            if (out_of_memory_) throw std::bad_alloc();
+            if (end_ == End::OutOfMemory) throw std::bad_alloc();
+            if (end_ == End::TimesOut) return fail("timed out");
             return size_t{0};
         }
         const size_t n = std::min({capacity, step_, input_.size() - position_});
@@ -112,7 +115,7 @@ public:
 private:
     std::string input_;
     size_t step_;
-    bool out_of_memory_;
+    End end_;
     size_t position_ = 0;
 };
 

@@ -105,6 +105,11 @@ TEST(HandleConnection, ABodyCutShortPrintsNothingAndChangesNothing) {
         SCOPED_TRACE(request);
         EXPECT_EQ(exchange(request, config), json_reply("HTTP/1.1 400 Bad Request", CUT_SHORT, "*"));
     }
+    // A client that falls silent mid-body: the read times out.
+    test::MemoryStream silent("POST /raw HTTP/1.1\r\nContent-Length: 6\r\n\r\nTICKE", 4096,
+                              test::MemoryStream::End::TimesOut);
+    handle_connection(silent, config);
+    EXPECT_EQ(silent.sent, json_reply("HTTP/1.1 400 Bad Request", CUT_SHORT, "*"));
     EXPECT_EQ(spooler.calls, std::vector<std::string>{});
     EXPECT_EQ(runner.command_lines(), std::vector<std::string>{});
 }
@@ -112,7 +117,8 @@ TEST(HandleConnection, ABodyCutShortPrintsNothingAndChangesNothing) {
 TEST(HandleConnection, AnExceptionEndsThatConnectionWithoutAReply) {
     const ServerConfig config{"POS 80", 9230};
     // Memory runs out while the body is read.
-    test::MemoryStream stream("POST /raw HTTP/1.1\r\nContent-Length: 100\r\n\r\n0123", 4096, true);
+    test::MemoryStream stream("POST /raw HTTP/1.1\r\nContent-Length: 100\r\n\r\n0123", 4096,
+                              test::MemoryStream::End::OutOfMemory);
     EXPECT_EQ(handle_connection(stream, config), ReadOutcome::NothingToSay);
     EXPECT_EQ(stream.sent, "");
     // The command runner cannot start the thread that reads the child's output.
