@@ -110,6 +110,14 @@ def decoding():
             f"{speed / medians['memcpy_body']:.2f} of memcpy")
 
 
+def head_search():
+    print("Reading a request head that arrives one byte per read (Google Benchmark)")
+    out = subprocess.run([BENCH / "head_bench", "--benchmark_format=json"], capture_output=True, text=True,
+                         check=True)
+    for b in json.loads(out.stdout)["benchmarks"]:
+        row("head", f"{b['run_name'].rsplit('/', 1)[1]} bytes, one per read (CPU time)", f"{b['cpu_time']:.3f} ms")
+
+
 def start_up():
     print("Start-up: process start to the first answered request, 20 runs")
     for label, args in (("--printer given", ["--printer", "NADA"]), ("printer asked of CUPS", [])):
@@ -207,8 +215,8 @@ def raw_ticket():
 
 def main():
     print(f"load average before: {os.getloadavg()[0]:.2f}, cores: {os.cpu_count()}")
-    sections = {"http": http_round_trip, "decode": decoding, "start": start_up, "footprint": footprint,
-                "raw": raw_ticket}
+    sections = {"http": http_round_trip, "decode": decoding, "head": head_search, "start": start_up,
+                "footprint": footprint, "raw": raw_ticket}
     for name in sys.argv[1:] or sections:
         sections[name]()
     print(f"\nload average after: {os.getloadavg()[0]:.2f}")
