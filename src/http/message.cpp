@@ -79,11 +79,15 @@ ReadOutcome read_head(ByteStream& stream, std::string& buffer, size_t& head_end)
 
 ReadOutcome read_body(ByteStream& stream, HttpRequest& request) {
     std::string& body = request.body;
+    // Sized once: growing by doubling would hold the old and the new buffer at once, and
+    // appending no more than is wanted keeps it from growing past that size.
+    const size_t wanted = std::min(request.content_length, BODY_LIMIT + 1);
+    body.reserve(wanted);
     char chunk[READ_CHUNK];
-    while (body.size() < request.content_length) {
+    while (body.size() < wanted) {
         Result<size_t> got = stream.receive(chunk, sizeof chunk);
         if (!got || got.value() == 0) break;  // cut short: the connection refuses it after its other rules
-        body.append(chunk, got.value());
+        body.append(chunk, std::min(got.value(), wanted - body.size()));
         if (body.size() > BODY_LIMIT) {
             (void)send_json_error(stream, 400, "cuerpo demasiado grande", {});
             return ReadOutcome::AlreadyAnswered;

@@ -30,7 +30,7 @@ ReadOutcome answer_request(ByteStream& stream, const ServerConfig& config) {
     } else if (request.method == "OPTIONS") {
         (void)write_response(stream, {204, TEXT_TYPE, "", std::move(cors)});
     } else {
-        HttpResponse response = route_request(request, config);
+        HttpResponse response = route_request(std::move(request), config);
         response.extra_headers = std::move(cors);
         (void)write_response(stream, response);
     }
