@@ -37,9 +37,12 @@ public:
     virtual Result<PrinterHandle> open_printer(const char16_t* name) = 0;
     virtual Status start_doc(PrinterHandle printer, const DocumentInfo& document) = 0;
     virtual void start_page(PrinterHandle printer) = 0;
-    virtual Status write(PrinterHandle printer, std::string_view data) = 0;
+    // Gives the number of bytes from the start of `data` that the spooler took, possibly fewer.
+    virtual Result<std::uint32_t> write(PrinterHandle printer, std::string_view data) = 0;
     virtual void end_page(PrinterHandle printer) = 0;
-    virtual void end_doc(PrinterHandle printer) = 0;
+    virtual Status end_doc(PrinterHandle printer) = 0;
+    // Deletes the document being written, so that no part of it prints.
+    virtual void abort_doc(PrinterHandle printer) = 0;
     virtual void close_printer(PrinterHandle printer) = 0;
     // Fills `buffer` with level-4 records when `size` bytes suffice; `needed` always gets
     // the byte count a full answer takes, `returned` the number of records written.

@@ -1,11 +1,11 @@
 // CUPS standing in for the Windows spooler: an open printer is a checked destination,
-// a document is one CUPS job, its data one raw document sent in one piece.
+// a document is one CUPS job, its data one raw document streamed write by write.
 #include <cups/cups.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,21 +16,27 @@ namespace korba {
 
 namespace {
 
-// CUPS keeps its last error per thread; this is read right after the failed call.
-Failure last_cups_error() {
-    const ipp_status_t status = cupsLastError();
-    const char* text = cupsLastErrorString();
+Failure cups_failure(ipp_status_t status, const char* text) {
     char code[16];
     std::snprintf(code, sizeof code, "0x%04X", static_cast<unsigned>(status));
     return fail(std::string(text && *text ? text : ippErrorString(status)) + " (cups error " + code + ")");
 }
 
+// CUPS keeps its last error per thread; this is read right after the failed call.
+Failure last_cups_error() { return cups_failure(cupsLastError(), cupsLastErrorString()); }
+
+// Worded as libcups words a connection that fails.
+Failure connect_failure() { return cups_failure(IPP_STATUS_ERROR_SERVICE_UNAVAILABLE, std::strerror(errno)); }
+
 struct CupsPrinter {
     std::string name;
     std::string title;
     std::string format;
+    // The job's own connection to the scheduler, so that a cancel can still be sent on the
+    // thread's usual one while a document is half written here.
+    http_t* connection = nullptr;
     int job_id = 0;
-    bool document_accepted = false;
+    bool document_started = false;
 };
 
 CupsPrinter& printer_of(PrinterHandle handle) { return *static_cast<CupsPrinter*>(handle); }
@@ -72,37 +78,53 @@ public:
         printer.title = from_wide(document.document_name);
         const std::string datatype = from_wide(document.datatype);
         printer.format = datatype == "RAW" ? CUPS_FORMAT_RAW : datatype;
-        printer.job_id = cupsCreateJob(CUPS_HTTP_DEFAULT, printer.name.c_str(), printer.title.c_str(), 0, nullptr);
+        printer.connection =
+            httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, 30000, nullptr);
+        if (!printer.connection) return connect_failure();
+        printer.job_id = cupsCreateJob(printer.connection, printer.name.c_str(), printer.title.c_str(), 0, nullptr);
         if (printer.job_id == 0) return last_cups_error();
         return success();
     }
     // A raw CUPS job has no pages.
     void start_page(PrinterHandle) override {}
-    // The job's one document: started, written in one piece and finished, so the
-    // scheduler's verdict on the document is this call's result.
-    Status write(PrinterHandle handle, std::string_view data) override {
+    // The job's one document is started by the first write; CUPS takes each write whole or not at all.
+    Result<std::uint32_t> write(PrinterHandle handle, std::string_view data) override {
         CupsPrinter& printer = printer_of(handle);
-        if (cupsStartDocument(CUPS_HTTP_DEFAULT, printer.name.c_str(), printer.job_id, printer.title.c_str(),
-                              printer.format.c_str(), 1) != HTTP_STATUS_CONTINUE)
+        if (!printer.document_started) {
+            if (cupsStartDocument(printer.connection, printer.name.c_str(), printer.job_id, printer.title.c_str(),
+                                  printer.format.c_str(), 1) != HTTP_STATUS_CONTINUE)
+                return last_cups_error();
+            printer.document_started = true;
+        }
+        if (cupsWriteRequestData(printer.connection, data.data(), data.size()) != HTTP_STATUS_CONTINUE)
             return last_cups_error();
-        const bool sent = cupsWriteRequestData(CUPS_HTTP_DEFAULT, data.data(), data.size()) == HTTP_STATUS_CONTINUE;
-        std::optional<Failure> failure;
-        if (!sent) failure = last_cups_error();
-        const bool finished = cupsFinishDocument(CUPS_HTTP_DEFAULT, printer.name.c_str()) <= IPP_STATUS_OK_CONFLICTING;
-        if (!failure && !finished) failure = last_cups_error();
-        if (failure) return *failure;
-        printer.document_accepted = true;
-        return success();
+        return static_cast<std::uint32_t>(data.size());
     }
     void end_page(PrinterHandle) override {}
-    // CUPS refuses an empty document, and a job without one would wait for it:
-    // such a job is cancelled, which ends it.
-    void end_doc(PrinterHandle handle) override {
+    // The scheduler's verdict on the document. CUPS refuses an empty document, and a job
+    // without one would wait for it: such a job is cancelled, which ends it.
+    Status end_doc(PrinterHandle handle) override {
         CupsPrinter& printer = printer_of(handle);
-        if (printer.job_id != 0 && !printer.document_accepted)
+        if (!printer.document_started) {
             cupsCancelJob2(CUPS_HTTP_DEFAULT, printer.name.c_str(), printer.job_id, 0);
+            return success();
+        }
+        if (cupsFinishDocument(printer.connection, printer.name.c_str()) > IPP_STATUS_OK_CONFLICTING)
+            return last_cups_error();
+        return success();
     }
-    void close_printer(PrinterHandle handle) override { delete static_cast<CupsPrinter*>(handle); }
+    // Dropping the job's connection drops a half-sent document; the cancel then removes the job.
+    void abort_doc(PrinterHandle handle) override {
+        CupsPrinter& printer = printer_of(handle);
+        httpClose(printer.connection);
+        printer.connection = nullptr;
+        cupsCancelJob2(CUPS_HTTP_DEFAULT, printer.name.c_str(), printer.job_id, 0);
+    }
+    void close_printer(PrinterHandle handle) override {
+        CupsPrinter* printer = static_cast<CupsPrinter*>(handle);
+        httpClose(printer->connection);
+        delete printer;
+    }
 
     // Packs the destinations the way the Windows spooler lays out level-4 records.
     bool enum_printers(std::uint32_t, std::byte* buffer, std::uint32_t size, std::uint32_t& needed,

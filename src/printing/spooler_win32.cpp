@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <winspool.h>
 
+#include <algorithm>
 #include <cstddef>
 
 #include "common/system_error.h"
@@ -33,14 +34,19 @@ public:
         return success();
     }
     void start_page(PrinterHandle printer) override { StartPagePrinter(printer); }
-    Status write(PrinterHandle printer, std::string_view data) override {
+    // One call takes at most a 32-bit count; the caller writes whatever is left.
+    Result<std::uint32_t> write(PrinterHandle printer, std::string_view data) override {
+        const auto size = static_cast<DWORD>(std::min<size_t>(data.size(), MAXDWORD));
         DWORD written = 0;
-        if (!WritePrinter(printer, const_cast<char*>(data.data()), static_cast<DWORD>(data.size()), &written))
-            return last_error();
-        return success();
+        if (!WritePrinter(printer, const_cast<char*>(data.data()), size, &written)) return last_error();
+        return std::uint32_t{written};
     }
     void end_page(PrinterHandle printer) override { EndPagePrinter(printer); }
-    void end_doc(PrinterHandle printer) override { EndDocPrinter(printer); }
+    Status end_doc(PrinterHandle printer) override {
+        if (!EndDocPrinter(printer)) return last_error();
+        return success();
+    }
+    void abort_doc(PrinterHandle printer) override { AbortPrinter(printer); }
     void close_printer(PrinterHandle printer) override { ClosePrinter(printer); }
     bool enum_printers(std::uint32_t flags, std::byte* buffer, std::uint32_t size, std::uint32_t& needed,
                        std::uint32_t& returned) override {

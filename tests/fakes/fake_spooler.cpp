@@ -35,15 +35,24 @@ Status FakeSpooler::start_doc(PrinterHandle printer, const DocumentInfo& documen
 
 void FakeSpooler::start_page(PrinterHandle printer) { record("start_page", printer); }
 
-Status FakeSpooler::write(PrinterHandle printer, std::string_view data) {
+Result<std::uint32_t> FakeSpooler::write(PrinterHandle printer, std::string_view data) {
     record("write " + std::to_string(data.size()), printer);
-    if (write_error) return fail(*write_error);
-    written.append(data);
-    return success();
+    const size_t turn = writes_++;
+    if (turn >= write_counts.size() && write_error) return fail(*write_error);
+    const auto taken = turn < write_counts.size() ? write_counts[turn] : static_cast<std::uint32_t>(data.size());
+    written.append(data.substr(0, taken));
+    return taken;
 }
 
 void FakeSpooler::end_page(PrinterHandle printer) { record("end_page", printer); }
-void FakeSpooler::end_doc(PrinterHandle printer) { record("end_doc", printer); }
+
+Status FakeSpooler::end_doc(PrinterHandle printer) {
+    record("end_doc", printer);
+    if (end_doc_error) return fail(*end_doc_error);
+    return success();
+}
+
+void FakeSpooler::abort_doc(PrinterHandle printer) { record("abort", printer); }
 void FakeSpooler::close_printer(PrinterHandle printer) { record("close", printer); }
 
 bool FakeSpooler::enum_printers(std::uint32_t flags, std::byte* buffer, std::uint32_t size, std::uint32_t& needed,
