@@ -16,6 +16,51 @@ static_assert(offsetof(PrinterInfo4, attributes) == offsetof(PRINTER_INFO_4W, At
 
 namespace {
 
+// winspool.drv is not one of the libraries Windows always takes from the system folder, so it
+// is loaded from there by hand: a copy beside the program is never used.
+struct Winspool {
+    bool loaded = false;
+    DWORD load_error = ERROR_SUCCESS;
+    decltype(&OpenPrinterW) open_printer = nullptr;
+    decltype(&StartDocPrinterW) start_doc = nullptr;
+    decltype(&StartPagePrinter) start_page = nullptr;
+    decltype(&WritePrinter) write = nullptr;
+    decltype(&EndPagePrinter) end_page = nullptr;
+    decltype(&EndDocPrinter) end_doc = nullptr;
+    decltype(&AbortPrinter) abort_doc = nullptr;
+    decltype(&ClosePrinter) close_printer = nullptr;
+    decltype(&EnumPrintersW) enum_printers = nullptr;
+    decltype(&GetDefaultPrinterW) default_printer = nullptr;
+};
+
+template <class Function>
+bool bind(HMODULE library, const char* name, Function& function) {
+    function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(library, name)));
+    return function != nullptr;
+}
+
+Winspool load_winspool() {
+    Winspool api;
+    const HMODULE library = LoadLibraryExW(L"winspool.drv", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    const bool bound = library && bind(library, "OpenPrinterW", api.open_printer) &&
+                       bind(library, "StartDocPrinterW", api.start_doc) &&
+                       bind(library, "StartPagePrinter", api.start_page) &&
+                       bind(library, "WritePrinter", api.write) && bind(library, "EndPagePrinter", api.end_page) &&
+                       bind(library, "EndDocPrinter", api.end_doc) && bind(library, "AbortPrinter", api.abort_doc) &&
+                       bind(library, "ClosePrinter", api.close_printer) &&
+                       bind(library, "EnumPrintersW", api.enum_printers) &&
+                       bind(library, "GetDefaultPrinterW", api.default_printer);
+    api.loaded = bound;
+    if (!bound) api.load_error = GetLastError();
+    return api;
+}
+
+// Loaded once, on first use; the library stays for the life of the process.
+const Winspool& winspool() {
+    static const Winspool api = load_winspool();
+    return api;
+}
+
 LPWSTR wide(const char16_t* text) { return reinterpret_cast<LPWSTR>(const_cast<char16_t*>(text)); }
 
 // GetLastError is read before anything else can overwrite it.
@@ -23,43 +68,56 @@ Failure last_error() { return fail(system_error_text(GetLastError())); }
 
 class WinSpooler final : public Spooler {
 public:
+    // Every other call needs a handle from here, so only here and in the calls without one
+    // does a library that failed to load need a check.
     Result<PrinterHandle> open_printer(const char16_t* name) override {
+        const Winspool& api = winspool();
+        if (!api.loaded) return fail(system_error_text(api.load_error));
         HANDLE handle = nullptr;
-        if (!OpenPrinterW(wide(name), &handle, nullptr)) return last_error();
+        if (!api.open_printer(wide(name), &handle, nullptr)) return last_error();
         return PrinterHandle{handle};
     }
     Status start_doc(PrinterHandle printer, const DocumentInfo& document) override {
         DOC_INFO_1W info{wide(document.document_name), wide(document.output_file), wide(document.datatype)};
-        if (StartDocPrinterW(printer, 1, reinterpret_cast<LPBYTE>(&info)) == 0) return last_error();
+        if (winspool().start_doc(printer, 1, reinterpret_cast<LPBYTE>(&info)) == 0) return last_error();
         return success();
     }
-    void start_page(PrinterHandle printer) override { StartPagePrinter(printer); }
+    void start_page(PrinterHandle printer) override { winspool().start_page(printer); }
     // One call takes at most a 32-bit count; the caller writes whatever is left.
     Result<std::uint32_t> write(PrinterHandle printer, std::string_view data) override {
         const auto size = static_cast<DWORD>(std::min<size_t>(data.size(), MAXDWORD));
         DWORD written = 0;
-        if (!WritePrinter(printer, const_cast<char*>(data.data()), size, &written)) return last_error();
+        if (!winspool().write(printer, const_cast<char*>(data.data()), size, &written)) return last_error();
         return std::uint32_t{written};
     }
-    void end_page(PrinterHandle printer) override { EndPagePrinter(printer); }
+    void end_page(PrinterHandle printer) override { winspool().end_page(printer); }
     Status end_doc(PrinterHandle printer) override {
-        if (!EndDocPrinter(printer)) return last_error();
+        if (!winspool().end_doc(printer)) return last_error();
         return success();
     }
-    void abort_doc(PrinterHandle printer) override { AbortPrinter(printer); }
-    void close_printer(PrinterHandle printer) override { ClosePrinter(printer); }
+    void abort_doc(PrinterHandle printer) override { winspool().abort_doc(printer); }
+    void close_printer(PrinterHandle printer) override { winspool().close_printer(printer); }
     bool enum_printers(std::uint32_t flags, std::byte* buffer, std::uint32_t size, std::uint32_t& needed,
                        std::uint32_t& returned) override {
+        needed = returned = 0;
+        const Winspool& api = winspool();
+        if (!api.loaded) return false;
         DWORD needed_bytes = 0;
         DWORD count = 0;
-        const BOOL ok = EnumPrintersW(flags, nullptr, 4, reinterpret_cast<LPBYTE>(buffer), size, &needed_bytes, &count);
+        const BOOL ok = api.enum_printers(flags, nullptr, 4, reinterpret_cast<LPBYTE>(buffer), size, &needed_bytes,
+                                          &count);
         needed = needed_bytes;
         returned = count;
         return ok;
     }
     bool default_printer(char16_t* buffer, std::uint32_t& size) override {
+        const Winspool& api = winspool();
+        if (!api.loaded) {
+            size = 0;
+            return false;
+        }
         DWORD units = size;
-        const BOOL ok = GetDefaultPrinterW(reinterpret_cast<LPWSTR>(buffer), &units);
+        const BOOL ok = api.default_printer(reinterpret_cast<LPWSTR>(buffer), &units);
         size = units;
         return ok;
     }

@@ -1,6 +1,8 @@
 """Printing through real CUPS queues: the bytes and title of every job, the printer list,
 the error replies, and no job where none belongs."""
 
+import subprocess
+
 import pytest
 
 from cups_queue import cups_queues  # noqa: F401  (fixture)
@@ -137,3 +139,18 @@ def test_print_while_cups_is_stopped(start_bridge, target, cups_queues, acme):
     known = acme.captured_ids()
     assert post(bridge.port, "/raw", b"back") == ok(b'{"ok":true,"printer":"ACME","bytes":4}')
     assert printed(acme, known, 1) == [("KORBA", b"back")]
+
+
+# The libraries Windows always takes from its own system folder. Any other library the .exe
+# imported could be replaced by a copy planted beside it.
+SYSTEM_FOLDER_DLLS = {"KERNEL32.DLL", "ADVAPI32.DLL", "USER32.DLL", "WS2_32.DLL", "MSVCRT.DLL"}
+
+
+def test_the_exe_imports_only_libraries_from_the_system_folder(target):
+    if not target.is_wine:
+        pytest.skip("the import table is the Windows build's")
+    dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", str(target.exe)], check=True,
+                          capture_output=True, text=True).stdout
+    imported = {line.split("DLL Name:")[1].strip().upper() for line in dump.splitlines() if "DLL Name:" in line}
+    assert "KERNEL32.DLL" in imported
+    assert imported <= SYSTEM_FOLDER_DLLS
