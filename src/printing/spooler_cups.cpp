@@ -41,18 +41,30 @@ struct CupsPrinter {
 
 CupsPrinter& printer_of(PrinterHandle handle) { return *static_cast<CupsPrinter*>(handle); }
 
-// The destination exists and the scheduler answers for it.
-bool ask_printer(const std::string& name) {
+// The destination's state, or null when the scheduler does not answer for such a destination.
+ipp_t* ask_printer(const std::string& name) {
     char uri[HTTP_MAX_URI];
     httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0, "/printers/%s",
                      name.c_str());
+    static const char* const wanted[] = {"printer-state", "printer-state-reasons"};
     ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, "printer-name");
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 2, nullptr, wanted);
     ipp_t* response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
-    const bool answered = response && cupsLastError() <= IPP_STATUS_OK_CONFLICTING;
+    if (response && cupsLastError() <= IPP_STATUS_OK_CONFLICTING) return response;
     ippDelete(response);
-    return answered;
+    return nullptr;
+}
+
+// The printer-state-reasons keywords joined by commas.
+std::string state_reasons(ipp_t* answer) {
+    std::string reasons;
+    ipp_attribute_t* attribute = ippFindAttribute(answer, "printer-state-reasons", IPP_TAG_KEYWORD);
+    for (int i = 0; attribute && i < ippGetCount(attribute); ++i) {
+        if (i > 0) reasons += ',';
+        reasons += ippGetString(attribute, i, nullptr);
+    }
+    return reasons;
 }
 
 std::vector<std::u16string> destination_names() {
@@ -70,7 +82,9 @@ public:
     Result<PrinterHandle> open_printer(const char16_t* name) override {
         auto printer = std::make_unique<CupsPrinter>();
         printer->name = from_wide(name);
-        if (!ask_printer(printer->name)) return last_cups_error();
+        ipp_t* answer = ask_printer(printer->name);
+        if (!answer) return last_cups_error();
+        ippDelete(answer);
         return PrinterHandle{printer.release()};
     }
     Status start_doc(PrinterHandle handle, const DocumentInfo& document) override {
@@ -143,6 +157,40 @@ public:
             strings += name.size() + 1;
         }
         return true;
+    }
+    // Packs printer-state and printer-state-reasons into a state record, its text after it.
+    bool get_printer(PrinterHandle handle, std::byte* buffer, std::uint32_t size, std::uint32_t& needed) override {
+        needed = 0;
+        ipp_t* answer = ask_printer(printer_of(handle).name);
+        if (!answer) return false;
+        ipp_attribute_t* state = ippFindAttribute(answer, "printer-state", IPP_TAG_ENUM);
+        const auto state_value = static_cast<std::uint32_t>(state ? ippGetInteger(state, 0) : 0);
+        const std::string reasons = state_reasons(answer);
+        ippDelete(answer);
+        needed = static_cast<std::uint32_t>(sizeof(PrinterState) + reasons.size() + 1);
+        if (!state || needed > size) return false;
+        char* text = reinterpret_cast<char*>(buffer + sizeof(PrinterState));
+        std::memcpy(text, reasons.c_str(), reasons.size() + 1);
+        *reinterpret_cast<PrinterState*>(buffer) = {0, 0, state_value, text};
+        return true;
+    }
+    // The jobs not yet completed, cancelled or aborted, of every user; one job id each.
+    bool enum_jobs(PrinterHandle handle, std::byte* buffer, std::uint32_t size, std::uint32_t& needed,
+                   std::uint32_t& returned) override {
+        cups_job_t* jobs = nullptr;
+        const int count = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, printer_of(handle).name.c_str(), 0,
+                                       CUPS_WHICHJOBS_ACTIVE);
+        needed = returned = 0;
+        const bool answered = count >= 0;
+        if (answered) needed = static_cast<std::uint32_t>(count * sizeof(std::uint32_t));
+        const bool fits = answered && needed <= size;
+        for (int i = 0; fits && i < count; ++i) {
+            const auto id = static_cast<std::uint32_t>(jobs[i].id);
+            std::memcpy(buffer + i * sizeof id, &id, sizeof id);
+            ++returned;
+        }
+        cupsFreeJobs(count, jobs);
+        return fits;
     }
     bool default_printer(char16_t* buffer, std::uint32_t& size) override {
         cups_dest_t* dest = cupsGetNamedDest(CUPS_HTTP_DEFAULT, nullptr, nullptr);

@@ -13,6 +13,8 @@ namespace korba {
 static_assert(sizeof(PrinterInfo4) == sizeof(PRINTER_INFO_4W));
 static_assert(offsetof(PrinterInfo4, printer_name) == offsetof(PRINTER_INFO_4W, pPrinterName));
 static_assert(offsetof(PrinterInfo4, attributes) == offsetof(PRINTER_INFO_4W, Attributes));
+// The level-2 record follows the state record in the caller's buffer, aligned.
+static_assert(sizeof(PrinterState) % alignof(PRINTER_INFO_2W) == 0);
 
 namespace {
 
@@ -30,6 +32,8 @@ struct Winspool {
     decltype(&AbortPrinter) abort_doc = nullptr;
     decltype(&ClosePrinter) close_printer = nullptr;
     decltype(&EnumPrintersW) enum_printers = nullptr;
+    decltype(&GetPrinterW) get_printer = nullptr;
+    decltype(&EnumJobsW) enum_jobs = nullptr;
     decltype(&GetDefaultPrinterW) default_printer = nullptr;
 };
 
@@ -49,6 +53,7 @@ Winspool load_winspool() {
                        bind(library, "EndDocPrinter", api.end_doc) && bind(library, "AbortPrinter", api.abort_doc) &&
                        bind(library, "ClosePrinter", api.close_printer) &&
                        bind(library, "EnumPrintersW", api.enum_printers) &&
+                       bind(library, "GetPrinterW", api.get_printer) && bind(library, "EnumJobsW", api.enum_jobs) &&
                        bind(library, "GetDefaultPrinterW", api.default_printer);
     api.loaded = bound;
     if (!bound) api.load_error = GetLastError();
@@ -106,6 +111,28 @@ public:
         DWORD count = 0;
         const BOOL ok = api.enum_printers(flags, nullptr, 4, reinterpret_cast<LPBYTE>(buffer), size, &needed_bytes,
                                           &count);
+        needed = needed_bytes;
+        returned = count;
+        return ok;
+    }
+    // The buffer holds the state record, then the level-2 record it is taken from.
+    bool get_printer(PrinterHandle printer, std::byte* buffer, std::uint32_t size, std::uint32_t& needed) override {
+        const DWORD room = size > sizeof(PrinterState) ? size - sizeof(PrinterState) : 0;
+        std::byte* record = room ? buffer + sizeof(PrinterState) : nullptr;
+        DWORD record_bytes = 0;
+        const BOOL ok = winspool().get_printer(printer, 2, reinterpret_cast<LPBYTE>(record), room, &record_bytes);
+        needed = sizeof(PrinterState) + record_bytes;
+        if (!ok) return false;
+        const auto* info = reinterpret_cast<const PRINTER_INFO_2W*>(record);
+        *reinterpret_cast<PrinterState*>(buffer) = {info->Status, info->Attributes, 0, nullptr};
+        return true;
+    }
+    bool enum_jobs(PrinterHandle printer, std::byte* buffer, std::uint32_t size, std::uint32_t& needed,
+                   std::uint32_t& returned) override {
+        DWORD needed_bytes = 0;
+        DWORD count = 0;
+        const BOOL ok = winspool().enum_jobs(printer, 0, MAXDWORD, 1, reinterpret_cast<LPBYTE>(buffer), size,
+                                             &needed_bytes, &count);
         needed = needed_bytes;
         returned = count;
         return ok;

@@ -1,11 +1,12 @@
 """Printing through real CUPS queues: the bytes and title of every job, the printer list,
 the error replies, and no job where none belongs."""
 
+import os
 import subprocess
 
 import pytest
 
-from cups_queue import cups_queues  # noqa: F401  (fixture)
+from cups_queue import CaptureQueue, cups_queues, wait_until  # noqa: F401  (fixture)
 from harness import cors, exchange, reply_bytes
 
 JSON = "application/json; charset=utf-8"
@@ -33,6 +34,15 @@ def ok(body):
 def error(status, message):
     reason = {400: "Bad Request", 500: "Internal Server Error"}[status]
     return reply_bytes(status, reason, JSON, b'{"ok":false,"error":' + message + b"}", cors())
+
+
+def get(port, path):
+    return exchange(port, f"GET {path} HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\n\r\n".encode())
+
+
+def queue_state(printer, state, jobs, reasons=()):
+    listed = ",".join(f'"{reason}"' for reason in reasons)
+    return ok(f'{{"ok":true,"printer":"{printer}","state":"{state}","jobs":{jobs},"reasons":[{listed}]}}'.encode())
 
 
 def printed(queue, known, count):
@@ -107,6 +117,7 @@ def test_a_printer_that_does_not_exist(start_bridge, target, cups_queues):
     expected = f'"no se pudo abrir la impresora \\"NO EXISTE\\" ({NO_SUCH_PRINTER[target.name]})"'.encode()
     assert post(bridge.port, "/raw", b'{"data_b64":"QUJD"}', "application/json") == error(500, expected)
     assert post(bridge.port, "/pulse") == error(500, expected)
+    assert get(bridge.port, "/queue") == queue_state("NO EXISTE", "unavailable", 0)
     assert [queue.cups_jobs_since(n) for queue, n in zip(queues, last)] == [[], []]
     assert exchange(bridge.port, b"GET /favicon.ico HTTP/1.1\r\n\r\n").startswith(b"HTTP/1.1 204 No Content\r\n")
 
@@ -154,3 +165,44 @@ def test_the_exe_imports_only_libraries_from_the_system_folder(target):
     imported = {line.split("DLL Name:")[1].strip().upper() for line in dump.splitlines() if "DLL Name:" in line}
     assert "KERNEL32.DLL" in imported
     assert imported <= SYSTEM_FOLDER_DLLS
+
+
+@pytest.fixture
+def own_queue(cups_queues):
+    """A capture queue of this run's own, free to be paused and to hold jobs."""
+    queue = CaptureQueue(f"KORBA_QUEUE_{os.getpid()}")
+    queue.create()
+    yield queue
+    queue.remove()
+
+
+def hold_job(queue, data):
+    done = subprocess.run(["lp", "-d", queue.name, "-H", "hold", "-t", "held"], input=data, check=True,
+                          capture_output=True)
+    return done.stdout.decode().split()[3]  # "request id is NAME-N (1 file(s))"
+
+
+def test_queue_state_follows_the_cups_queue(start_bridge, target, own_queue):
+    if target.is_wine:
+        pytest.skip("Wine's spooler shows neither the CUPS state nor its jobs")
+    bridge = start_bridge("--printer", own_queue.name)
+    name = own_queue.name
+    assert get(bridge.port, "/queue") == queue_state(name, "ready", 0)
+    known = own_queue.captured_ids()
+    held = [hold_job(own_queue, b"uno"), hold_job(own_queue, b"dos")]
+    assert get(bridge.port, "/queue") == queue_state(name, "printing", 2)
+    subprocess.run(["cupsdisable", name], check=True)
+    assert get(bridge.port, "/queue") == queue_state(name, "paused", 2, ["paused"])
+    subprocess.run(["cupsenable", name], check=True)
+    for job in held:
+        subprocess.run(["lp", "-i", job, "-H", "resume"], check=True, capture_output=True)
+    assert sorted(job.data for job in own_queue.wait_for_jobs(known, 2)) == [b"dos", b"uno"]
+    wait_until(lambda: get(bridge.port, "/queue") == queue_state(name, "ready", 0), 30, "the jobs do not finish")
+
+
+def test_queue_under_wine_has_the_same_shape(start_bridge, target, acme):
+    if not target.is_wine:
+        pytest.skip("the native build is checked against a queue of its own")
+    bridge = start_bridge("--printer", "ACME")
+    # Wine's spooler reports no status flags and none of the CUPS jobs.
+    assert get(bridge.port, "/queue") == queue_state("ACME", "ready", 0)

@@ -76,6 +76,32 @@ bool FakeSpooler::enum_printers(std::uint32_t flags, std::byte* buffer, std::uin
     return true;
 }
 
+bool FakeSpooler::get_printer(PrinterHandle printer, std::byte* buffer, std::uint32_t size, std::uint32_t& needed) {
+    record("get_printer size " + std::to_string(size), printer);
+    const size_t text = cups_reasons ? cups_reasons->size() + 1 : 0;
+    needed = static_cast<std::uint32_t>(sizeof(PrinterState) + text);
+    if (state_unreadable || needed > size) return false;
+    PrinterState filled = state;
+    if (cups_reasons) {
+        auto* copy = reinterpret_cast<char*>(buffer + sizeof(PrinterState));
+        std::memcpy(copy, cups_reasons->c_str(), text);
+        filled.cups_reasons = copy;
+    }
+    std::memcpy(buffer, &filled, sizeof filled);
+    return true;
+}
+
+bool FakeSpooler::enum_jobs(PrinterHandle printer, std::byte* buffer, std::uint32_t size, std::uint32_t& needed,
+                            std::uint32_t& returned) {
+    record("enum_jobs size " + std::to_string(size), printer);
+    needed = job_count * 4;
+    returned = 0;
+    if (jobs_unreadable || needed > size) return false;
+    if (needed) std::memset(buffer, 0xAB, needed);
+    returned = job_count;
+    return true;
+}
+
 bool FakeSpooler::default_printer(char16_t* buffer, std::uint32_t& size) {
     calls.push_back("default size " + std::to_string(size));
     const auto& name = default_queries_++ > 0 && default_name_later ? default_name_later : default_name;

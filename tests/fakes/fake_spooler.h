@@ -29,6 +29,12 @@ public:
     // When set, the printers after the first enumeration (one added in between).
     std::optional<std::vector<std::optional<std::u16string>>> printers_later;
     std::optional<std::u16string> default_name;
+    // The printer's state and queue; an unreadable one makes its query fail.
+    PrinterState state{0, 0, 0, nullptr};
+    std::optional<std::string> cups_reasons;
+    bool state_unreadable = false;
+    std::uint32_t job_count = 0;
+    bool jobs_unreadable = false;
     // When set, the default printer after the first query (it changed in between).
     std::optional<std::u16string> default_name_later;
 
@@ -46,6 +52,9 @@ public:
     void close_printer(PrinterHandle printer) override;
     bool enum_printers(std::uint32_t flags, std::byte* buffer, std::uint32_t size, std::uint32_t& needed,
                        std::uint32_t& returned) override;
+    bool get_printer(PrinterHandle printer, std::byte* buffer, std::uint32_t size, std::uint32_t& needed) override;
+    bool enum_jobs(PrinterHandle printer, std::byte* buffer, std::uint32_t size, std::uint32_t& needed,
+                   std::uint32_t& returned) override;
     bool default_printer(char16_t* buffer, std::uint32_t& size) override;
 
 private:
