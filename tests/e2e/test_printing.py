@@ -167,6 +167,32 @@ def test_the_exe_imports_only_libraries_from_the_system_folder(target):
     assert imported <= SYSTEM_FOLDER_DLLS
 
 
+# A stand-in winspool.drv that leaves a file behind in the current folder when it is loaded.
+PLANTED_WINSPOOL = r"""
+#include <windows.h>
+BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) {
+    if (reason == DLL_PROCESS_ATTACH)
+        CloseHandle(CreateFileW(L"planted-winspool-loaded", GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL));
+    return TRUE;
+}
+"""
+
+
+def test_a_winspool_beside_the_program_is_never_loaded(target, run_program, tmp_path, acme):
+    if not target.is_wine:
+        pytest.skip("the library search is Windows's")
+    (tmp_path / "planted.c").write_text(PLANTED_WINSPOOL)
+    subprocess.run(["x86_64-w64-mingw32-gcc", "-shared", "-o", str(tmp_path / "winspool.drv"),
+                    str(tmp_path / "planted.c")], check=True)
+    exe = tmp_path / "korba-vizoza.exe"
+    exe.write_bytes(target.exe.read_bytes())
+    # Wine prefers its own winspool where Windows would take the copy in the program's folder.
+    done = run_program("--list", exe=exe, cwd=tmp_path, env={"WINEDLLOVERRIDES": "mscoree,mshtml=;winspool.drv=n,b"})
+    assert (done.returncode, done.stdout.splitlines()[:1]) == (0, [b"Impresoras instaladas:"])
+    assert b"  - ACME" in done.stdout.splitlines()
+    assert not (tmp_path / "planted-winspool-loaded").exists()
+
+
 @pytest.fixture
 def own_queue(cups_queues):
     """A capture queue of this run's own, free to be paused and to hold jobs."""
