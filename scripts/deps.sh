@@ -6,7 +6,7 @@ set -euo pipefail
 
 run_packages=(cmake g++ make googletest libcups2-dev cups cups-client cups-bsd python3 curl)
 test_packages=(
-  pkg-config g++-mingw-w64-x86-64 wine wine64 osslsigncode openssl
+  pkg-config g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64 osslsigncode openssl
   python3-pytest python3-yaml python3-jsonschema python3-pefile
   chromium chromium-driver python3-selenium
   clang libclang-rt-14-dev
