@@ -67,7 +67,7 @@ def run(command, env, *args):
     return done.stdout
 
 
-def test_demo_printer_on_a_machine_without_printers(own_cups, start_bridge):
+def test_demo_printer_on_a_machine_without_printers(own_cups):
     folder = own_cups["KORBA_DEMO_FOLDER"]
     assert run(SCRIPTS / "demo-printer.sh", own_cups) == (
         "CUPS: planificador arrancado.\n"
@@ -75,9 +75,12 @@ def test_demo_printer_on_a_machine_without_printers(own_cups, start_bridge):
         "(verlo: scripts/show-ticket.py).\n")
     assert run("lpstat", own_cups, "-e") == "KORBA_DEMO\n"
 
-    bridge = start_bridge(env=own_cups)
-    status, _, body = harness.request(bridge.port, "POST", "/raw", PANEL_TICKET,
-                                      [("Content-Type", "application/octet-stream")])
+    bridge = harness.start(harness.Target("native"), env=own_cups)
+    try:
+        status, _, body = harness.request(bridge.port, "POST", "/raw", PANEL_TICKET,
+                                          [("Content-Type", "application/octet-stream")])
+    finally:
+        bridge.stop()
     assert (status, body) == (200, b'{"ok":true,"printer":"KORBA_DEMO","bytes":%d}' % len(PANEL_TICKET))
     queue = CaptureQueue("KORBA_DEMO")
     queue.folder = Path(folder)
