@@ -53,13 +53,18 @@ class Panel:
         WebDriverWait(self.driver, WAIT_SECONDS).until(lambda _: condition())
 
 
-@pytest.fixture(scope="module")
-def panel(tmp_path_factory):
+def chromium(profile, extra_flags=()):
+    """A new headless browser with its own profile folder."""
     options = webdriver.ChromeOptions()
     options.binary_location = CHROMIUM
-    for flag in FLAGS + ["--user-data-dir=" + str(tmp_path_factory.mktemp("chromium-profile"))]:
+    for flag in FLAGS + list(extra_flags) + ["--user-data-dir=" + str(profile)]:
         options.add_argument(flag)
-    driver = webdriver.Chrome(service=Service(CHROMEDRIVER, log_path=os.devnull), options=options)
+    return webdriver.Chrome(service=Service(CHROMEDRIVER, log_path=os.devnull), options=options)
+
+
+@pytest.fixture(scope="module")
+def panel(tmp_path_factory):
+    driver = chromium(tmp_path_factory.mktemp("chromium-profile"))
     try:
         yield Panel(driver)
     finally:
