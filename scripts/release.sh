@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the release files into dist/: korba-vizoza.exe (Windows, static, stripped) and
-# korba-vizoza (this machine's build, stripped), each with a .sha256 file beside it in
+# Builds the release files into dist/: korba-vizoza.exe (Windows, static, stripped),
+# korba-vizoza (this machine's build, stripped) and the JavaScript client's package
+# (korba-vizoza-VERSION.tgz, for npm install), each with a .sha256 file beside it in
 # sha256sum format (check with: cd dist && sha256sum -c korba-vizoza.exe.sha256).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -31,8 +32,10 @@ if x86_64-w64-mingw32-objdump -p dist/korba-vizoza.exe | grep -iE 'DLL Name: *li
   exit 1
 fi
 
+package=$(cd client && npm pack --pack-destination ../dist --silent)
+
 cd dist
-for file in korba-vizoza.exe korba-vizoza; do
+for file in korba-vizoza.exe korba-vizoza "$package"; do
   sha256sum "$file" >"$file.sha256"
   echo "dist/$file"
 done

@@ -179,3 +179,10 @@ def test_public_page_reads_the_browser_permission(native, start_bridge, page):
         assert page.run(address, printer) == expected, setting
     bridge.stop()
     assert page.run(address, printer) == failure("not-running", f"el vizoza no responde en {address}")
+
+
+def test_types_over_an_example_of_every_method():
+    # scripts/deps.sh installs the pinned compiler.
+    tsc = CLIENT / "test" / "types" / "node_modules" / ".bin" / "tsc"
+    run = subprocess.run([str(tsc), "-p", str(tsc.parents[2])], capture_output=True, text=True, timeout=120)
+    assert (run.returncode, run.stdout + run.stderr) == (0, "")
