@@ -97,11 +97,13 @@ def tls_wrapper(folder):
 
 class Page:
     """The browser, with the page at http://localhost:PORT (an admitted development origin, on the PC
-    itself) and at https://korba.app, which Chromium is told to take for a public site."""
+    itself), at http://tienda.example:PORT (the same server under an origin the bridge refuses) and at
+    https://korba.app, which Chromium is told to take for a public site."""
 
     def __init__(self, driver, local_port):
         self.driver = driver
         self.local = f"http://localhost:{local_port}/"
+        self.refused = f"http://tienda.example:{local_port}/"
         self.public = "https://korba.app/"
 
     def open(self, url):
@@ -128,7 +130,8 @@ def page(tmp_path_factory):
     public = serve(tls_wrapper(tmp_path_factory.mktemp("tls")))
     public_port = public.server_address[1]
     driver = chromium(tmp_path_factory.mktemp("chromium-profile"), [
-        "--ignore-certificate-errors", f"--host-resolver-rules=MAP korba.app:443 127.0.0.1:{public_port}",
+        "--ignore-certificate-errors",
+        f"--host-resolver-rules=MAP korba.app:443 127.0.0.1:{public_port}, MAP tienda.example 127.0.0.1",
         f"--ip-address-space-overrides=127.0.0.1:{public_port}=public"])
     try:
         yield Page(driver, local.server_address[1])
@@ -186,3 +189,15 @@ def test_types_over_an_example_of_every_method():
     tsc = CLIENT / "test" / "types" / "node_modules" / ".bin" / "tsc"
     run = subprocess.run([str(tsc), "-p", str(tsc.parents[2])], capture_output=True, text=True, timeout=120)
     assert (run.returncode, run.stdout + run.stderr) == (0, "")
+
+
+def test_page_on_a_refused_origin(native, start_bridge, page):
+    bridge = start_bridge("--printer", "ACME")
+    address = f"http://127.0.0.1:{bridge.port}"
+    page.open(page.refused)
+    refused = failure("origin-refused", "origin no permitido")
+    assert page.run(address, "return await bridge.status();") == refused
+    assert page.run(address, "return await bridge.pulse(5);") == refused
+    # The JSON post's preflight is refused, which the page sees as a failed fetch; a plain-HTTP page
+    # that is not on the PC can never have the permission, so that is what the client reports.
+    assert page.run(address, "return await bridge.print(new Uint8Array([65]));") == DENIED
