@@ -8,10 +8,10 @@ export const DEFAULT_TIMEOUT = 5000;
 const PERMISSION_NAMES = ["loopback-network", "local-network-access", "local-network"];
 
 // The refusals are told apart by the bridge's own texts.
-const REFUSALS = {
-  "origin no permitido": "origin-refused",
-  "host no permitido": "host-refused",
-};
+const REFUSALS = new Map([
+  ["origin no permitido", "origin-refused"],
+  ["host no permitido", "host-refused"],
+]);
 
 export class BridgeError extends Error {
   constructor(code, message, { status, reply, cause } = {}) {
@@ -152,7 +152,7 @@ function replyOf(status, text) {
   if (reply === null || typeof reply !== "object" || typeof reply.ok !== "boolean") throw badReply(status, reply);
   if (reply.ok && status === 200) return reply;
   if (reply.ok || typeof reply.error !== "string") throw badReply(status, reply);
-  const code = status === 403 ? REFUSALS[reply.error]
+  const code = status === 403 ? REFUSALS.get(reply.error)
     : status === 400 ? "bad-request"
     : status === 500 ? "printer-error"
     // A route this client knows and the bridge does not: an older bridge.

@@ -108,7 +108,7 @@ test("replies that are not the bridge's", async (t) => {
     [200, "text/html", "<h1>hola</h1>"],
     [200, "application/json", '{"ok":false,"error":"x"}'],
     [502, "application/json", '{"ok":false,"error":"bad gateway"}'],
-    [403, "application/json", '{"ok":false,"error":"forbidden"}'],
+    [403, "application/json", '{"ok":false,"error":"constructor"}'],
     [200, "application/json", '{"ok":true,"app":"otra"}'],
   ];
   const h = http.createServer((request, response) => {
