@@ -61,14 +61,11 @@ int run_program(const std::vector<std::string>& args) {
             init_sockets();
             return run_as_service(scan.config.printer, scan.config.port);
         case RunMode::Console:
-            if (SELF_INSTALL_AVAILABLE && setup_wanted(scan.config))
-                first_run_setup(scan.config.printer, scan.config.port);
-            init_sockets();
-            return console_start(scan.config);
-        default:
-            print_err("ERROR: esta orden todavia no esta disponible en esta version");
-            return 1;
+            break;
     }
+    if (SELF_INSTALL_AVAILABLE && setup_wanted(scan.config)) first_run_setup(scan.config.printer, scan.config.port);
+    init_sockets();
+    return console_start(scan.config);
 }
 
 }  // namespace korba
