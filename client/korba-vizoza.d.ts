@@ -152,7 +152,10 @@ export declare class Bridge {
   pulse(pin?: 2 | 5, options?: CallOptions): Promise<Pulsed>;
   /** Switches the per-user autostart entry on or off. */
   setStartup(on: boolean, options?: CallOptions): Promise<Startup>;
-  /** The printer's queue: after a print, jobs that stay above 0 or a state of paused, offline or error mean the ticket has not come out. */
+  /**
+   * The printer's queue. After a print, `jobs` that stay above 0, or a state of `"paused"`,
+   * `"offline"` or `"error"`, mean the ticket has not come out: tell the user, do not print again.
+   */
   queue(options?: CallOptions): Promise<Queue>;
   /**
    * Whether printing can work now: resolves with the status when the bridge answers, is at least

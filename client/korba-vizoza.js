@@ -112,8 +112,8 @@ export class Bridge {
     const state = await permissionState();
     if (state === "denied") {
       return new BridgeError("permission-denied",
-        "el navegador no deja a esta pagina acceder al vizoza: permite el acceso a la red local en los ajustes del sitio",
-        { cause });
+        "el navegador no deja a esta pagina acceder al vizoza: " +
+          "permite el acceso a la red local en los ajustes del sitio", { cause });
     }
     if (state === "prompt") {
       return new BridgeError("permission-prompt",

@@ -1,5 +1,5 @@
 // The client against running bridges, started by tests/e2e/js_client.py, which passes them in:
-// KORBA_BRIDGE (printer ACME), KORBA_BRIDGE_MISSING (a printer that does not exist), KORBA_EXE,
+// KORBA_BRIDGE (printer KORBA_PRINTER), KORBA_BRIDGE_MISSING (a printer that does not exist), KORBA_EXE,
 // KORBA_TICKET_HEX (the ticket to print; the harness checks the queue's jobs afterwards).
 import assert from "node:assert/strict";
 import { readFileSync } from "node:fs";
@@ -13,8 +13,10 @@ const env = process.env;
 const bridge = new Bridge({ address: env.KORBA_BRIDGE });
 const missing = new Bridge({ address: env.KORBA_BRIDGE_MISSING });
 const port = Number(new URL(env.KORBA_BRIDGE).port);
+const printer = env.KORBA_PRINTER;
 const ticket = Uint8Array.from(Buffer.from(env.KORBA_TICKET_HEX, "hex"));
-const VERSION = /APP_VERSION = "([^"]+)"/.exec(readFileSync(new URL("../../src/common/constants.h", import.meta.url)))[1];
+const constants = readFileSync(new URL("../../src/common/constants.h", import.meta.url), "utf8");
+const VERSION = /APP_VERSION = "([^"]+)"/.exec(constants)[1];
 
 async function rejects(promise, code, message, status) {
   const error = await promise.then(() => assert.fail("resolved"), (e) => e);
@@ -38,19 +40,19 @@ test("the package's version is the bridge's", () => {
 
 test("every method answers with the bridge's reply", async () => {
   const status = {
-    ok: true, app: "korba-vizoza", version: VERSION, printer: "ACME", printer_ok: true, port, startup: false,
+    ok: true, app: "korba-vizoza", version: VERSION, printer, printer_ok: true, port, startup: false,
     exe: env.KORBA_EXE,
   };
   assert.deepEqual(await bridge.status(), status);
   assert.deepEqual(await bridge.check({ minVersion: VERSION }), status);
   const printers = await bridge.printers();
-  assert.equal(printers.default, "ACME");
-  assert.ok(printers.printers.includes("ACME"));
+  assert.equal(printers.default, printer);
+  assert.ok(printers.printers.includes(printer));
   // The jobs' bytes are compared by the harness, in this order.
-  assert.deepEqual(await bridge.print(ticket), { ok: true, printer: "ACME", bytes: ticket.length });
-  assert.deepEqual(await bridge.printRaw(ticket.buffer), { ok: true, printer: "ACME", bytes: ticket.length });
-  assert.deepEqual(await bridge.pulse(), { ok: true, printer: "ACME", pin: 2 });
-  assert.deepEqual(await bridge.pulse(5), { ok: true, printer: "ACME", pin: 5 });
+  assert.deepEqual(await bridge.print(ticket), { ok: true, printer, bytes: ticket.length });
+  assert.deepEqual(await bridge.printRaw(ticket.buffer), { ok: true, printer, bytes: ticket.length });
+  assert.deepEqual(await bridge.pulse(), { ok: true, printer, pin: 2 });
+  assert.deepEqual(await bridge.pulse(5), { ok: true, printer, pin: 5 });
   assert.deepEqual(await bridge.setStartup(false), { ok: true, startup: false, exe: env.KORBA_EXE, warning: null });
 });
 
@@ -68,7 +70,8 @@ test("the bridge's refusals keep its Spanish text", async () => {
 test("a refused origin", async (t) => {
   const fetch = globalThis.fetch;
   t.after(() => { globalThis.fetch = fetch; });
-  globalThis.fetch = (url, init) => fetch(url, { ...init, headers: { ...init.headers, Origin: "https://tienda.example" } });
+  const origin = { Origin: "https://tienda.example" };
+  globalThis.fetch = (url, init) => fetch(url, { ...init, headers: { ...init.headers, ...origin } });
   await rejects(bridge.status(), "origin-refused", "origin no permitido", 403);
   await rejects(bridge.pulse(5), "origin-refused", "origin no permitido", 403);
 });

@@ -2,9 +2,8 @@
 page in headless Chromium natively and under Wine. Its own step of the test command, so the
 name does not match test_*.py: `pytest tests/e2e/js_client.py`."""
 
-import functools
 import http.server
-import json
+import os
 import ssl
 import subprocess
 import threading
@@ -13,17 +12,35 @@ import pytest
 
 import harness
 from browser import chromium
-from cups_queue import cups_queues  # noqa: F401  (fixture)
+from cups_queue import cups_queues, own_queue  # noqa: F401  (fixture)
 
 CLIENT = harness.ROOT / "client"
 TICKET = b"\x1b@" + bytes(range(256)) + b"\x1dV\x01"
 PULSE_PIN_2 = bytes.fromhex("1B700019FA")
 PULSE_PIN_5 = bytes.fromhex("1B700119FA")
+# A capture queue of this run's own: other runs print to the shared ones at the same time.
+QUEUE = f"KORBA_CLIENT_{os.getpid()}"
 
 
-@pytest.fixture
-def acme(cups_queues):
-    return cups_queues["ACME"]
+def failure(code, message):
+    """A BridgeError as the page hands it back."""
+    return {"code": code, "message": message, "name": "BridgeError"}
+
+
+def not_running(address):
+    return failure("not-running", f"el vizoza no responde en {address}")
+
+
+PROMPT = failure("permission-prompt",
+                 "el navegador pide permiso para acceder a la red local: acepta el aviso y vuelve a intentarlo")
+DENIED = failure("permission-denied", "el navegador no deja a esta pagina acceder al vizoza: "
+                 "permite el acceso a la red local en los ajustes del sitio")
+
+
+@pytest.fixture(scope="module")
+def queue(cups_queues):
+    with own_queue(QUEUE) as queue:
+        yield queue
 
 
 @pytest.fixture
@@ -38,17 +55,18 @@ def show_summary(capsys, output):
         print("\n" + "\n".join(line for line in output.splitlines() if line.startswith("ℹ ")))
 
 
-def test_node_runner(native, acme, start_bridge, capsys):
-    bridge = start_bridge("--printer", "ACME")
+def test_node_runner(native, queue, start_bridge, capsys):
+    bridge = start_bridge("--printer", QUEUE)
     missing = start_bridge("--printer", "NOPE")
-    known = acme.captured_ids()
-    env = {"KORBA_BRIDGE": f"http://127.0.0.1:{bridge.port}", "KORBA_BRIDGE_MISSING": f"http://127.0.0.1:{missing.port}",
-           "KORBA_EXE": str(harness.NATIVE_BIN.resolve()), "KORBA_TICKET_HEX": TICKET.hex()}
-    run = subprocess.run(["node", "--test", "--test-reporter=spec", str(CLIENT / "test")], env=harness.Target("native").env(env),
-                         capture_output=True, text=True, timeout=120)
+    known = queue.captured_ids()
+    env = {"KORBA_BRIDGE": f"http://127.0.0.1:{bridge.port}",
+           "KORBA_BRIDGE_MISSING": f"http://127.0.0.1:{missing.port}",
+           "KORBA_PRINTER": QUEUE, "KORBA_EXE": str(harness.NATIVE_BIN.resolve()), "KORBA_TICKET_HEX": TICKET.hex()}
+    run = subprocess.run(["node", "--test", "--test-reporter=spec", str(CLIENT / "test")],
+                         env=harness.Target("native").env(env), capture_output=True, text=True, timeout=120)
     show_summary(capsys, run.stdout)
     assert run.returncode == 0, run.stdout + run.stderr
-    assert [job.data for job in acme.wait_for_jobs(known, 4)] == [TICKET, TICKET, PULSE_PIN_2, PULSE_PIN_5]
+    assert [job.data for job in queue.wait_for_jobs(known, 4)] == [TICKET, TICKET, PULSE_PIN_2, PULSE_PIN_5]
 
 
 # The page imports the module as an application would, and hands it to the test.
@@ -65,7 +83,8 @@ class Files(http.server.SimpleHTTPRequestHandler):
     """The page and the module, nothing else."""
 
     def do_GET(self):
-        files = {"/": (PAGE, "text/html"), "/korba-vizoza.js": ((CLIENT / "korba-vizoza.js").read_bytes(), "text/javascript")}
+        files = {"/": (PAGE, "text/html"),
+                 "/korba-vizoza.js": ((CLIENT / "korba-vizoza.js").read_bytes(), "text/javascript")}
         body, kind = files.get(self.path, (b"", "text/plain"))
         self.send_response(200 if body else 404)
         self.send_header("Content-Type", kind)
@@ -141,58 +160,40 @@ def page(tmp_path_factory):
         public.shutdown()
 
 
-def test_page_checks_prints_and_pulses(target, acme, start_bridge, page):
-    bridge = start_bridge("--printer", "ACME")
+def test_page_checks_prints_and_pulses(target, queue, start_bridge, page):
+    bridge = start_bridge("--printer", QUEUE)
     address = f"http://127.0.0.1:{bridge.port}"
     page.open(page.local)
-    known = acme.captured_ids()
+    known = queue.captured_ids()
     result = page.run(address, f"""
         const status = await bridge.check({{ minVersion: "1.4.0" }});
         const ticket = new Uint8Array({list(TICKET)});
         return [status.app, status.printer, status.printer_ok, await bridge.print(ticket), await bridge.pulse(2)];""")
-    assert result == {"value": ["korba-vizoza", "ACME", True, {"ok": True, "printer": "ACME", "bytes": len(TICKET)},
-                                {"ok": True, "printer": "ACME", "pin": 2}]}
-    assert [job.data for job in acme.wait_for_jobs(known, 2)] == [TICKET, PULSE_PIN_2]
+    assert result == {"value": ["korba-vizoza", QUEUE, True, {"ok": True, "printer": QUEUE, "bytes": len(TICKET)},
+                                {"ok": True, "printer": QUEUE, "pin": 2}]}
+    assert [job.data for job in queue.wait_for_jobs(known, 2)] == [TICKET, PULSE_PIN_2]
     # The same page once nothing listens there any more.
     bridge.stop()
-    assert page.run(address, "return await bridge.status();") == \
-        failure("not-running", f"el vizoza no responde en {address}")
+    assert page.run(address, "return await bridge.status();") == not_running(address)
 
 
-def failure(code, message):
-    return {"code": code, "message": message, "name": "BridgeError"}
-
-
-PROMPT = failure("permission-prompt",
-                 "el navegador pide permiso para acceder a la red local: acepta el aviso y vuelve a intentarlo")
-DENIED = failure("permission-denied", "el navegador no deja a esta pagina acceder al vizoza: "
-                 "permite el acceso a la red local en los ajustes del sitio")
-
-
-def test_public_page_reads_the_browser_permission(native, start_bridge, page):
-    bridge = start_bridge("--printer", "ACME")
+def test_public_page_reads_the_browser_permission(native, queue, start_bridge, page):
+    bridge = start_bridge("--printer", QUEUE)
     address = f"http://127.0.0.1:{bridge.port}"
     page.open(page.public)
     printer = "return (await bridge.check()).printer;"
     # Headless Chromium answers its own prompt with a refusal: the first call finds the state denied.
     assert page.run(address, printer) == DENIED
     # Set back to prompt, the browser does not ask again at once and the call fails.
-    for setting, expected in ("prompt", PROMPT), ("denied", DENIED), ("granted", {"value": "ACME"}):
+    for setting, expected in ("prompt", PROMPT), ("denied", DENIED), ("granted", {"value": QUEUE}):
         page.set_permission(setting)
         assert page.run(address, printer) == expected, setting
     bridge.stop()
-    assert page.run(address, printer) == failure("not-running", f"el vizoza no responde en {address}")
+    assert page.run(address, printer) == not_running(address)
 
 
-def test_types_over_an_example_of_every_method():
-    # scripts/deps.sh installs the pinned compiler.
-    tsc = CLIENT / "test" / "types" / "node_modules" / ".bin" / "tsc"
-    run = subprocess.run([str(tsc), "-p", str(tsc.parents[2])], capture_output=True, text=True, timeout=120)
-    assert (run.returncode, run.stdout + run.stderr) == (0, "")
-
-
-def test_page_on_a_refused_origin(native, start_bridge, page):
-    bridge = start_bridge("--printer", "ACME")
+def test_page_on_a_refused_origin(native, queue, start_bridge, page):
+    bridge = start_bridge("--printer", QUEUE)
     address = f"http://127.0.0.1:{bridge.port}"
     page.open(page.refused)
     refused = failure("origin-refused", "origin no permitido")
@@ -201,3 +202,10 @@ def test_page_on_a_refused_origin(native, start_bridge, page):
     # The JSON post's preflight is refused, which the page sees as a failed fetch; a plain-HTTP page
     # that is not on the PC can never have the permission, so that is what the client reports.
     assert page.run(address, "return await bridge.print(new Uint8Array([65]));") == DENIED
+
+
+def test_types_over_an_example_of_every_method():
+    # scripts/deps.sh installs the pinned compiler.
+    tsc = CLIENT / "test" / "types" / "node_modules" / ".bin" / "tsc"
+    run = subprocess.run([str(tsc), "-p", str(tsc.parents[2])], capture_output=True, text=True, timeout=120)
+    assert (run.returncode, run.stdout + run.stderr) == (0, "")
