@@ -6,8 +6,8 @@
 
 namespace korba {
 
-HttpResponse printers_route(const HttpRequest& request, const ServerConfig& config);
-HttpResponse raw_route(const HttpRequest& request, const ServerConfig& config);
-HttpResponse pulse_route(const HttpRequest& request, const ServerConfig& config);
+HttpResponse printers_route(HttpRequest request, const ServerConfig& config);
+HttpResponse raw_route(HttpRequest request, const ServerConfig& config);
+HttpResponse pulse_route(HttpRequest request, const ServerConfig& config);
 
 }  // namespace korba

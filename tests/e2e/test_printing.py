@@ -1,10 +1,16 @@
 """Printing through real CUPS queues: the bytes and title of every job, the printer list,
 the error replies, and no job where none belongs."""
 
+import os
+
 import pytest
 
+import harness
 from cups_queue import cups_queues  # noqa: F401  (fixture)
 from harness import cors, exchange, reply_bytes
+
+# A sanitized build holds freed memory back on purpose: its memory is not measured.
+SANITIZED = os.environ.get("KORBA_SANITIZED") == "1"
 
 JSON = "application/json; charset=utf-8"
 PULSE_PIN_2 = bytes.fromhex("1B700019FA")
@@ -137,3 +143,34 @@ def test_print_while_cups_is_stopped(start_bridge, target, cups_queues, acme):
     known = acme.captured_ids()
     assert post(bridge.port, "/raw", b"back") == ok(b'{"ok":true,"printer":"ACME","bytes":4}')
     assert printed(acme, known, 1) == [("KORBA", b"back")]
+
+
+def test_a_body_cut_short_prints_nothing(start_bridge, acme):
+    # The client announces more than it sends and stops: neither half a ticket nor a pulse.
+    bridge = start_bridge("--printer", "ACME")
+    known, last = acme.captured_ids(), acme.last_cups_job()
+    for path, sent in [("/raw", b"\x1b@HALF A TICK"), ("/pulse", b'{"pin":5')]:
+        head = f"POST {path} HTTP/1.1\r\nHost: 127.0.0.1:{bridge.port}\r\nContent-Length: {len(sent) + 10}\r\n\r\n"
+        assert exchange(bridge.port, head.encode() + sent, close_sending=True) == error(400, b'"cuerpo incompleto"')
+    assert acme.cups_jobs_since(last) == []
+    assert post(bridge.port, "/raw", b"after") == ok(b'{"ok":true,"printer":"ACME","bytes":5}')
+    assert printed(acme, known, 1) == [("KORBA", b"after")]
+
+
+# The peak memory (VmHWM) of one request of the largest body, above idle, against the body's size.
+@pytest.mark.skipif(SANITIZED, reason="a sanitized build holds freed memory back")
+@pytest.mark.parametrize("kind", harness.LARGEST_BODIES)
+def test_largest_ticket_costs_at_most_a_quarter_more_than_its_body(start_bridge, target, acme, kind):
+    if target.is_wine:
+        pytest.skip("the memory figures are the native process's")
+    content_type = harness.LARGEST_BODIES[kind][0]
+    body, ticket = harness.largest_body(*harness.LARGEST_BODIES[kind])
+    bridge = start_bridge("--printer", "ACME")
+    known = acme.captured_ids()
+    harness.reset_peak(bridge.proc.pid)
+    idle = harness.memory_kib(bridge.proc.pid, "VmHWM")
+    assert post(bridge.port, "/raw", body, content_type) == \
+        ok(b'{"ok":true,"printer":"ACME","bytes":%d}' % len(ticket))
+    rise = (harness.memory_kib(bridge.proc.pid, "VmHWM") - idle) / (len(body) / 1024)
+    assert rise <= 1.25, f"the peak rose by {rise:.2f} times the body above {idle} KiB idle"
+    assert printed(acme, known, 1) == [("KORBA", ticket)]
