@@ -76,6 +76,14 @@ test("a refused origin", async (t) => {
   await rejects(bridge.pulse(5), "origin-refused", "origin no permitido", 403);
 });
 
+test("a host name the bridge does not admit", async () => {
+  // The IPv4-mapped IPv6 form reaches the same listener under another Host header, which Node's
+  // fetch does not let a caller set.
+  const mapped = new Bridge({ address: env.KORBA_BRIDGE.replace("127.0.0.1", "[::ffff:127.0.0.1]") });
+  await rejects(mapped.status(), "host-refused", "host no permitido", 403);
+  await rejects(mapped.print(ticket), "host-refused", "host no permitido", 403);
+});
+
 test("versions are compared number by number", async () => {
   const [major, minor] = VERSION.split(".").map(Number);
   const error = await rejects(bridge.check({ minVersion: `${major}.${minor + 10}` }), "outdated",

@@ -58,7 +58,7 @@ def show_summary(capsys, output):
 def test_node_runner(native, queue, start_bridge, capsys):
     bridge = start_bridge("--printer", QUEUE)
     missing = start_bridge("--printer", "NOPE")
-    known = queue.captured_ids()
+    known, last = queue.captured_ids(), queue.last_cups_job()
     env = {"KORBA_BRIDGE": f"http://127.0.0.1:{bridge.port}",
            "KORBA_BRIDGE_MISSING": f"http://127.0.0.1:{missing.port}",
            "KORBA_PRINTER": QUEUE, "KORBA_EXE": str(harness.NATIVE_BIN.resolve()), "KORBA_TICKET_HEX": TICKET.hex()}
@@ -67,6 +67,8 @@ def test_node_runner(native, queue, start_bridge, capsys):
     show_summary(capsys, run.stdout)
     assert run.returncode == 0, run.stdout + run.stderr
     assert [job.data for job in queue.wait_for_jobs(known, 4)] == [TICKET, TICKET, PULSE_PIN_2, PULSE_PIN_5]
+    # The refused requests made none.
+    assert len(queue.cups_jobs_since(last)) == 4
 
 
 # The page imports the module as an application would, and hands it to the test.
