@@ -10,6 +10,7 @@
 #include "common/console.h"
 #include "common/text.h"
 #include "http/socket.h"
+#include "printing/library_search.h"
 #include "printing/printers.h"
 #include "windows/autostart.h"
 #include "windows/install_dir.h"
@@ -34,6 +35,7 @@ int print_outcome(const Result<std::string>& outcome) {
 }
 
 int run_program(const std::vector<std::string>& args) {
+    restrict_library_search();
     ScanResult scan = scan_command_line(args);
     if (scan.mode == RunMode::Console || scan.mode == RunMode::Service) {
         if (scan.config.hide_console) hide_console_window();

@@ -8,6 +8,7 @@
 #include "printing/drawer.h"
 #include "printing/print_job.h"
 #include "printing/printers.h"
+#include "printing/queue_state.h"
 
 namespace korba {
 
@@ -56,6 +57,17 @@ HttpResponse pulse_route(HttpRequest request, const ServerConfig& config) {
         return {500, JSON_TYPE, json_error_body(printed.error()), {}};
     return json_ok("{\"ok\":true,\"printer\":" + json_string(config.printer) +
                    ",\"pin\":" + (pin == DrawerPin::Pin5 ? "5" : "2") + "}");
+}
+
+HttpResponse queue_route(HttpRequest, const ServerConfig& config) {
+    const QueueState queue = read_queue_state(config.printer);
+    std::string reasons;
+    for (const std::string& reason : queue.reasons) {
+        if (!reasons.empty()) reasons += ',';
+        reasons += json_string(reason);
+    }
+    return json_ok("{\"ok\":true,\"printer\":" + json_string(config.printer) + ",\"state\":\"" + queue.state +
+                   "\",\"jobs\":" + std::to_string(queue.jobs) + ",\"reasons\":[" + reasons + "]}");
 }
 
 }  // namespace korba

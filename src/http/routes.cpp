@@ -30,6 +30,7 @@ const Route ROUTES[] = {
     {"GET", "/printers", printers_route},
     {"POST", "/raw", raw_route},
     {"POST", "/pulse", pulse_route},
+    {"GET", "/queue", queue_route},
 };
 
 }  // namespace

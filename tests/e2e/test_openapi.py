@@ -128,6 +128,8 @@ def test_every_documented_reply_matches_the_live_bridge(target, start_bridge, pr
         (("/status", "get", "200"), good, "GET", "/status", b"", None, ADMITTED),
         (("/status", "get", "200"), failing, "GET", "/status?x=1", b"", None, None),
         (("/printers", "get", "200"), good, "GET", "/printers", b"", None, ADMITTED),
+        (("/queue", "get", "200"), good, "GET", "/queue", b"", None, ADMITTED),
+        (("/queue", "get", "200"), failing, "GET", "/queue", b"", None, None),
         (("/raw", "post", "200"), good, "POST", "/raw", ticket, "application/json", ADMITTED),
         (("/raw", "post", "200"), good, "POST", "/raw", ticket_bytes, "text/plain", ADMITTED),
         (("/raw", "post", "200"), good, "POST", "/raw", ticket_bytes, "application/octet-stream", None),
