@@ -43,6 +43,9 @@ test("every method answers with the bridge's reply", async () => {
     ok: true, app: "korba-vizoza", version: VERSION, printer, printer_ok: true, port, startup: false,
     exe: env.KORBA_EXE,
   };
+  // A queue of the harness's own, fresh: nothing printed to it yet.
+  assert.deepEqual(await bridge.queue(), { ok: true, printer, state: "ready", jobs: 0, reasons: [] });
+  assert.deepEqual(await missing.queue(), { ok: true, printer: "NOPE", state: "unavailable", jobs: 0, reasons: [] });
   assert.deepEqual(await bridge.status(), status);
   assert.deepEqual(await bridge.check({ minVersion: VERSION }), status);
   const printers = await bridge.printers();
