@@ -124,6 +124,8 @@ test("replies that are not the bridge's", async (t) => {
     [502, "application/json", '{"ok":false,"error":"bad gateway"}'],
     [403, "application/json", '{"ok":false,"error":"constructor"}'],
     [200, "application/json", '{"ok":true,"app":"otra"}'],
+    // An older bridge, without the route.
+    [404, "application/json; charset=utf-8", '{"ok":false,"error":"ruta no encontrada"}'],
   ];
   const h = http.createServer((request, response) => {
     const [status, type, body] = replies.shift();
@@ -136,6 +138,7 @@ test("replies that are not the bridge's", async (t) => {
     await rejects(other.status(), "bad-reply", `respuesta inesperada del vizoza (HTTP ${status})`, status);
   }
   await rejects(other.check(), "bad-reply", `en ${other.address} no responde el vizoza`, 200);
+  await rejects(other.queue(), "outdated", "ruta no encontrada", 404);
 });
 
 test("wrong arguments send nothing", async () => {
