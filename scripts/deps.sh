@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building and testing need, and any named ones, when missing.
+# Installs the Debian packages that building and testing need, and any named ones, when missing,
+# and the pinned TypeScript compiler that checks the JavaScript client's types.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
