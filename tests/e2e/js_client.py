@@ -150,10 +150,9 @@ def page(tmp_path_factory):
     local = serve()
     public = serve(tls_wrapper(tmp_path_factory.mktemp("tls")))
     public_port = public.server_address[1]
-    driver = chromium(tmp_path_factory.mktemp("chromium-profile"), [
-        "--ignore-certificate-errors",
-        f"--host-resolver-rules=MAP korba.app:443 127.0.0.1:{public_port}, MAP tienda.example 127.0.0.1",
-        f"--ip-address-space-overrides=127.0.0.1:{public_port}=public"])
+    driver = chromium(tmp_path_factory.mktemp("chromium-profile"),
+                      [f"MAP korba.app:443 127.0.0.1:{public_port}", "MAP tienda.example 127.0.0.1"],
+                      ["--ignore-certificate-errors", f"--ip-address-space-overrides=127.0.0.1:{public_port}=public"])
     try:
         yield Page(driver, local.server_address[1])
     finally:
