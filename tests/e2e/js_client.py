@@ -193,9 +193,13 @@ def test_public_page_reads_the_browser_permission(native, queue, start_bridge, p
     assert page.run(address, printer) == not_running(address)
 
 
-def test_page_on_a_refused_origin(native, queue, start_bridge, page):
+def test_refused_origin_and_host(native, queue, start_bridge, page):
     bridge = start_bridge("--printer", QUEUE)
     address = f"http://127.0.0.1:{bridge.port}"
+    # The IPv4-mapped address reaches the bridge under a Host name it refuses.
+    page.open(page.local)
+    assert page.run(f"http://[::ffff:127.0.0.1]:{bridge.port}", "return await bridge.status();") == \
+        failure("host-refused", "host no permitido")
     page.open(page.refused)
     refused = failure("origin-refused", "origin no permitido")
     assert page.run(address, "return await bridge.status();") == refused
