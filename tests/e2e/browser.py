@@ -17,7 +17,8 @@ REBOUND_NAME = "rebound.korba.test"
 # Quiet and offline: the page under test is the only thing the browser talks to.
 FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
          "--disable-background-networking", "--disable-component-update", "--disable-sync",
-         "--window-size=700,1000", f"--host-resolver-rules=MAP {REBOUND_NAME} 127.0.0.1"]
+         "--window-size=700,1000"]
+HOST_RULES = [f"MAP {REBOUND_NAME} 127.0.0.1"]
 
 
 class Panel:
@@ -62,13 +63,19 @@ class Panel:
         WebDriverWait(self.driver, WAIT_SECONDS).until(lambda _: condition())
 
 
-@pytest.fixture(scope="module")
-def panel(tmp_path_factory):
+def chromium(profile, host_rules=(), extra_flags=()):
+    """A new headless browser with its own profile folder; `host_rules` map more names."""
     options = webdriver.ChromeOptions()
     options.binary_location = CHROMIUM
-    for flag in FLAGS + ["--user-data-dir=" + str(tmp_path_factory.mktemp("chromium-profile"))]:
+    rules = "--host-resolver-rules=" + ", ".join(HOST_RULES + list(host_rules))
+    for flag in FLAGS + [rules] + list(extra_flags) + ["--user-data-dir=" + str(profile)]:
         options.add_argument(flag)
-    driver = webdriver.Chrome(service=Service(CHROMEDRIVER, log_path=os.devnull), options=options)
+    return webdriver.Chrome(service=Service(CHROMEDRIVER, log_path=os.devnull), options=options)
+
+
+@pytest.fixture(scope="module")
+def panel(tmp_path_factory):
+    driver = chromium(tmp_path_factory.mktemp("chromium-profile"))
     try:
         yield Panel(driver)
     finally:

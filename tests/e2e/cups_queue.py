@@ -9,6 +9,7 @@ import os
 import shutil
 import subprocess
 import time
+from contextlib import contextmanager
 from dataclasses import dataclass
 from pathlib import Path
 
@@ -127,6 +128,19 @@ class CaptureQueue:
         return [Job(number, (self.folder / f"job-{number}-{stamp}.title").read_text(),
                     (self.folder / f"job-{number}-{stamp}.data").read_bytes())
                 for number, stamp in new_jobs()]
+
+
+@contextmanager
+def own_queue(name):
+    """A capture queue of the caller's own, so that jobs of tests running beside it are not counted;
+    removed afterwards."""
+    queue = CaptureQueue(name)
+    queue.create()
+    try:
+        yield queue
+    finally:
+        run("lpadmin", "-x", name, check=False)
+        shutil.rmtree(queue.folder, ignore_errors=True)
 
 
 class CupsQueues:
