@@ -47,7 +47,8 @@ std::string service_command_line(const std::string& exe, const std::string& prin
         std::string plus_printer = printer;
         for (char& c : plus_printer)
             if (c == ' ') c = '+';
-        line += " --printer " + plus_printer;
+        // The plus signs keep a plain name readable; anything else that would split it gets quoted.
+        line += " --printer " + quote_argument(plus_printer);
     }
     if (port != DEFAULT_PORT) line += " --port " + std::to_string(port);
     return line;

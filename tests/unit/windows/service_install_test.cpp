@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "app/command_line.h"
 #include "fakes/fake_machine.h"
 #include "windows/install_dir.h"
+#include "windows/win_command_line.h"
 
 namespace korba {
 namespace {
@@ -28,8 +30,24 @@ TEST(ServiceInstall, CommandLineQuotesThePathAndWritesOnlyWhatDiffersFromTheDefa
         {"POS 80 Caja", 9230, R"("C:\KORBA\korba-vizoza.exe" --service --no-console --printer POS+80+Caja)"},
         {"", 9231, R"("C:\KORBA\korba-vizoza.exe" --service --no-console --port 9231)"},
         {" EPSON  TM ", 0, R"("C:\KORBA\korba-vizoza.exe" --service --no-console --printer +EPSON++TM+ --port 0)"},
+        // Only a tab or a double quote still splits the name once the spaces are plus signs.
+        {"Caja 1\t2", 9230, "\"C:\\KORBA\\korba-vizoza.exe\" --service --no-console --printer \"Caja+1\t2\""},
+        {"Caja \"A\"\\", 9230, R"("C:\KORBA\korba-vizoza.exe" --service --no-console --printer Caja+\"A\"\)"},
+        {"O'Brien POS", 9230, R"("C:\KORBA\korba-vizoza.exe" --service --no-console --printer O'Brien+POS)"},
+        {"Caja\u2019 1", 9230, "\"C:\\KORBA\\korba-vizoza.exe\" --service --no-console --printer Caja\u2019+1"},
     };
-    for (const auto& c : cases) EXPECT_EQ(service_command_line(INSTALL_EXE, c.printer, c.port), c.expected);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.printer);
+        const std::string line = service_command_line(INSTALL_EXE, c.printer, c.port);
+        EXPECT_EQ(line, c.expected);
+        // What the service reads from the line the service manager starts it with.
+        std::vector<std::string> args = split_command_line(line);
+        args.erase(args.begin());
+        const ScanResult scan = scan_command_line(args);
+        EXPECT_EQ(scan.mode, RunMode::Service);
+        EXPECT_EQ(scan.config.printer, c.printer);
+        EXPECT_EQ(scan.config.port, c.port);
+    }
 }
 
 TEST(ServiceInstall, ReplacingAServiceStopsDeletesAndCreatesItAgainInOrder) {
