@@ -19,7 +19,7 @@ inline constexpr const char* FOLDER_SEPARATORS = "/";
 inline constexpr const char* PROGRAM_SUFFIX = "";
 #endif
 
-// The system's own program folders, searched after the program's folder (none on POSIX).
+// The system folder and the Windows folder (none on POSIX).
 std::vector<std::string> system_program_folders();
 std::string path_variable();
 bool is_program_file(const std::string& path);
