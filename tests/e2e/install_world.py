@@ -105,6 +105,7 @@ def clean():
     wait_for(lambda: not korba_processes(), 30, "journey processes ended")
     wait_for(lambda: service_state() == "absent", 30, "service deleted")
     shutil.rmtree(INSTALL_FOLDER, ignore_errors=True)
+    shutil.rmtree(DRIVE_C / "Mis programas", ignore_errors=True)
     tool("reg", "delete", RUN_KEY, "/v", "KORBAVizoza", "/f")
     shutil.rmtree(downloads_folder(), ignore_errors=True)
     downloads_folder()

@@ -12,7 +12,7 @@ import shutil
 import pytest
 
 import harness
-from install_world import (DESCRIPTION, INSTALL_FOLDER, INSTALLED, INSTALLED_SEEN, RUN_KEY, SERVICE_KEY, WINE,
+from install_world import (DESCRIPTION, DRIVE_C, INSTALL_FOLDER, INSTALLED, INSTALLED_SEEN, RUN_KEY, SERVICE_KEY, WINE,
                            assert_clean, clean, downloads_folder, downloads_seen, outcome_lines,
                            reg_value, same_file, service_state, wait_for)
 from runner_tools import place_tool, records, seen_path, system_tool_aside
@@ -249,20 +249,30 @@ def test_a_locked_installed_file_gives_the_warning_after_the_retry(journey):
 
 
 def test_install_and_uninstall_one_shots_twice_each(journey):
-    refused = journey.run("--install")
-    assert refused.returncode == 1
-    assert refused.stderr.decode() == (
-        "ERROR: El ejecutable esta en Descargas o una carpeta temporal: muevelo a una carpeta fija (p.ej. "
-        f"C:\\KORBA\\) antes de activar el arranque. (ruta actual: {downloads_seen()})\n")
-    assert service_state() == "absent"
-
-    INSTALL_FOLDER.mkdir()
-    shutil.copy2(harness.WINDOWS_BIN, INSTALLED)
-    for _ in range(2):
-        done = journey.run("--printer", "Caja 1", "--port", "9246", "--install", exe=INSTALLED_SEEN)
+    # A sc.exe and a net.exe lying beside the download are not run: the tools come from the system.
+    planted = journey.record("KORBA_RECORD", "planted.jsonl")
+    for name in ("sc", "net"):
+        place_tool(WINE, "record_args", journey.folder, as_name=name)
+    journey.env["KORBA_EXIT_CODE"] = "2"
+    other = DRIVE_C / "Mis programas"
+    other.mkdir()
+    shutil.copy2(harness.WINDOWS_BIN, other / "korba-vizoza.exe")
+    # From anywhere, the service runs the copy in C:\KORBA.
+    for exe in (downloads_seen(), "C:\\Mis programas\\korba-vizoza.exe", INSTALLED_SEEN):
+        done = journey.run("--printer", "Caja 1", "--port", "9246", "--install", exe=exe)
         assert (done.returncode, done.stdout.decode()) == (
             0, "OK: Servicio instalado y en marcha (impresora: Caja 1).\n"), done.stderr
         assert_service_serves(9246, "Caja+1")
+        assert same_file(journey.exe, INSTALLED)
+    assert records(planted) == []
+
+    # Nor does the service run a reg.exe put into C:\KORBA (it would leave its record beside itself).
+    place_tool(WINE, "record_args", INSTALL_FOLDER, as_name="reg")
+    assert status(9246)["startup"] is False
+    code, _, body = harness.request(9246, "POST", "/startup", b'{"enable":0}', [("Content-Type", "application/json")])
+    assert (code, json.loads(body)) == (
+        200, {"ok": True, "startup": False, "exe": INSTALLED_SEEN, "warning": None})
+    assert not (INSTALL_FOLDER / "reg.exe.jsonl").exists()
 
     expected = ["OK: Servicio detenido y eliminado.\n", "OK: El servicio no estaba instalado.\n"]
     for message in expected:
