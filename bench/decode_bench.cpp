@@ -1,5 +1,5 @@
 // Reading an 8 MiB {"data_b64":...} body (the largest the bridge accepts): json_field and
-// base64_decode against a plain memcpy of the same bytes.
+// base64_decode, both in place, against a plain memcpy of the same bytes.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -29,7 +29,10 @@ const std::string& body() {
 }
 
 const std::string& field() {
-    static const std::string value = *korba::json_field(body(), "data_b64");
+    static const std::string value = [] {
+        std::string json = body();
+        return std::string(*korba::json_field(json, "data_b64"));
+    }();
     return value;
 }
 
@@ -43,13 +46,22 @@ void memcpy_body(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * body().size()));
 }
 
+// The value has no escape, so the search leaves the body as it is and needs no fresh copy.
 void json_field_body(benchmark::State& state) {
-    for (auto _ : state) benchmark::DoNotOptimize(korba::json_field(body(), "data_b64"));
+    std::string json = body();
+    for (auto _ : state) benchmark::DoNotOptimize(korba::json_field(json, "data_b64"));
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * body().size()));
 }
 
+// The decoder writes over its input: each round gets a fresh copy, outside the timing.
 void base64_decode_field(benchmark::State& state) {
-    for (auto _ : state) benchmark::DoNotOptimize(korba::base64_decode(field()));
+    std::string text;
+    for (auto _ : state) {
+        state.PauseTiming();
+        text = field();
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(korba::base64_decode(text));
+    }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * field().size()));
 }
 

@@ -110,6 +110,14 @@ def decoding():
             f"{speed / medians['memcpy_body']:.2f} of memcpy")
 
 
+def head_search():
+    print("Reading a request head that arrives one byte per read (Google Benchmark)")
+    out = subprocess.run([BENCH / "head_bench", "--benchmark_format=json"], capture_output=True, text=True,
+                         check=True)
+    for b in json.loads(out.stdout)["benchmarks"]:
+        row("head", f"{b['run_name'].rsplit('/', 1)[1]} bytes, one per read (CPU time)", f"{b['cpu_time']:.3f} ms")
+
+
 def start_up():
     print("Start-up: process start to the first answered request, 20 runs")
     for label, args in (("--printer given", ["--printer", "NADA"]), ("printer asked of CUPS", [])):
@@ -163,6 +171,31 @@ def footprint():
             "imports " + ", ".join(imports))
 
 
+def peak_memory():
+    print("Peak memory (VmHWM) of one POST /raw of an 8 MiB body, each in a fresh bridge")
+    cups_queue.prepare()
+    queue = cups_queue.CaptureQueue(QUEUE)
+    queue.create()
+    for kind, (content_type, ticket_size, filler) in harness.LARGEST_BODIES.items():
+        body, ticket = harness.largest_body(content_type, ticket_size, filler)
+        b = bridge("--printer", QUEUE)
+        try:
+            known = queue.captured_ids()
+            harness.reset_peak(b.proc.pid)
+            idle = harness.memory_kib(b.proc.pid, "VmHWM")
+            head = b"POST /raw HTTP/1.1\r\nContent-Type: %s\r\nContent-Length: %d\r\n\r\n" % (
+                content_type.encode(), len(body))
+            reply = harness.exchange(b.port, head + body)
+            peak = harness.memory_kib(b.proc.pid, "VmHWM")
+            wait_for_new_job(queue, known)
+        finally:
+            b.stop()
+        rise = (peak - idle) * 1024
+        row("memory", f"{kind}, {len(ticket)} ticket bytes: VmHWM idle / peak, rise above idle",
+            f"{idle * 1024 / 1e6:.1f} MB / {peak * 1024 / 1e6:.1f} MB, {rise / 1e6:.1f} MB", "(<= 1.25x the body)",
+            f"{rise / len(body):.2f}x the body" + ("" if b'"ok":true' in reply else ", NOT PRINTED"))
+
+
 def wait_for_new_job(queue, known, timeout=60):
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
@@ -207,8 +240,8 @@ def raw_ticket():
 
 def main():
     print(f"load average before: {os.getloadavg()[0]:.2f}, cores: {os.cpu_count()}")
-    sections = {"http": http_round_trip, "decode": decoding, "start": start_up, "footprint": footprint,
-                "raw": raw_ticket}
+    sections = {"http": http_round_trip, "decode": decoding, "head": head_search, "start": start_up,
+                "footprint": footprint, "raw": raw_ticket, "memory": peak_memory}
     for name in sys.argv[1:] or sections:
         sections[name]()
     print(f"\nload average after: {os.getloadavg()[0]:.2f}")

@@ -10,6 +10,7 @@
 #include "common/console.h"
 #include "common/text.h"
 #include "http/socket.h"
+#include "printing/library_search.h"
 #include "printing/printers.h"
 #include "windows/autostart.h"
 #include "windows/install_dir.h"
@@ -34,6 +35,7 @@ int print_outcome(const Result<std::string>& outcome) {
 }
 
 int run_program(const std::vector<std::string>& args) {
+    restrict_library_search();
     ScanResult scan = scan_command_line(args);
     if (scan.mode == RunMode::Console || scan.mode == RunMode::Service) {
         if (scan.config.hide_console) hide_console_window();
@@ -61,14 +63,11 @@ int run_program(const std::vector<std::string>& args) {
             init_sockets();
             return run_as_service(scan.config.printer, scan.config.port);
         case RunMode::Console:
-            if (SELF_INSTALL_AVAILABLE && setup_wanted(scan.config))
-                first_run_setup(scan.config.printer, scan.config.port);
-            init_sockets();
-            return console_start(scan.config);
-        default:
-            print_err("ERROR: esta orden todavia no esta disponible en esta version");
-            return 1;
+            break;
     }
+    if (SELF_INSTALL_AVAILABLE && setup_wanted(scan.config)) first_run_setup(scan.config.printer, scan.config.port);
+    init_sockets();
+    return console_start(scan.config);
 }
 
 }  // namespace korba

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 #include "common/text.h"
 
@@ -19,12 +20,21 @@ bool skip_white_space(std::string_view text, size_t& pos) {
     return false;
 }
 
-// A ticket's Base64 can fill the 8 MiB body, so the value is searched and copied a block at a
-// time (each block is still in cache when it is copied), and runs without a backslash are
-// copied whole. Every byte is searched once for each of the two special characters.
-std::optional<std::string> read_string_value(std::string_view text, size_t pos) {
+// Moves `piece` left to `out` (they may overlap) and returns the end of the moved bytes.
+char* move_to(char* out, std::string_view piece) {
+    if (out != piece.data()) std::memmove(out, piece.data(), piece.size());
+    return out + piece.size();
+}
+
+// The value is searched a block at a time (each block is still in cache when its bytes move),
+// and runs without a backslash move whole; until the first backslash nothing moves at all.
+// Every byte is searched once for each of the two special characters. The reduced value ends at
+// `out`, never past the byte being read, so no byte is overwritten before it is read.
+std::optional<std::string_view> read_string_value(std::span<char> json, size_t pos) {
     constexpr size_t BLOCK = 16384;
-    std::string value;
+    const std::string_view text(json.data(), json.size());
+    char* const value = json.data() + pos;
+    char* out = value;
     while (pos < text.size()) {
         const std::string_view block = text.substr(pos, BLOCK);
         const size_t quote = block.find('"');
@@ -33,8 +43,8 @@ std::optional<std::string> read_string_value(std::string_view text, size_t pos) 
         for (size_t backslash = run.find('\\'); backslash != std::string_view::npos; backslash = run.find('\\', done)) {
             // The character after a backslash is kept as it is, whatever it is.
             if (pos + backslash + 1 == text.size()) return std::nullopt;
-            value.append(run.substr(done, backslash - done));
-            value += text[pos + backslash + 1];
+            out = move_to(out, run.substr(done, backslash - done));
+            *out++ = text[pos + backslash + 1];
             done = backslash + 2;
             if (done > run.size()) break;  // it was the quote, or the first byte of the next block
         }
@@ -42,9 +52,8 @@ std::optional<std::string> read_string_value(std::string_view text, size_t pos) 
             pos += done;
             continue;
         }
-        if (quote == std::string_view::npos) value.reserve(value.size() + text.size() - pos);  // long: grow once
-        value.append(run.substr(done));
-        if (quote != std::string_view::npos) return value;
+        out = move_to(out, run.substr(done));
+        if (quote != std::string_view::npos) return std::string_view(value, static_cast<size_t>(out - value));
         pos += run.size();
     }
     return std::nullopt;
@@ -83,20 +92,21 @@ constexpr std::array<std::array<std::uint32_t, 256>, 4> GROUP = {shifted_table(1
 
 }  // namespace
 
-std::optional<std::string> json_field(std::string_view json, std::string_view name) {
+std::optional<std::string_view> json_field(std::span<char> json, std::string_view name) {
+    const std::string_view text(json.data(), json.size());
     std::string needle(1, '"');
     needle.append(name).push_back('"');
-    const size_t found = json.find(needle);
+    const size_t found = text.find(needle);
     if (found == std::string_view::npos) return std::nullopt;
     size_t pos = found + needle.size();
-    if (!skip_white_space(json, pos) || json[pos] != ':') return std::nullopt;
+    if (!skip_white_space(text, pos) || text[pos] != ':') return std::nullopt;
     ++pos;
-    if (!skip_white_space(json, pos)) return std::nullopt;
-    if (json[pos] == '"') return read_string_value(json, pos + 1);
-    const size_t end = json.find_first_not_of("-0123456789", pos);
-    const std::string_view run = json.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
+    if (!skip_white_space(text, pos)) return std::nullopt;
+    if (text[pos] == '"') return read_string_value(json, pos + 1);
+    const size_t end = text.find_first_not_of("-0123456789", pos);
+    const std::string_view run = text.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
     if (run.empty()) return std::nullopt;
-    return std::string(run);
+    return run;
 }
 
 std::optional<std::string> query_param(std::string_view query, std::string_view name) {
@@ -111,9 +121,11 @@ std::optional<std::string> query_param(std::string_view query, std::string_view 
     }
 }
 
-std::optional<std::string> base64_decode(std::string_view text) {
-    std::string out(text.size() / 4 * 3 + 3, '\0');
-    char* next = out.data();
+std::optional<std::string_view> base64_decode(std::span<char> text) {
+    // Three bytes come out for every four characters read, and a group is read before its
+    // bytes are written, so the output never overtakes the input.
+    char* const out = text.data();
+    char* next = out;
     const auto* in = reinterpret_cast<const unsigned char*>(text.data());
     const auto* end = in + text.size();
     std::uint32_t accumulator = 0;
@@ -142,8 +154,17 @@ std::optional<std::string> base64_decode(std::string_view text) {
             *next++ = static_cast<char>((accumulator >> pending) & 0xFF);
         }
     }
-    out.resize(static_cast<size_t>(next - out.data()));
-    return out;
+    return std::string_view(out, static_cast<size_t>(next - out));
+}
+
+std::optional<std::string_view> base64_field(std::span<char> json, std::string_view name) {
+    // Repair turns each invalid sequence into U+FFFD, which is neither ASCII nor white space, and
+    // never changes an ASCII byte nor joins one to its neighbours. The name, the colon, the quotes,
+    // the backslash and the digits are ASCII, so the bytes as sent lead to the same field and, where
+    // it is ASCII, to the same value; a value with any other byte is invalid Base64 in either form.
+    const std::optional<std::string_view> value = json_field(json, name);
+    if (!value) return std::nullopt;
+    return base64_decode(json.subspan(static_cast<size_t>(value->data() - json.data()), value->size()));
 }
 
 }  // namespace korba

@@ -36,6 +36,8 @@ void parse_header_line(std::string_view line, HttpRequest& request) {
     auto rest = [&](size_t prefix) { return std::string(trim_white_space(text.substr(prefix))); };
     if (starts_with(text, "origin:")) {
         request.origin = rest(7);
+    } else if (starts_with(text, "host:")) {
+        request.host = rest(5);
     } else if (starts_with(text, "content-type:")) {
         request.content_type = rest(13);
     } else if (starts_with(text, "content-length:")) {
@@ -56,15 +58,18 @@ Status send_all(ByteStream& stream, std::string_view data) {
 // Reads until the blank line; the bytes read past it stay in `buffer` after `head_end`.
 ReadOutcome read_head(ByteStream& stream, std::string& buffer, size_t& head_end) {
     char chunk[READ_CHUNK];
+    size_t searched = 0;  // no blank line starts before this offset
     for (;;) {
         Result<size_t> got = stream.receive(chunk, sizeof chunk);
         if (!got || got.value() == 0) return ReadOutcome::NothingToSay;
         buffer.append(chunk, got.value());
-        const size_t found = buffer.find(HEAD_END);
+        // Resumed, not restarted: a head that arrives a byte per read must not cost quadratic time.
+        const size_t found = buffer.find(HEAD_END, searched);
         if (found != std::string::npos) {
             head_end = found + HEAD_END.size();
             return ReadOutcome::Request;
         }
+        searched = buffer.size() - std::min(buffer.size(), HEAD_END.size() - 1);
         if (buffer.size() > HEADER_LIMIT) {
             (void)write_response(stream, {400, TEXT_TYPE, "headers too large", {}});
             return ReadOutcome::AlreadyAnswered;
@@ -74,11 +79,15 @@ ReadOutcome read_head(ByteStream& stream, std::string& buffer, size_t& head_end)
 
 ReadOutcome read_body(ByteStream& stream, HttpRequest& request) {
     std::string& body = request.body;
+    // Sized once: growing by doubling would hold the old and the new buffer at once, and
+    // appending no more than is wanted keeps it from growing past that size.
+    const size_t wanted = std::min(request.content_length, BODY_LIMIT + 1);
+    body.reserve(wanted);
     char chunk[READ_CHUNK];
-    while (body.size() < request.content_length) {
+    while (body.size() < wanted) {
         Result<size_t> got = stream.receive(chunk, sizeof chunk);
-        if (!got || got.value() == 0) break;  // go on with what arrived
-        body.append(chunk, got.value());
+        if (!got || got.value() == 0) break;  // cut short: the connection refuses it after its other rules
+        body.append(chunk, std::min(got.value(), wanted - body.size()));
         if (body.size() > BODY_LIMIT) {
             (void)send_json_error(stream, 400, "cuerpo demasiado grande", {});
             return ReadOutcome::AlreadyAnswered;

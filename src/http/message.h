@@ -30,6 +30,7 @@ struct HttpRequest {
     std::string path = "/";
     std::string query;
     std::optional<std::string> origin;
+    std::optional<std::string> host;
     std::string content_type;
     size_t content_length = 0;
     std::string body;
@@ -43,7 +44,7 @@ struct HttpResponse {
 };
 
 enum class ReadOutcome {
-    Request,        // a complete request
+    Request,        // a complete head; the body may be cut short (fewer than content_length bytes)
     NothingToSay,   // the peer closed or a read failed before the end of the head
     AlreadyAnswered // a size limit was exceeded and its 400 reply was written
 };

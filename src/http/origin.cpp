@@ -10,11 +10,17 @@ bool ends_with(std::string_view text, std::string_view suffix) {
     return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
 }
 
-// A loopback origin is the prefix alone or the prefix with ":" and a port. Anything
-// longer (http://localhost.attacker.example) is another host and is refused.
-bool loopback_origin(std::string_view origin, std::string_view prefix) {
-    if (origin.substr(0, prefix.size()) != prefix) return false;
-    const std::string_view rest = origin.substr(prefix.size());
+bool has_control_character(std::string_view text) {
+    for (const char c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return true;
+    return false;
+}
+
+// The prefix alone or the prefix with ":" and a port. Anything longer
+// (http://localhost.attacker.example) is another host and is refused.
+bool with_optional_port(std::string_view text, std::string_view prefix) {
+    if (text.substr(0, prefix.size()) != prefix) return false;
+    const std::string_view rest = text.substr(prefix.size());
     if (rest.empty()) return true;
     if (rest[0] != ':' || rest.size() == 1) return false;
     for (const char c : rest.substr(1))
@@ -25,15 +31,21 @@ bool loopback_origin(std::string_view origin, std::string_view prefix) {
 }  // namespace
 
 bool origin_allowed(std::string_view origin) {
+    if (has_control_character(origin)) return false;
     const std::string app_domain = APP_DOMAIN;
     const std::string hosting = std::string(".") + HOSTING_PROJECT + "." + HOSTING_DOMAIN;
     return origin == "https://" + app_domain || ends_with(origin, "." + app_domain) || ends_with(origin, hosting) ||
-           loopback_origin(origin, "http://127.0.0.1") || loopback_origin(origin, "http://localhost") ||
-           loopback_origin(origin, "https://127.0.0.1") || loopback_origin(origin, "https://localhost");
+           with_optional_port(origin, "http://127.0.0.1") || with_optional_port(origin, "http://localhost") ||
+           with_optional_port(origin, "https://127.0.0.1") || with_optional_port(origin, "https://localhost");
+}
+
+bool host_allowed(std::string_view host) {
+    return with_optional_port(host, "127.0.0.1") || with_optional_port(host, "localhost");
 }
 
 Headers cors_headers(const std::optional<std::string>& origin) {
-    return {{"Access-Control-Allow-Origin", origin ? *origin : "*"},
+    const std::string allowed = !origin ? "*" : has_control_character(*origin) ? "null" : *origin;
+    return {{"Access-Control-Allow-Origin", allowed},
             {"Access-Control-Allow-Methods", "GET,POST,OPTIONS"},
             {"Access-Control-Allow-Headers", "Content-Type"},
             {"Access-Control-Allow-Private-Network", "true"},

@@ -8,6 +8,7 @@
 #include "printing/drawer.h"
 #include "printing/print_job.h"
 #include "printing/printers.h"
+#include "printing/queue_state.h"
 
 namespace korba {
 
@@ -15,16 +16,15 @@ namespace {
 
 HttpResponse json_ok(std::string body) { return {200, JSON_TYPE, std::move(body), {}}; }
 
-// JSON bodies carry Base64 in data_b64; any other body is the printer's bytes as sent.
-std::optional<std::string> raw_payload(const HttpRequest& request) {
+// JSON bodies carry Base64 in data_b64, decoded over the body itself; any other body is the
+// printer's bytes as sent.
+std::optional<std::string_view> raw_payload(HttpRequest& request) {
     if (request.content_type.find("application/json") == std::string::npos) return request.body;
-    const std::optional<std::string> field = json_field(to_valid_utf8(request.body), "data_b64");
-    if (!field) return std::nullopt;
-    return base64_decode(*field);
+    return base64_field(request.body, "data_b64");
 }
 
 // The query wins over the body; only the exact text "5" means pin 5.
-DrawerPin pulse_pin(const HttpRequest& request) {
+DrawerPin pulse_pin(HttpRequest& request) {
     std::optional<std::string> value = query_param(request.query, "pin");
     if (!value && is_valid_utf8(request.body)) value = json_field(request.body, "pin");
     return value == "5" ? DrawerPin::Pin5 : DrawerPin::Pin2;
@@ -32,7 +32,7 @@ DrawerPin pulse_pin(const HttpRequest& request) {
 
 }  // namespace
 
-HttpResponse printers_route(const HttpRequest&, const ServerConfig& config) {
+HttpResponse printers_route(HttpRequest, const ServerConfig& config) {
     std::string names;
     for (const std::string& name : list_printers()) {
         if (!names.empty()) names += ',';
@@ -41,8 +41,8 @@ HttpResponse printers_route(const HttpRequest&, const ServerConfig& config) {
     return json_ok("{\"ok\":true,\"default\":" + json_string(config.printer) + ",\"printers\":[" + names + "]}");
 }
 
-HttpResponse raw_route(const HttpRequest& request, const ServerConfig& config) {
-    const std::optional<std::string> payload = raw_payload(request);
+HttpResponse raw_route(HttpRequest request, const ServerConfig& config) {
+    const std::optional<std::string_view> payload = raw_payload(request);
     if (!payload) return {400, JSON_TYPE, json_error_body("JSON invalido: falta data_b64"), {}};
     if (payload->empty()) return {400, JSON_TYPE, json_error_body("cuerpo vacio"), {}};
     if (Status printed = print_raw(config.printer, *payload); !printed)
@@ -51,12 +51,23 @@ HttpResponse raw_route(const HttpRequest& request, const ServerConfig& config) {
                    ",\"bytes\":" + std::to_string(payload->size()) + "}");
 }
 
-HttpResponse pulse_route(const HttpRequest& request, const ServerConfig& config) {
+HttpResponse pulse_route(HttpRequest request, const ServerConfig& config) {
     const DrawerPin pin = pulse_pin(request);
     if (Status printed = print_raw(config.printer, drawer_pulse(pin)); !printed)
         return {500, JSON_TYPE, json_error_body(printed.error()), {}};
     return json_ok("{\"ok\":true,\"printer\":" + json_string(config.printer) +
                    ",\"pin\":" + (pin == DrawerPin::Pin5 ? "5" : "2") + "}");
+}
+
+HttpResponse queue_route(HttpRequest, const ServerConfig& config) {
+    const QueueState queue = read_queue_state(config.printer);
+    std::string reasons;
+    for (const std::string& reason : queue.reasons) {
+        if (!reasons.empty()) reasons += ',';
+        reasons += json_string(reason);
+    }
+    return json_ok("{\"ok\":true,\"printer\":" + json_string(config.printer) + ",\"state\":\"" + queue.state +
+                   "\",\"jobs\":" + std::to_string(queue.jobs) + ",\"reasons\":[" + reasons + "]}");
 }
 
 }  // namespace korba

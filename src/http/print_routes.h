@@ -1,4 +1,4 @@
-// The printing routes: the printer list, a raw ticket and the drawer pulse.
+// The printing routes: the printer list, a raw ticket, the drawer pulse and the queue's state.
 #pragma once
 
 #include "http/message.h"
@@ -6,8 +6,9 @@
 
 namespace korba {
 
-HttpResponse printers_route(const HttpRequest& request, const ServerConfig& config);
-HttpResponse raw_route(const HttpRequest& request, const ServerConfig& config);
-HttpResponse pulse_route(const HttpRequest& request, const ServerConfig& config);
+HttpResponse printers_route(HttpRequest request, const ServerConfig& config);
+HttpResponse raw_route(HttpRequest request, const ServerConfig& config);
+HttpResponse pulse_route(HttpRequest request, const ServerConfig& config);
+HttpResponse queue_route(HttpRequest request, const ServerConfig& config);
 
 }  // namespace korba

@@ -1,5 +1,7 @@
 #include "http/routes.h"
 
+#include <utility>
+
 #include "http/print_routes.h"
 #include "http/system_routes.h"
 
@@ -11,12 +13,12 @@ HttpResponse json_error(std::uint16_t status, std::string_view message) {
     return {status, JSON_TYPE, json_error_body(message), {}};
 }
 
-HttpResponse favicon(const HttpRequest&, const ServerConfig&) { return {204, TEXT_TYPE, "", {}}; }
+HttpResponse favicon(HttpRequest, const ServerConfig&) { return {204, TEXT_TYPE, "", {}}; }
 
 struct Route {
     const char* method;
     const char* path;
-    HttpResponse (*handle)(const HttpRequest&, const ServerConfig&);
+    HttpResponse (*handle)(HttpRequest, const ServerConfig&);
 };
 
 const Route ROUTES[] = {
@@ -28,13 +30,15 @@ const Route ROUTES[] = {
     {"GET", "/printers", printers_route},
     {"POST", "/raw", raw_route},
     {"POST", "/pulse", pulse_route},
+    {"GET", "/queue", queue_route},
 };
 
 }  // namespace
 
-HttpResponse route_request(const HttpRequest& request, const ServerConfig& config) {
+HttpResponse route_request(HttpRequest request, const ServerConfig& config) {
     for (const Route& route : ROUTES)
-        if (request.method == route.method && request.path == route.path) return route.handle(request, config);
+        if (request.method == route.method && request.path == route.path)
+            return route.handle(std::move(request), config);
     return json_error(404, "ruta no encontrada");
 }
 

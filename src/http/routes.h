@@ -1,4 +1,5 @@
-// The API's route table: request in, reply out (the caller adds the CORS headers).
+// The API's route table: request in, reply out (the caller adds the CORS headers). A route owns
+// its request: the raw route decodes the ticket over the body's own bytes.
 #pragma once
 
 #include "http/message.h"
@@ -6,6 +7,6 @@
 
 namespace korba {
 
-HttpResponse route_request(const HttpRequest& request, const ServerConfig& config);
+HttpResponse route_request(HttpRequest request, const ServerConfig& config);
 
 }  // namespace korba

@@ -13,25 +13,45 @@ namespace korba {
 
 Result<NativeSocket> bind_listener(std::uint16_t port) { return open_loopback_listener(port, LISTEN_BACKLOG); }
 
-ReadOutcome handle_connection(ByteStream& stream, const ServerConfig& config) {
+namespace {
+
+ReadOutcome answer_request(ByteStream& stream, const ServerConfig& config) {
     HttpRequest request;
     const ReadOutcome read = read_request(stream, request);
     if (read != ReadOutcome::Request) return read;
     Headers cors = cors_headers(request.origin);
-    if (request.origin && !origin_allowed(*request.origin)) {
+    if (request.host && !host_allowed(*request.host)) {
+        (void)send_json_error(stream, 403, "host no permitido", std::move(cors));
+    } else if (request.origin && !origin_allowed(*request.origin)) {
         (void)send_json_error(stream, 403, "origin no permitido", std::move(cors));
+    } else if (request.body.size() < request.content_length) {
+        // The peer closed or fell silent mid-body: half a ticket must never print.
+        (void)send_json_error(stream, 400, "cuerpo incompleto", std::move(cors));
     } else if (request.method == "OPTIONS") {
         (void)write_response(stream, {204, TEXT_TYPE, "", std::move(cors)});
     } else {
-        HttpResponse response = route_request(request, config);
+        HttpResponse response = route_request(std::move(request), config);
         response.extra_headers = std::move(cors);
         (void)write_response(stream, response);
     }
     return read;
 }
 
+}  // namespace
+
+ReadOutcome handle_connection(ByteStream& stream, const ServerConfig& config) {
+    try {
+        return answer_request(stream, config);
+    } catch (const std::exception&) {
+        // Out of memory or of threads for this request: it ends here, the process goes on.
+        return ReadOutcome::NothingToSay;
+    }
+}
+
 namespace {
 constexpr auto DRAIN_LIMIT = std::chrono::seconds(2);
+// Out of descriptors, a failed accept fails again at once: pause instead of spinning a core.
+constexpr auto ACCEPT_RETRY_PAUSE = std::chrono::milliseconds(20);
 
 // A request over a size limit is answered before the client has sent all of it. Closing a
 // socket with input still unread makes the system reset the connection, and the reset can
@@ -60,7 +80,10 @@ void run_server(NativeSocket listener, SharedConfig config) {
     tune_memory_for_serving();
     for (;;) {
         Result<NativeSocket> accepted = accept_connection(listener);
-        if (!accepted) continue;
+        if (!accepted) {
+            std::this_thread::sleep_for(ACCEPT_RETRY_PAUSE);
+            continue;
+        }
         try {
             std::thread(serve_connection, accepted.value(), config).detach();
         } catch (const std::exception&) {

@@ -23,10 +23,11 @@ struct ServerConfig {
 using SharedConfig = std::shared_ptr<const ServerConfig>;
 
 Result<NativeSocket> bind_listener(std::uint16_t port);
-// Accepts for the rest of the process; never returns (a failed accept is simply retried).
+// Accepts for the rest of the process; never returns (a failed accept is retried after a pause).
 void run_server(NativeSocket listener, SharedConfig config);
 // One request, one reply, on the calling thread. The caller closes the stream. The outcome
-// tells whether the request was read whole or cut short (and then answered or not).
+// tells whether the head was read whole or cut short (and then answered or not). An exception
+// (memory, threads) ends the request without a reply and does not leave this call.
 ReadOutcome handle_connection(ByteStream& stream, const ServerConfig& config);
 
 }  // namespace korba

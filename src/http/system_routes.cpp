@@ -20,11 +20,11 @@ HttpResponse json_reply(std::string body) { return {200, JSON_TYPE, std::move(bo
 
 }  // namespace
 
-HttpResponse serve_panel(const HttpRequest&, const ServerConfig&) {
+HttpResponse serve_panel(HttpRequest, const ServerConfig&) {
     return {200, HTML_TYPE, std::string(panel_html()), {}};
 }
 
-HttpResponse get_status(const HttpRequest&, const ServerConfig& config) {
+HttpResponse get_status(HttpRequest, const ServerConfig& config) {
     const bool printer_ok = printer_accessible(config.printer);
     const bool startup = autostart_enabled();
     return json_reply(std::string("{\"ok\":true,\"app\":\"") + APP_ID + "\",\"version\":" + json_string(APP_VERSION) +
@@ -33,7 +33,7 @@ HttpResponse get_status(const HttpRequest&, const ServerConfig& config) {
                       ",\"exe\":" + json_string(current_exe_path()) + "}");
 }
 
-HttpResponse post_startup(const HttpRequest& request, const ServerConfig&) {
+HttpResponse post_startup(HttpRequest request, const ServerConfig&) {
     // Here the body wins over the query.
     std::optional<std::string> value;
     if (is_valid_utf8(request.body)) value = json_field(request.body, "enable");

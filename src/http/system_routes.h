@@ -6,8 +6,8 @@
 
 namespace korba {
 
-HttpResponse serve_panel(const HttpRequest& request, const ServerConfig& config);
-HttpResponse get_status(const HttpRequest& request, const ServerConfig& config);
-HttpResponse post_startup(const HttpRequest& request, const ServerConfig& config);
+HttpResponse serve_panel(HttpRequest request, const ServerConfig& config);
+HttpResponse get_status(HttpRequest request, const ServerConfig& config);
+HttpResponse post_startup(HttpRequest request, const ServerConfig& config);
 
 }  // namespace korba

@@ -1,9 +1,38 @@
 #include "printing/print_job.h"
 
+#include <algorithm>
+#include <cstdint>
+
 #include "common/text.h"
 #include "printing/spooler.h"
 
 namespace korba {
+
+namespace {
+
+// The spooler may take fewer bytes than it is given: the rest follows until it has all.
+// A write that takes nothing would be repeated forever, so it counts as a failed one.
+Status write_whole(Spooler& spool, PrinterHandle handle, std::string_view data) {
+    size_t done = 0;
+    while (done < data.size()) {
+        const Result<std::uint32_t> written = spool.write(handle, data.substr(done));
+        if (!written) return fail(written.error());
+        if (written.value() == 0)
+            return fail("el spooler no acepta mas datos (" + std::to_string(done) + " de " +
+                        std::to_string(data.size()) + " bytes escritos)");
+        done += std::min<size_t>(written.value(), data.size() - done);
+    }
+    return success();
+}
+
+// A job that did not reach the spooler whole is deleted, never left to print in part.
+Failure abandon_job(Spooler& spool, PrinterHandle handle, std::string message) {
+    spool.abort_doc(handle);
+    spool.close_printer(handle);
+    return fail(std::move(message));
+}
+
+}  // namespace
 
 Status print_raw(const std::string& printer, std::string_view data) {
     if (printer.empty()) return fail("no hay impresora configurada (usa --printer \"NOMBRE\")");
@@ -22,13 +51,12 @@ Status print_raw(const std::string& printer, std::string_view data) {
     }
     spool.start_page(handle);
     // Empty data still makes a job of one empty page; the spooler is never asked to write nothing.
-    const Status written = data.empty() ? success() : spool.write(handle, data);
-    // Even after a failed write the page and document are ended, so the spooler holds
-    // an ended job rather than an open one.
+    if (const Status written = write_whole(spool, handle, data); !written)
+        return abandon_job(spool, handle, "WritePrinter: " + written.error());
     spool.end_page(handle);
-    spool.end_doc(handle);
+    if (const Status ended = spool.end_doc(handle); !ended)
+        return abandon_job(spool, handle, "EndDocPrinter: " + ended.error());
     spool.close_printer(handle);
-    if (!written) return fail("WritePrinter: " + written.error());
     return success();
 }
 

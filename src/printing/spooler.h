@@ -27,6 +27,16 @@ struct PrinterInfo4 {
     std::uint32_t attributes;
 };
 
+// A printer's state, filled by one spooler call with its strings after it: Windows gives the
+// status flags and attributes of its level-2 printer record, CUPS its printer-state and
+// printer-state-reasons. The other platform's fields stay zero.
+struct PrinterState {
+    std::uint32_t status;       // PRINTER_STATUS_* flags
+    std::uint32_t attributes;   // PRINTER_ATTRIBUTE_* flags
+    std::uint32_t cups_state;   // 3 idle, 4 processing, 5 stopped
+    const char* cups_reasons;   // the keywords as CUPS sends them, comma-separated, or null
+};
+
 // Local printers (2) plus printer connections (4).
 inline constexpr std::uint32_t PRINTER_ENUM_LOCAL_AND_CONNECTIONS = 6;
 
@@ -37,14 +47,24 @@ public:
     virtual Result<PrinterHandle> open_printer(const char16_t* name) = 0;
     virtual Status start_doc(PrinterHandle printer, const DocumentInfo& document) = 0;
     virtual void start_page(PrinterHandle printer) = 0;
-    virtual Status write(PrinterHandle printer, std::string_view data) = 0;
+    // Gives the number of bytes from the start of `data` that the spooler took, possibly fewer.
+    virtual Result<std::uint32_t> write(PrinterHandle printer, std::string_view data) = 0;
     virtual void end_page(PrinterHandle printer) = 0;
-    virtual void end_doc(PrinterHandle printer) = 0;
+    virtual Status end_doc(PrinterHandle printer) = 0;
+    // Deletes the document being written, so that no part of it prints.
+    virtual void abort_doc(PrinterHandle printer) = 0;
     virtual void close_printer(PrinterHandle printer) = 0;
     // Fills `buffer` with level-4 records when `size` bytes suffice; `needed` always gets
     // the byte count a full answer takes, `returned` the number of records written.
     virtual bool enum_printers(std::uint32_t flags, std::byte* buffer, std::uint32_t size, std::uint32_t& needed,
                                std::uint32_t& returned) = 0;
+    // Fills `buffer` with the printer's state when `size` bytes suffice; `needed` always gets
+    // the byte count a full answer takes.
+    virtual bool get_printer(PrinterHandle printer, std::byte* buffer, std::uint32_t size, std::uint32_t& needed) = 0;
+    // Fills `buffer` with one record for each job in the printer's queue that has not finished
+    // when `size` bytes suffice; `needed` and `returned` as for the enumeration of printers.
+    virtual bool enum_jobs(PrinterHandle printer, std::byte* buffer, std::uint32_t size, std::uint32_t& needed,
+                           std::uint32_t& returned) = 0;
     // Copies the default printer's name with its NUL when `size` UTF-16 units suffice;
     // writes back the size needed. False when there is no default or no room.
     virtual bool default_printer(char16_t* buffer, std::uint32_t& size) = 0;

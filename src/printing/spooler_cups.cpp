@@ -1,11 +1,11 @@
 // CUPS standing in for the Windows spooler: an open printer is a checked destination,
-// a document is one CUPS job, its data one raw document sent in one piece.
+// a document is one CUPS job, its data one raw document streamed write by write.
 #include <cups/cups.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,37 +16,55 @@ namespace korba {
 
 namespace {
 
-// CUPS keeps its last error per thread; this is read right after the failed call.
-Failure last_cups_error() {
-    const ipp_status_t status = cupsLastError();
-    const char* text = cupsLastErrorString();
+Failure cups_failure(ipp_status_t status, const char* text) {
     char code[16];
     std::snprintf(code, sizeof code, "0x%04X", static_cast<unsigned>(status));
     return fail(std::string(text && *text ? text : ippErrorString(status)) + " (cups error " + code + ")");
 }
 
+// CUPS keeps its last error per thread; this is read right after the failed call.
+Failure last_cups_error() { return cups_failure(cupsLastError(), cupsLastErrorString()); }
+
+// Worded as libcups words a connection that fails.
+Failure connect_failure() { return cups_failure(IPP_STATUS_ERROR_SERVICE_UNAVAILABLE, std::strerror(errno)); }
+
 struct CupsPrinter {
     std::string name;
     std::string title;
     std::string format;
+    // The job's own connection to the scheduler, so that a cancel can still be sent on the
+    // thread's usual one while a document is half written here.
+    http_t* connection = nullptr;
     int job_id = 0;
-    bool document_accepted = false;
+    bool document_started = false;
 };
 
 CupsPrinter& printer_of(PrinterHandle handle) { return *static_cast<CupsPrinter*>(handle); }
 
-// The destination exists and the scheduler answers for it.
-bool ask_printer(const std::string& name) {
+// The destination's state, or null when the scheduler does not answer for such a destination.
+ipp_t* ask_printer(const std::string& name) {
     char uri[HTTP_MAX_URI];
     httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0, "/printers/%s",
                      name.c_str());
+    static const char* const wanted[] = {"printer-state", "printer-state-reasons"};
     ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, "printer-name");
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 2, nullptr, wanted);
     ipp_t* response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
-    const bool answered = response && cupsLastError() <= IPP_STATUS_OK_CONFLICTING;
+    if (response && cupsLastError() <= IPP_STATUS_OK_CONFLICTING) return response;
     ippDelete(response);
-    return answered;
+    return nullptr;
+}
+
+// The printer-state-reasons keywords joined by commas.
+std::string state_reasons(ipp_t* answer) {
+    std::string reasons;
+    ipp_attribute_t* attribute = ippFindAttribute(answer, "printer-state-reasons", IPP_TAG_KEYWORD);
+    for (int i = 0; attribute && i < ippGetCount(attribute); ++i) {
+        if (i > 0) reasons += ',';
+        reasons += ippGetString(attribute, i, nullptr);
+    }
+    return reasons;
 }
 
 std::vector<std::u16string> destination_names() {
@@ -64,7 +82,9 @@ public:
     Result<PrinterHandle> open_printer(const char16_t* name) override {
         auto printer = std::make_unique<CupsPrinter>();
         printer->name = from_wide(name);
-        if (!ask_printer(printer->name)) return last_cups_error();
+        ipp_t* answer = ask_printer(printer->name);
+        if (!answer) return last_cups_error();
+        ippDelete(answer);
         return PrinterHandle{printer.release()};
     }
     Status start_doc(PrinterHandle handle, const DocumentInfo& document) override {
@@ -72,37 +92,53 @@ public:
         printer.title = from_wide(document.document_name);
         const std::string datatype = from_wide(document.datatype);
         printer.format = datatype == "RAW" ? CUPS_FORMAT_RAW : datatype;
-        printer.job_id = cupsCreateJob(CUPS_HTTP_DEFAULT, printer.name.c_str(), printer.title.c_str(), 0, nullptr);
+        printer.connection =
+            httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, 30000, nullptr);
+        if (!printer.connection) return connect_failure();
+        printer.job_id = cupsCreateJob(printer.connection, printer.name.c_str(), printer.title.c_str(), 0, nullptr);
         if (printer.job_id == 0) return last_cups_error();
         return success();
     }
     // A raw CUPS job has no pages.
     void start_page(PrinterHandle) override {}
-    // The job's one document: started, written in one piece and finished, so the
-    // scheduler's verdict on the document is this call's result.
-    Status write(PrinterHandle handle, std::string_view data) override {
+    // The job's one document is started by the first write; CUPS takes each write whole or not at all.
+    Result<std::uint32_t> write(PrinterHandle handle, std::string_view data) override {
         CupsPrinter& printer = printer_of(handle);
-        if (cupsStartDocument(CUPS_HTTP_DEFAULT, printer.name.c_str(), printer.job_id, printer.title.c_str(),
-                              printer.format.c_str(), 1) != HTTP_STATUS_CONTINUE)
+        if (!printer.document_started) {
+            if (cupsStartDocument(printer.connection, printer.name.c_str(), printer.job_id, printer.title.c_str(),
+                                  printer.format.c_str(), 1) != HTTP_STATUS_CONTINUE)
+                return last_cups_error();
+            printer.document_started = true;
+        }
+        if (cupsWriteRequestData(printer.connection, data.data(), data.size()) != HTTP_STATUS_CONTINUE)
             return last_cups_error();
-        const bool sent = cupsWriteRequestData(CUPS_HTTP_DEFAULT, data.data(), data.size()) == HTTP_STATUS_CONTINUE;
-        std::optional<Failure> failure;
-        if (!sent) failure = last_cups_error();
-        const bool finished = cupsFinishDocument(CUPS_HTTP_DEFAULT, printer.name.c_str()) <= IPP_STATUS_OK_CONFLICTING;
-        if (!failure && !finished) failure = last_cups_error();
-        if (failure) return *failure;
-        printer.document_accepted = true;
-        return success();
+        return static_cast<std::uint32_t>(data.size());
     }
     void end_page(PrinterHandle) override {}
-    // CUPS refuses an empty document, and a job without one would wait for it:
-    // such a job is cancelled, which ends it.
-    void end_doc(PrinterHandle handle) override {
+    // The scheduler's verdict on the document. CUPS refuses an empty document, and a job
+    // without one would wait for it: such a job is cancelled, which ends it.
+    Status end_doc(PrinterHandle handle) override {
         CupsPrinter& printer = printer_of(handle);
-        if (printer.job_id != 0 && !printer.document_accepted)
+        if (!printer.document_started) {
             cupsCancelJob2(CUPS_HTTP_DEFAULT, printer.name.c_str(), printer.job_id, 0);
+            return success();
+        }
+        if (cupsFinishDocument(printer.connection, printer.name.c_str()) > IPP_STATUS_OK_CONFLICTING)
+            return last_cups_error();
+        return success();
     }
-    void close_printer(PrinterHandle handle) override { delete static_cast<CupsPrinter*>(handle); }
+    // Dropping the job's connection drops a half-sent document; the cancel then removes the job.
+    void abort_doc(PrinterHandle handle) override {
+        CupsPrinter& printer = printer_of(handle);
+        httpClose(printer.connection);
+        printer.connection = nullptr;
+        cupsCancelJob2(CUPS_HTTP_DEFAULT, printer.name.c_str(), printer.job_id, 0);
+    }
+    void close_printer(PrinterHandle handle) override {
+        CupsPrinter* printer = static_cast<CupsPrinter*>(handle);
+        httpClose(printer->connection);
+        delete printer;
+    }
 
     // Packs the destinations the way the Windows spooler lays out level-4 records.
     bool enum_printers(std::uint32_t, std::byte* buffer, std::uint32_t size, std::uint32_t& needed,
@@ -121,6 +157,40 @@ public:
             strings += name.size() + 1;
         }
         return true;
+    }
+    // Packs printer-state and printer-state-reasons into a state record, its text after it.
+    bool get_printer(PrinterHandle handle, std::byte* buffer, std::uint32_t size, std::uint32_t& needed) override {
+        needed = 0;
+        ipp_t* answer = ask_printer(printer_of(handle).name);
+        if (!answer) return false;
+        ipp_attribute_t* state = ippFindAttribute(answer, "printer-state", IPP_TAG_ENUM);
+        const auto state_value = static_cast<std::uint32_t>(state ? ippGetInteger(state, 0) : 0);
+        const std::string reasons = state_reasons(answer);
+        ippDelete(answer);
+        needed = static_cast<std::uint32_t>(sizeof(PrinterState) + reasons.size() + 1);
+        if (!state || needed > size) return false;
+        char* text = reinterpret_cast<char*>(buffer + sizeof(PrinterState));
+        std::memcpy(text, reasons.c_str(), reasons.size() + 1);
+        *reinterpret_cast<PrinterState*>(buffer) = {0, 0, state_value, text};
+        return true;
+    }
+    // The jobs not yet completed, cancelled or aborted, of every user; one job id each.
+    bool enum_jobs(PrinterHandle handle, std::byte* buffer, std::uint32_t size, std::uint32_t& needed,
+                   std::uint32_t& returned) override {
+        cups_job_t* jobs = nullptr;
+        const int count = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, printer_of(handle).name.c_str(), 0,
+                                       CUPS_WHICHJOBS_ACTIVE);
+        needed = returned = 0;
+        const bool answered = count >= 0;
+        if (answered) needed = static_cast<std::uint32_t>(count * sizeof(std::uint32_t));
+        const bool fits = answered && needed <= size;
+        for (int i = 0; fits && i < count; ++i) {
+            const auto id = static_cast<std::uint32_t>(jobs[i].id);
+            std::memcpy(buffer + i * sizeof id, &id, sizeof id);
+            ++returned;
+        }
+        cupsFreeJobs(count, jobs);
+        return fits;
     }
     bool default_printer(char16_t* buffer, std::uint32_t& size) override {
         cups_dest_t* dest = cupsGetNamedDest(CUPS_HTTP_DEFAULT, nullptr, nullptr);

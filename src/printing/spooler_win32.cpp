@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <winspool.h>
 
+#include <algorithm>
 #include <cstddef>
 
 #include "common/system_error.h"
@@ -12,8 +13,58 @@ namespace korba {
 static_assert(sizeof(PrinterInfo4) == sizeof(PRINTER_INFO_4W));
 static_assert(offsetof(PrinterInfo4, printer_name) == offsetof(PRINTER_INFO_4W, pPrinterName));
 static_assert(offsetof(PrinterInfo4, attributes) == offsetof(PRINTER_INFO_4W, Attributes));
+// The level-2 record follows the state record in the caller's buffer, aligned.
+static_assert(sizeof(PrinterState) % alignof(PRINTER_INFO_2W) == 0);
 
 namespace {
+
+// winspool.drv is not one of the libraries Windows always takes from the system folder, so it
+// is loaded from there by hand: a copy beside the program is never used.
+struct Winspool {
+    bool loaded = false;
+    DWORD load_error = ERROR_SUCCESS;
+    decltype(&OpenPrinterW) open_printer = nullptr;
+    decltype(&StartDocPrinterW) start_doc = nullptr;
+    decltype(&StartPagePrinter) start_page = nullptr;
+    decltype(&WritePrinter) write = nullptr;
+    decltype(&EndPagePrinter) end_page = nullptr;
+    decltype(&EndDocPrinter) end_doc = nullptr;
+    decltype(&AbortPrinter) abort_doc = nullptr;
+    decltype(&ClosePrinter) close_printer = nullptr;
+    decltype(&EnumPrintersW) enum_printers = nullptr;
+    decltype(&GetPrinterW) get_printer = nullptr;
+    decltype(&EnumJobsW) enum_jobs = nullptr;
+    decltype(&GetDefaultPrinterW) default_printer = nullptr;
+};
+
+template <class Function>
+bool bind(HMODULE library, const char* name, Function& function) {
+    function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(library, name)));
+    return function != nullptr;
+}
+
+Winspool load_winspool() {
+    Winspool api;
+    const HMODULE library = LoadLibraryExW(L"winspool.drv", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    const bool bound = library && bind(library, "OpenPrinterW", api.open_printer) &&
+                       bind(library, "StartDocPrinterW", api.start_doc) &&
+                       bind(library, "StartPagePrinter", api.start_page) &&
+                       bind(library, "WritePrinter", api.write) && bind(library, "EndPagePrinter", api.end_page) &&
+                       bind(library, "EndDocPrinter", api.end_doc) && bind(library, "AbortPrinter", api.abort_doc) &&
+                       bind(library, "ClosePrinter", api.close_printer) &&
+                       bind(library, "EnumPrintersW", api.enum_printers) &&
+                       bind(library, "GetPrinterW", api.get_printer) && bind(library, "EnumJobsW", api.enum_jobs) &&
+                       bind(library, "GetDefaultPrinterW", api.default_printer);
+    api.loaded = bound;
+    if (!bound) api.load_error = GetLastError();
+    return api;
+}
+
+// Loaded once, on first use; the library stays for the life of the process.
+const Winspool& winspool() {
+    static const Winspool api = load_winspool();
+    return api;
+}
 
 LPWSTR wide(const char16_t* text) { return reinterpret_cast<LPWSTR>(const_cast<char16_t*>(text)); }
 
@@ -22,38 +73,78 @@ Failure last_error() { return fail(system_error_text(GetLastError())); }
 
 class WinSpooler final : public Spooler {
 public:
+    // Every other call needs a handle from here, so only here and in the calls without one
+    // does a library that failed to load need a check.
     Result<PrinterHandle> open_printer(const char16_t* name) override {
+        const Winspool& api = winspool();
+        if (!api.loaded) return fail(system_error_text(api.load_error));
         HANDLE handle = nullptr;
-        if (!OpenPrinterW(wide(name), &handle, nullptr)) return last_error();
+        if (!api.open_printer(wide(name), &handle, nullptr)) return last_error();
         return PrinterHandle{handle};
     }
     Status start_doc(PrinterHandle printer, const DocumentInfo& document) override {
         DOC_INFO_1W info{wide(document.document_name), wide(document.output_file), wide(document.datatype)};
-        if (StartDocPrinterW(printer, 1, reinterpret_cast<LPBYTE>(&info)) == 0) return last_error();
+        if (winspool().start_doc(printer, 1, reinterpret_cast<LPBYTE>(&info)) == 0) return last_error();
         return success();
     }
-    void start_page(PrinterHandle printer) override { StartPagePrinter(printer); }
-    Status write(PrinterHandle printer, std::string_view data) override {
+    void start_page(PrinterHandle printer) override { winspool().start_page(printer); }
+    // One call takes at most a 32-bit count; the caller writes whatever is left.
+    Result<std::uint32_t> write(PrinterHandle printer, std::string_view data) override {
+        const auto size = static_cast<DWORD>(std::min<size_t>(data.size(), MAXDWORD));
         DWORD written = 0;
-        if (!WritePrinter(printer, const_cast<char*>(data.data()), static_cast<DWORD>(data.size()), &written))
-            return last_error();
+        if (!winspool().write(printer, const_cast<char*>(data.data()), size, &written)) return last_error();
+        return std::uint32_t{written};
+    }
+    void end_page(PrinterHandle printer) override { winspool().end_page(printer); }
+    Status end_doc(PrinterHandle printer) override {
+        if (!winspool().end_doc(printer)) return last_error();
         return success();
     }
-    void end_page(PrinterHandle printer) override { EndPagePrinter(printer); }
-    void end_doc(PrinterHandle printer) override { EndDocPrinter(printer); }
-    void close_printer(PrinterHandle printer) override { ClosePrinter(printer); }
+    void abort_doc(PrinterHandle printer) override { winspool().abort_doc(printer); }
+    void close_printer(PrinterHandle printer) override { winspool().close_printer(printer); }
     bool enum_printers(std::uint32_t flags, std::byte* buffer, std::uint32_t size, std::uint32_t& needed,
                        std::uint32_t& returned) override {
+        needed = returned = 0;
+        const Winspool& api = winspool();
+        if (!api.loaded) return false;
         DWORD needed_bytes = 0;
         DWORD count = 0;
-        const BOOL ok = EnumPrintersW(flags, nullptr, 4, reinterpret_cast<LPBYTE>(buffer), size, &needed_bytes, &count);
+        const BOOL ok = api.enum_printers(flags, nullptr, 4, reinterpret_cast<LPBYTE>(buffer), size, &needed_bytes,
+                                          &count);
+        needed = needed_bytes;
+        returned = count;
+        return ok;
+    }
+    // The buffer holds the state record, then the level-2 record it is taken from.
+    bool get_printer(PrinterHandle printer, std::byte* buffer, std::uint32_t size, std::uint32_t& needed) override {
+        const DWORD room = size > sizeof(PrinterState) ? size - sizeof(PrinterState) : 0;
+        std::byte* record = room ? buffer + sizeof(PrinterState) : nullptr;
+        DWORD record_bytes = 0;
+        const BOOL ok = winspool().get_printer(printer, 2, reinterpret_cast<LPBYTE>(record), room, &record_bytes);
+        needed = sizeof(PrinterState) + record_bytes;
+        if (!ok) return false;
+        const auto* info = reinterpret_cast<const PRINTER_INFO_2W*>(record);
+        *reinterpret_cast<PrinterState*>(buffer) = {info->Status, info->Attributes, 0, nullptr};
+        return true;
+    }
+    bool enum_jobs(PrinterHandle printer, std::byte* buffer, std::uint32_t size, std::uint32_t& needed,
+                   std::uint32_t& returned) override {
+        DWORD needed_bytes = 0;
+        DWORD count = 0;
+        const BOOL ok = winspool().enum_jobs(printer, 0, MAXDWORD, 1, reinterpret_cast<LPBYTE>(buffer), size,
+                                             &needed_bytes, &count);
         needed = needed_bytes;
         returned = count;
         return ok;
     }
     bool default_printer(char16_t* buffer, std::uint32_t& size) override {
+        const Winspool& api = winspool();
+        if (!api.loaded) {
+            size = 0;
+            return false;
+        }
         DWORD units = size;
-        const BOOL ok = GetDefaultPrinterW(reinterpret_cast<LPWSTR>(buffer), &units);
+        const BOOL ok = api.default_printer(reinterpret_cast<LPWSTR>(buffer), &units);
         size = units;
         return ok;
     }

@@ -7,10 +7,6 @@
 #include <optional>
 #include <string>
 
-#ifndef _WIN32
-#include <cerrno>
-#endif
-
 namespace korba {
 
 // What two copies of the program are compared by: contents are never read.
@@ -20,11 +16,8 @@ struct FileFacts {
     bool operator==(const FileFacts&) const = default;
 };
 
-#ifdef _WIN32
-inline constexpr std::uint32_t ACCESS_DENIED_ERROR = 5;
-#else
-inline constexpr std::uint32_t ACCESS_DENIED_ERROR = EACCES;
-#endif
+// The system's own "access denied" code, from the platform layer.
+extern const std::uint32_t ACCESS_DENIED_ERROR;
 
 class FileSystem {
 public:

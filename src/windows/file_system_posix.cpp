@@ -3,9 +3,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "windows/file_system.h"
+#include "windows/install_dir.h"
 
 namespace korba {
+
+const bool SELF_INSTALL_AVAILABLE = false;
+const std::uint32_t ACCESS_DENIED_ERROR = EACCES;
 
 namespace {
 bool is_folder(const std::string& path) {

@@ -5,8 +5,12 @@
 
 #include "common/text.h"
 #include "windows/file_system.h"
+#include "windows/install_dir.h"
 
 namespace korba {
+
+const bool SELF_INSTALL_AVAILABLE = true;
+const std::uint32_t ACCESS_DENIED_ERROR = ERROR_ACCESS_DENIED;
 
 namespace {
 const wchar_t* wide_ptr(const std::u16string& wide) { return reinterpret_cast<const wchar_t*>(wide.c_str()); }

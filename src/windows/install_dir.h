@@ -11,11 +11,8 @@ inline constexpr const char* INSTALL_DIR = "C:\\KORBA";
 inline constexpr const char* INSTALL_EXE = "C:\\KORBA\\korba-vizoza.exe";
 
 // Only Windows installs itself: nothing elsewhere creates a folder named after a Windows path.
-#ifdef _WIN32
-inline constexpr bool SELF_INSTALL_AVAILABLE = true;
-#else
-inline constexpr bool SELF_INSTALL_AVAILABLE = false;
-#endif
+// Set by the platform file (file_system_win32.cpp / _posix.cpp).
+extern const bool SELF_INSTALL_AVAILABLE;
 
 inline constexpr int WRITE_PROBES = 8;
 inline constexpr std::chrono::milliseconds WRITE_PROBE_INTERVAL{250};

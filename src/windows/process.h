@@ -9,15 +9,10 @@
 
 namespace korba {
 
-#ifdef _WIN32
-inline constexpr char PATH_LIST_SEPARATOR = ';';
-inline constexpr const char* FOLDER_SEPARATORS = "\\/";
-inline constexpr const char* PROGRAM_SUFFIX = ".exe";
-#else
-inline constexpr char PATH_LIST_SEPARATOR = ':';
-inline constexpr const char* FOLDER_SEPARATORS = "/";
-inline constexpr const char* PROGRAM_SUFFIX = "";
-#endif
+// The system's spelling of paths, from the platform layer.
+extern const char PATH_LIST_SEPARATOR;
+extern const char* const FOLDER_SEPARATORS;  // the first is the one to write
+extern const char* const PROGRAM_SUFFIX;
 
 // The system folder and the Windows folder (none on POSIX).
 std::vector<std::string> system_program_folders();

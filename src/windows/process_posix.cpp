@@ -16,6 +16,10 @@ extern char** environ;
 
 namespace korba {
 
+const char PATH_LIST_SEPARATOR = ':';
+const char* const FOLDER_SEPARATORS = "/";
+const char* const PROGRAM_SUFFIX = "";
+
 std::vector<std::string> system_program_folders() { return {}; }
 
 std::string path_variable() {

@@ -10,6 +10,10 @@
 
 namespace korba {
 
+const char PATH_LIST_SEPARATOR = ';';
+const char* const FOLDER_SEPARATORS = "\\/";
+const char* const PROGRAM_SUFFIX = ".exe";
+
 namespace {
 
 std::wstring as_wstring(const std::string& utf8) {

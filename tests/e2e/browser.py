@@ -11,11 +11,13 @@ from selenium.webdriver.support.ui import WebDriverWait
 CHROMIUM = os.environ.get("KORBA_CHROMIUM", "/usr/bin/chromium")
 CHROMEDRIVER = os.environ.get("KORBA_CHROMEDRIVER", "/usr/bin/chromedriver")
 WAIT_SECONDS = 30
+# A made-up name that the browser resolves to the bridge, as a DNS rebinding attack would.
+REBOUND_NAME = "rebound.korba.test"
 
 # Quiet and offline: the page under test is the only thing the browser talks to.
 FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
          "--disable-background-networking", "--disable-component-update", "--disable-sync",
-         "--window-size=700,1000"]
+         "--window-size=700,1000", f"--host-resolver-rules=MAP {REBOUND_NAME} 127.0.0.1"]
 
 
 class Panel:
@@ -24,9 +26,16 @@ class Panel:
     def __init__(self, driver):
         self.driver = driver
 
-    def open(self, port):
-        self.driver.get(f"http://127.0.0.1:{port}/")
+    def open(self, port, host="127.0.0.1"):
+        self.driver.get(f"http://{host}:{port}/")
         self.wait(lambda: "consultando…" not in self.text("estado"))
+
+    def fetch(self, path):
+        """The status and text of a fetch from the page now open."""
+        return self.driver.execute_async_script(
+            "const done = arguments[arguments.length - 1];"
+            "fetch(arguments[0]).then(r => r.text().then(t => done([r.status, t])), e => done([0, String(e)]));",
+            path)
 
     def element(self, css):
         return self.driver.find_element(By.CSS_SELECTOR, css)

@@ -98,6 +98,10 @@ class CaptureQueue:
         # No PPD: a raw queue, which hands every job to the backend untouched.
         run("lpadmin", "-p", self.name, "-E", "-v", f"korba-capture:{self.folder}")
 
+    def remove(self):
+        run("lpadmin", "-x", self.name, check=False)
+        shutil.rmtree(self.folder, ignore_errors=True)
+
     def captured_ids(self):
         """The jobs in the folder, as (job number, capture time) pairs to hand to wait_for_jobs."""
         return {tuple(int(n) for n in p.name[4:-5].split("-")) for p in self.folder.glob("job-*.data")}

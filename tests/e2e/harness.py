@@ -1,7 +1,10 @@
 """Black-box helpers: start the built program (natively or the .exe under Wine) and talk
 HTTP to it over raw sockets, byte for byte."""
 
+import base64
 import os
+import random
+import resource
 import shutil
 import socket
 import subprocess
@@ -126,13 +129,15 @@ class Bridge:
             self.output = None
 
 
-def start(target, *args, port=None, cwd=None, env=None, exe=None, timeout=60):
-    """Starts the console mode on a free port (or `port`) and waits until it listens."""
+def start(target, *args, port=None, cwd=None, env=None, exe=None, timeout=60, files_limit=None):
+    """Starts the console mode on a free port (or `port`) and waits until it listens, with at
+    most `files_limit` open descriptors when asked."""
     extra = [] if port is not None else ["--port", str(free_port()), "--no-open", "--no-setup"]
     full_args = list(args) + extra
     actual_port = port if port is not None else int(full_args[full_args.index("--port") + 1])
     output = Output()
-    proc = subprocess.Popen(target.command(full_args, exe), cwd=cwd, env=target.env(env),
+    limit = (lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (files_limit, files_limit))) if files_limit else None
+    proc = subprocess.Popen(target.command(full_args, exe), cwd=cwd, env=target.env(env), preexec_fn=limit,
                             stdin=subprocess.DEVNULL, stdout=output.stdout, stderr=output.stderr)
     bridge = Bridge(proc, actual_port, output)
     try:
@@ -158,12 +163,15 @@ def run(target, *args, cwd=None, env=None, exe=None, timeout=60):
     return subprocess.CompletedProcess(command, code, stdout, stderr)
 
 
-def exchange(port, data, timeout=15, pause=0):
+def exchange(port, data, timeout=15, pause=0, close_sending=False):
     """Sends raw bytes and reads the whole reply until the bridge closes, after a pause
-    when asked (a client busy elsewhere)."""
+    when asked (a client busy elsewhere), or after closing the sending side (a client that
+    stops halfway)."""
     with socket.create_connection(("127.0.0.1", port), timeout=timeout) as s:
         if data:
             s.sendall(data)
+        if close_sending:
+            s.shutdown(socket.SHUT_WR)
         time.sleep(pause)
         chunks = []
         while True:
@@ -209,6 +217,37 @@ def reply_bytes(status, reason, content_type, body, extra=()):
     for name, value in extra:
         head += f"{name}: {value}\r\n"
     return head.encode("utf-8") + b"\r\n" + body
+
+
+BODY_LIMIT = 8 * 1024 * 1024
+# The largest bodies /raw accepts: a JSON ticket, a short JSON ticket behind nearly 8 MiB of invalid
+# UTF-8, raw bytes.
+LARGEST_BODIES = {
+    "json": ("application/json", 6 * 1024 * 1024 - 32, b" "),
+    "json-invalid-utf8": ("application/json", 4096, b"\xff"),
+    "raw-bytes": ("application/octet-stream", BODY_LIMIT, b""),
+}
+
+
+def largest_body(content_type, ticket_size, filler):
+    """A body of exactly BODY_LIMIT bytes and the ticket it carries: for JSON the ticket's Base64
+    in data_b64 behind a field of `filler` repeated, for any other type the ticket as sent."""
+    ticket = random.Random(ticket_size).randbytes(ticket_size)
+    if content_type != "application/json":
+        return ticket, ticket
+    head, tail = b'{"pad":"', b'","data_b64":"' + base64.b64encode(ticket) + b'"}'
+    assert len(head) + len(tail) <= BODY_LIMIT
+    return head + (filler * BODY_LIMIT)[:BODY_LIMIT - len(head) - len(tail)] + tail, ticket
+
+
+def memory_kib(pid, field):
+    """A figure of /proc/PID/status in KiB (VmRSS, VmHWM, ...)."""
+    return int(Path(f"/proc/{pid}/status").read_text().split(f"\n{field}:")[1].split()[0])
+
+
+def reset_peak(pid):
+    """Makes VmHWM start again from the present resident size."""
+    Path(f"/proc/{pid}/clear_refs").write_text("5")
 
 
 def which(program):

@@ -1,13 +1,17 @@
 """The server's framing, limits and origin rules, seen from a client socket."""
 
+import os
 import socket
 import time
+from pathlib import Path
 
 import pytest
 
 from harness import cors, exchange, reply_bytes
 
 NOT_FOUND = b'{"ok":false,"error":"ruta no encontrada"}'
+HOST_REFUSED = b'{"ok":false,"error":"host no permitido"}'
+ORIGIN_REFUSED = b'{"ok":false,"error":"origin no permitido"}'
 JSON = "application/json; charset=utf-8"
 
 
@@ -41,6 +45,30 @@ def test_preflight_and_origin_refusal(start_bridge, origin, allowed_origin, expe
     content_type = "text/plain" if status == 204 else JSON
     assert exchange(bridge.port, head + b"\r\n") == reply_bytes(status, reason, content_type, body,
                                                                   cors(allowed_origin))
+
+
+def test_host_names_and_control_characters(start_bridge):
+    # A page under another name that resolves to 127.0.0.1 is same-origin with the bridge and
+    # sends no Origin: its Host header gives it away.
+    bridge = start_bridge()
+    port = bridge.port
+    refused = reply_bytes(403, "Forbidden", JSON, HOST_REFUSED, cors())
+    no_content = reply_bytes(204, "No Content", "text/plain", b"", cors())
+    for lines, reply in [
+        (f"GET /status HTTP/1.1\r\nHost: rebind.example:{port}", refused),
+        (f"GET / HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\nHost: rebind.example", refused),
+        ("GET /favicon.ico HTTP/1.1\r\nHost: 127.0.0.1:", refused),
+        ("OPTIONS /raw HTTP/1.1\r\nHost: localhost.attacker.example\r\nOrigin: http://evil.example",
+         reply_bytes(403, "Forbidden", JSON, HOST_REFUSED, cors("http://evil.example"))),
+        (f"GET /favicon.ico HTTP/1.1\r\nHost: LOCALHOST:{port}", no_content),
+        ("GET /favicon.ico HTTP/1.1\r\nHost: 127.0.0.1", no_content),
+        ("GET /favicon.ico HTTP/1.1", no_content),
+        # A lone LF inside a value splits nothing; such a value is refused and never echoed.
+        ("GET /favicon.ico HTTP/1.1\r\nOrigin: https://x\nSet-Cookie: a=b.korba.app",
+         reply_bytes(403, "Forbidden", JSON, ORIGIN_REFUSED, cors("null"))),
+        ("GET /favicon.ico HTTP/1.1\r\nHost: local\rhost", refused),
+    ]:
+        assert exchange(port, lines.encode() + b"\r\n\r\n") == reply, lines
 
 
 def test_routes_and_unknown_paths(start_bridge):
@@ -80,6 +108,30 @@ def test_one_request_per_connection(start_bridge):
     bridge = start_bridge()
     two = b"GET /favicon.ico HTTP/1.1\r\n\r\nGET /nada HTTP/1.1\r\n\r\n"
     assert exchange(bridge.port, two) == reply_bytes(204, "No Content", "text/plain", b"", cors())
+
+
+def cpu_seconds(pid):
+    fields = Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def test_out_of_descriptors_the_bridge_waits_instead_of_spinning(target, start_bridge):
+    if target.is_wine:
+        pytest.skip("under Wine the wine server accepts, with descriptors of its own")
+    bridge = start_bridge(files_limit=64)
+    # Idle clients hold every descriptor the bridge may open; the rest wait in the backlog.
+    clients = [socket.create_connection(("127.0.0.1", bridge.port)) for _ in range(100)]
+    try:
+        time.sleep(0.5)
+        before = cpu_seconds(bridge.proc.pid)
+        time.sleep(3)
+        used = cpu_seconds(bridge.proc.pid) - before
+    finally:
+        for client in clients:
+            client.close()
+    assert used < 0.2  # spinning on accept takes a core, or its share of a busy machine
+    assert exchange(bridge.port, b"GET /favicon.ico HTTP/1.1\r\n\r\n") == \
+        reply_bytes(204, "No Content", "text/plain", b"", cors())
 
 
 def test_silent_client_is_dropped_after_ten_seconds(start_bridge):

@@ -36,6 +36,7 @@ FAVICON = reply_bytes(204, "No Content", "text/plain", b"", cors())
 PANEL_REPLY = reply_bytes(200, "OK", "text/html; charset=utf-8", PANEL, cors())
 NOT_FOUND = reply_bytes(404, "Not Found", JSON, b'{"ok":false,"error":"ruta no encontrada"}', cors())
 HEAD_TOO_LARGE = reply_bytes(400, "Bad Request", "text/plain", b"headers too large")
+BODY_CUT_SHORT = reply_bytes(400, "Bad Request", JSON, b'{"ok":false,"error":"cuerpo incompleto"}', cors())
 BODY_TOO_LARGE = reply_bytes(400, "Bad Request", JSON, b'{"ok":false,"error":"cuerpo demasiado grande"}')
 # A queue of this run's own, so that no other test's job (nor another run's) is counted here.
 QUEUE = f"KORBA_LOAD_{os.getpid()}"
@@ -130,13 +131,13 @@ class Load:
             head = b"POST /raw HTTP/1.1\r\nContent-Type: application/json\r\n"
             body = b'{"data_b64":"' + base64.b64encode(data) + b'"}'
         # A stalling client announces more than it sends; after the read time-out the
-        # bridge goes on with what arrived.
+        # bridge refuses the request and prints nothing.
         length = len(body) + (50 if stall else 0)
         got = await self.exchange(head + b"Content-Length: %d\r\n\r\n" % length + body)
-        if got == ok_raw(len(data)):
-            self.tickets.append(data)
-        else:
+        if got != (BODY_CUT_SHORT if stall else ok_raw(len(data))):
             self.fault("ticket", f"{n}: {body_of(got)!r}")
+        elif not stall:
+            self.tickets.append(data)
 
     async def stall_in_head(self):
         reader, writer = await self.connect()

@@ -1,6 +1,8 @@
 """The control panel page in a real headless Chromium, against the running bridge and a
 capturing CUPS queue."""
 
+import json
+import os
 import re
 import shutil
 import subprocess
@@ -11,7 +13,7 @@ from selenium.webdriver.common.by import By
 
 import harness
 
-from browser import panel  # noqa: F401  (fixture)
+from browser import REBOUND_NAME, panel  # noqa: F401  (fixture)
 from cups_queue import cups_queues  # noqa: F401  (fixture)
 
 TICKET_HEAD = (b"\x1b@" b"\x1ba\x01" b"\x1bE\x01" b"KORBA - TEST DE CAJON\n" b"\x1bE\x00" + b"-" * 32 + b"\n"
@@ -49,6 +51,22 @@ def test_status_line_and_autostart_card(native, target, acme, start_bridge, pane
     assert panel.wait_log(1) == [READY]
     # es-ES writes the hour with one digit before 10 o'clock.
     assert re.fullmatch(r"\[\d{1,2}:\d{2}:\d{2}\] " + re.escape(READY), panel.log_lines()[0])
+
+
+def test_another_name_for_127_0_0_1_reads_nothing(native, acme, start_bridge, panel):
+    if os.environ.get("KORBA_SANITIZED") == "1":
+        pytest.skip("the Host rule is plain text work, already run unsanitized")
+    bridge = start_bridge("--printer", "ACME")
+    refused = '{"ok":false,"error":"host no permitido"}'
+    panel.driver.get(f"http://{REBOUND_NAME}:{bridge.port}/")
+    assert panel.driver.find_element(By.TAG_NAME, "body").text == refused
+    assert panel.driver.find_elements(By.ID, "estado") == []
+    assert panel.fetch("/status") == [403, refused]
+    for host in ("127.0.0.1", "localhost"):
+        panel.open(bridge.port, host)
+        assert panel.text("estado") == "Impresora: ACME (accesible)"
+        status, text = panel.fetch("/status")
+        assert (status, json.loads(text)["printer"]) == (200, "ACME")
 
 
 def test_printer_name_with_markup_is_shown_as_text(native, start_bridge, panel):

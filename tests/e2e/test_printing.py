@@ -1,10 +1,17 @@
 """Printing through real CUPS queues: the bytes and title of every job, the printer list,
 the error replies, and no job where none belongs."""
 
+import os
+import subprocess
+
 import pytest
 
-from cups_queue import cups_queues  # noqa: F401  (fixture)
+import harness
+from cups_queue import CaptureQueue, cups_queues, wait_until  # noqa: F401  (fixture)
 from harness import cors, exchange, reply_bytes
+
+# A sanitized build holds freed memory back on purpose: its memory is not measured.
+SANITIZED = os.environ.get("KORBA_SANITIZED") == "1"
 
 JSON = "application/json; charset=utf-8"
 PULSE_PIN_2 = bytes.fromhex("1B700019FA")
@@ -31,6 +38,15 @@ def ok(body):
 def error(status, message):
     reason = {400: "Bad Request", 500: "Internal Server Error"}[status]
     return reply_bytes(status, reason, JSON, b'{"ok":false,"error":' + message + b"}", cors())
+
+
+def get(port, path):
+    return exchange(port, f"GET {path} HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\n\r\n".encode())
+
+
+def queue_state(printer, state, jobs, reasons=()):
+    listed = ",".join(f'"{reason}"' for reason in reasons)
+    return ok(f'{{"ok":true,"printer":"{printer}","state":"{state}","jobs":{jobs},"reasons":[{listed}]}}'.encode())
 
 
 def printed(queue, known, count):
@@ -105,6 +121,7 @@ def test_a_printer_that_does_not_exist(start_bridge, target, cups_queues):
     expected = f'"no se pudo abrir la impresora \\"NO EXISTE\\" ({NO_SUCH_PRINTER[target.name]})"'.encode()
     assert post(bridge.port, "/raw", b'{"data_b64":"QUJD"}', "application/json") == error(500, expected)
     assert post(bridge.port, "/pulse") == error(500, expected)
+    assert get(bridge.port, "/queue") == queue_state("NO EXISTE", "unavailable", 0)
     assert [queue.cups_jobs_since(n) for queue, n in zip(queues, last)] == [[], []]
     assert exchange(bridge.port, b"GET /favicon.ico HTTP/1.1\r\n\r\n").startswith(b"HTTP/1.1 204 No Content\r\n")
 
@@ -137,3 +154,116 @@ def test_print_while_cups_is_stopped(start_bridge, target, cups_queues, acme):
     known = acme.captured_ids()
     assert post(bridge.port, "/raw", b"back") == ok(b'{"ok":true,"printer":"ACME","bytes":4}')
     assert printed(acme, known, 1) == [("KORBA", b"back")]
+
+
+def test_a_body_cut_short_prints_nothing(start_bridge, acme):
+    # The client announces more than it sends and stops: neither half a ticket nor a pulse.
+    bridge = start_bridge("--printer", "ACME")
+    known, last = acme.captured_ids(), acme.last_cups_job()
+    for path, sent in [("/raw", b"\x1b@HALF A TICK"), ("/pulse", b'{"pin":5')]:
+        head = f"POST {path} HTTP/1.1\r\nHost: 127.0.0.1:{bridge.port}\r\nContent-Length: {len(sent) + 10}\r\n\r\n"
+        assert exchange(bridge.port, head.encode() + sent, close_sending=True) == error(400, b'"cuerpo incompleto"')
+    assert acme.cups_jobs_since(last) == []
+    assert post(bridge.port, "/raw", b"after") == ok(b'{"ok":true,"printer":"ACME","bytes":5}')
+    assert printed(acme, known, 1) == [("KORBA", b"after")]
+
+
+# The peak memory (VmHWM) of one request of the largest body, above idle, against the body's size.
+@pytest.mark.skipif(SANITIZED, reason="a sanitized build holds freed memory back")
+@pytest.mark.parametrize("kind", harness.LARGEST_BODIES)
+def test_largest_ticket_costs_at_most_a_quarter_more_than_its_body(start_bridge, target, acme, kind):
+    if target.is_wine:
+        pytest.skip("the memory figures are the native process's")
+    content_type = harness.LARGEST_BODIES[kind][0]
+    body, ticket = harness.largest_body(*harness.LARGEST_BODIES[kind])
+    bridge = start_bridge("--printer", "ACME")
+    known = acme.captured_ids()
+    harness.reset_peak(bridge.proc.pid)
+    idle = harness.memory_kib(bridge.proc.pid, "VmHWM")
+    assert post(bridge.port, "/raw", body, content_type) == \
+        ok(b'{"ok":true,"printer":"ACME","bytes":%d}' % len(ticket))
+    rise = (harness.memory_kib(bridge.proc.pid, "VmHWM") - idle) / (len(body) / 1024)
+    assert rise <= 1.25, f"the peak rose by {rise:.2f} times the body above {idle} KiB idle"
+    assert printed(acme, known, 1) == [("KORBA", ticket)]
+
+
+# The libraries Windows always takes from its own system folder. Any other library the .exe
+# imported could be replaced by a copy planted beside it.
+SYSTEM_FOLDER_DLLS = {"KERNEL32.DLL", "ADVAPI32.DLL", "USER32.DLL", "WS2_32.DLL", "MSVCRT.DLL"}
+
+
+def test_the_exe_imports_only_libraries_from_the_system_folder(target):
+    if not target.is_wine:
+        pytest.skip("the import table is the Windows build's")
+    dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", str(target.exe)], check=True,
+                          capture_output=True, text=True).stdout
+    imported = {line.split("DLL Name:")[1].strip().upper() for line in dump.splitlines() if "DLL Name:" in line}
+    assert "KERNEL32.DLL" in imported
+    assert imported <= SYSTEM_FOLDER_DLLS
+
+
+# A stand-in winspool.drv that leaves a file behind in the current folder when it is loaded.
+PLANTED_WINSPOOL = r"""
+#include <windows.h>
+BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) {
+    if (reason == DLL_PROCESS_ATTACH)
+        CloseHandle(CreateFileW(L"planted-winspool-loaded", GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL));
+    return TRUE;
+}
+"""
+
+
+def test_a_winspool_beside_the_program_is_never_loaded(target, run_program, tmp_path, acme):
+    if not target.is_wine:
+        pytest.skip("the library search is Windows's")
+    (tmp_path / "planted.c").write_text(PLANTED_WINSPOOL)
+    subprocess.run(["x86_64-w64-mingw32-gcc", "-shared", "-o", str(tmp_path / "winspool.drv"),
+                    str(tmp_path / "planted.c")], check=True)
+    exe = tmp_path / "korba-vizoza.exe"
+    exe.write_bytes(target.exe.read_bytes())
+    # Wine prefers its own winspool where Windows would take the copy in the program's folder.
+    done = run_program("--list", exe=exe, cwd=tmp_path, env={"WINEDLLOVERRIDES": "mscoree,mshtml=;winspool.drv=n,b"})
+    assert (done.returncode, done.stdout.splitlines()[:1]) == (0, [b"Impresoras instaladas:"])
+    assert b"  - ACME" in done.stdout.splitlines()
+    assert not (tmp_path / "planted-winspool-loaded").exists()
+
+
+@pytest.fixture
+def own_queue(cups_queues):
+    """A capture queue of this run's own, free to be paused and to hold jobs."""
+    queue = CaptureQueue(f"KORBA_QUEUE_{os.getpid()}")
+    queue.create()
+    yield queue
+    queue.remove()
+
+
+def hold_job(queue, data):
+    done = subprocess.run(["lp", "-d", queue.name, "-H", "hold", "-t", "held"], input=data, check=True,
+                          capture_output=True)
+    return done.stdout.decode().split()[3]  # "request id is NAME-N (1 file(s))"
+
+
+def test_queue_state_follows_the_cups_queue(start_bridge, target, own_queue):
+    if target.is_wine:
+        pytest.skip("Wine's spooler shows neither the CUPS state nor its jobs")
+    bridge = start_bridge("--printer", own_queue.name)
+    name = own_queue.name
+    assert get(bridge.port, "/queue") == queue_state(name, "ready", 0)
+    known = own_queue.captured_ids()
+    held = [hold_job(own_queue, b"uno"), hold_job(own_queue, b"dos")]
+    assert get(bridge.port, "/queue") == queue_state(name, "printing", 2)
+    subprocess.run(["cupsdisable", name], check=True)
+    assert get(bridge.port, "/queue") == queue_state(name, "paused", 2, ["paused"])
+    subprocess.run(["cupsenable", name], check=True)
+    for job in held:
+        subprocess.run(["lp", "-i", job, "-H", "resume"], check=True, capture_output=True)
+    assert sorted(job.data for job in own_queue.wait_for_jobs(known, 2)) == [b"dos", b"uno"]
+    wait_until(lambda: get(bridge.port, "/queue") == queue_state(name, "ready", 0), 30, "the jobs do not finish")
+
+
+def test_queue_under_wine_has_the_same_shape(start_bridge, target, acme):
+    if not target.is_wine:
+        pytest.skip("the native build is checked against a queue of its own")
+    bridge = start_bridge("--printer", "ACME")
+    # Wine's spooler reports no status flags and none of the CUPS jobs.
+    assert get(bridge.port, "/queue") == queue_state("ACME", "ready", 0)

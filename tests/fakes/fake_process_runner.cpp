@@ -1,5 +1,8 @@
 #include "fakes/fake_process_runner.h"
 
+#include <system_error>
+#include <utility>
+
 #include "windows/win_command_line.h"
 
 namespace korba {
@@ -18,6 +21,11 @@ void FakeProcessRunner::will_return(Result<CommandOutput> result) {
 
 void FakeProcessRunner::will_fail_to_start(std::string message) { will_return(fail(std::move(message))); }
 
+void FakeProcessRunner::will_throw_thread_error() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    throw_next_ = true;
+}
+
 std::vector<RecordedCommand> FakeProcessRunner::calls() const {
     std::lock_guard<std::mutex> guard(mutex_);
     return calls_;
@@ -32,6 +40,8 @@ std::vector<std::string> FakeProcessRunner::command_lines() const {
 Result<CommandOutput> FakeProcessRunner::run(const std::string& program, const std::vector<CommandArg>& args) {
     std::lock_guard<std::mutex> guard(mutex_);
     calls_.push_back({program, render_command_line(program, args)});
+    if (std::exchange(throw_next_, false))
+        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
     if (results_.empty()) return exited(0);
     Result<CommandOutput> result = std::move(results_.front());
     results_.pop_front();

@@ -26,6 +26,8 @@ public:
 
     void will_return(Result<CommandOutput> result);
     void will_fail_to_start(std::string message);
+    // The next call throws what std::thread throws when no thread can be started.
+    void will_throw_thread_error();
     std::vector<RecordedCommand> calls() const;
     std::vector<std::string> command_lines() const;
 
@@ -34,6 +36,7 @@ public:
 private:
     mutable std::mutex mutex_;
     std::deque<Result<CommandOutput>> results_;
+    bool throw_next_ = false;
     std::vector<RecordedCommand> calls_;
 };
 

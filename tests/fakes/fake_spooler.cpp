@@ -35,15 +35,24 @@ Status FakeSpooler::start_doc(PrinterHandle printer, const DocumentInfo& documen
 
 void FakeSpooler::start_page(PrinterHandle printer) { record("start_page", printer); }
 
-Status FakeSpooler::write(PrinterHandle printer, std::string_view data) {
+Result<std::uint32_t> FakeSpooler::write(PrinterHandle printer, std::string_view data) {
     record("write " + std::to_string(data.size()), printer);
-    if (write_error) return fail(*write_error);
-    written.append(data);
-    return success();
+    const size_t turn = writes_++;
+    if (turn >= write_counts.size() && write_error) return fail(*write_error);
+    const auto taken = turn < write_counts.size() ? write_counts[turn] : static_cast<std::uint32_t>(data.size());
+    written.append(data.substr(0, taken));
+    return taken;
 }
 
 void FakeSpooler::end_page(PrinterHandle printer) { record("end_page", printer); }
-void FakeSpooler::end_doc(PrinterHandle printer) { record("end_doc", printer); }
+
+Status FakeSpooler::end_doc(PrinterHandle printer) {
+    record("end_doc", printer);
+    if (end_doc_error) return fail(*end_doc_error);
+    return success();
+}
+
+void FakeSpooler::abort_doc(PrinterHandle printer) { record("abort", printer); }
 void FakeSpooler::close_printer(PrinterHandle printer) { record("close", printer); }
 
 bool FakeSpooler::enum_printers(std::uint32_t flags, std::byte* buffer, std::uint32_t size, std::uint32_t& needed,
@@ -64,6 +73,32 @@ bool FakeSpooler::enum_printers(std::uint32_t flags, std::byte* buffer, std::uin
         std::memcpy(strings, name->c_str(), (name->size() + 1) * sizeof(char16_t));
         strings += name->size() + 1;
     }
+    return true;
+}
+
+bool FakeSpooler::get_printer(PrinterHandle printer, std::byte* buffer, std::uint32_t size, std::uint32_t& needed) {
+    record("get_printer size " + std::to_string(size), printer);
+    const size_t text = cups_reasons ? cups_reasons->size() + 1 : 0;
+    needed = static_cast<std::uint32_t>(sizeof(PrinterState) + text);
+    if (state_unreadable || needed > size) return false;
+    PrinterState filled = state;
+    if (cups_reasons) {
+        auto* copy = reinterpret_cast<char*>(buffer + sizeof(PrinterState));
+        std::memcpy(copy, cups_reasons->c_str(), text);
+        filled.cups_reasons = copy;
+    }
+    std::memcpy(buffer, &filled, sizeof filled);
+    return true;
+}
+
+bool FakeSpooler::enum_jobs(PrinterHandle printer, std::byte* buffer, std::uint32_t size, std::uint32_t& needed,
+                            std::uint32_t& returned) {
+    record("enum_jobs size " + std::to_string(size), printer);
+    needed = job_count * 4;
+    returned = 0;
+    if (jobs_unreadable || needed > size) return false;
+    if (needed) std::memset(buffer, 0xAB, needed);
+    returned = job_count;
     return true;
 }
 

@@ -19,33 +19,48 @@ public:
     // Playback: a set text makes that call fail with it.
     std::optional<std::string> open_error;
     std::optional<std::string> start_doc_error;
+    // The byte counts that the writes report in turn; a write past them fails with
+    // write_error when that is set, and takes all it is given otherwise.
+    std::vector<std::uint32_t> write_counts;
     std::optional<std::string> write_error;
+    std::optional<std::string> end_doc_error;
     // Enumerated printers; nullopt is a record whose name pointer is null.
     std::vector<std::optional<std::u16string>> printers;
     // When set, the printers after the first enumeration (one added in between).
     std::optional<std::vector<std::optional<std::u16string>>> printers_later;
     std::optional<std::u16string> default_name;
+    // The printer's state and queue; an unreadable one makes its query fail.
+    PrinterState state{0, 0, 0, nullptr};
+    std::optional<std::string> cups_reasons;
+    bool state_unreadable = false;
+    std::uint32_t job_count = 0;
+    bool jobs_unreadable = false;
     // When set, the default printer after the first query (it changed in between).
     std::optional<std::u16string> default_name_later;
 
-    // Records, e.g. "open ACME", "start_doc KORBA|null|RAW", "write 3", "close".
+    // Records, e.g. "open ACME", "start_doc KORBA|null|RAW", "write 3" (bytes given), "close".
     std::vector<std::string> calls;
     std::string written;
 
     Result<PrinterHandle> open_printer(const char16_t* name) override;
     Status start_doc(PrinterHandle printer, const DocumentInfo& document) override;
     void start_page(PrinterHandle printer) override;
-    Status write(PrinterHandle printer, std::string_view data) override;
+    Result<std::uint32_t> write(PrinterHandle printer, std::string_view data) override;
     void end_page(PrinterHandle printer) override;
-    void end_doc(PrinterHandle printer) override;
+    Status end_doc(PrinterHandle printer) override;
+    void abort_doc(PrinterHandle printer) override;
     void close_printer(PrinterHandle printer) override;
     bool enum_printers(std::uint32_t flags, std::byte* buffer, std::uint32_t size, std::uint32_t& needed,
                        std::uint32_t& returned) override;
+    bool get_printer(PrinterHandle printer, std::byte* buffer, std::uint32_t size, std::uint32_t& needed) override;
+    bool enum_jobs(PrinterHandle printer, std::byte* buffer, std::uint32_t size, std::uint32_t& needed,
+                   std::uint32_t& returned) override;
     bool default_printer(char16_t* buffer, std::uint32_t& size) override;
 
 private:
     void record(const std::string& call, PrinterHandle printer);
     int handle_token_ = 0;
+    size_t writes_ = 0;
     int enumerations_ = 0;
     int default_queries_ = 0;
 };

@@ -1,59 +1,41 @@
-// json_field against a reference that follows the search rules one step at a time.
+// json_field (in place) against a reference that follows the search rules one step at a time, and
+// base64_field against the plain way to the same bytes: the reference's field of the text with its
+// invalid UTF-8 replaced, decoded by the reference decoder.
+#include <algorithm>
 #include <optional>
 #include <string>
 
 #include "common/text.h"
 #include "fuzz_input.h"
 #include "http/fields.h"
+#include "references.h"
 
 namespace {
 
-// Position of the first character at or after `pos` that is not Unicode white space.
-size_t skip_blanks(std::string_view text, size_t pos) {
-    while (pos < text.size()) {
-        size_t next = pos;
-        if (!korba::is_white_space(korba::next_code_point(text, next))) break;
-        pos = next;
-    }
-    return pos;
-}
+using namespace korba::fuzz;
 
-std::optional<std::string> reference_json_field(std::string_view json, std::string_view name) {
-    const std::string needle = "\"" + std::string(name) + "\"";
-    const size_t found = json.find(needle);
-    if (found == std::string_view::npos) return std::nullopt;
-    size_t pos = skip_blanks(json, found + needle.size());
-    if (pos == json.size() || json[pos] != ':') return std::nullopt;
-    pos = skip_blanks(json, pos + 1);
-    if (pos == json.size()) return std::nullopt;
-    std::string value;
-    if (json[pos] == '"') {
-        for (++pos; pos < json.size(); ++pos) {
-            if (json[pos] == '"') return value;
-            if (json[pos] == '\\') {
-                if (++pos == json.size()) break;
-            }
-            value += json[pos];
-        }
-        return std::nullopt;
-    }
-    while (pos < json.size() && (json[pos] == '-' || (json[pos] >= '0' && json[pos] <= '9'))) value += json[pos++];
-    if (value.empty()) return std::nullopt;
-    return value;
+void check(std::string_view json, std::string_view name) {
+    std::string text(json);
+    expect(copied(korba::json_field(text, name)) == reference_json_field(json, name),
+           "json_field differs from the reference");
+    // base64_field takes ASCII names only.
+    if (!std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) return;
+    const std::optional<std::string> field = reference_json_field(korba::to_valid_utf8(json), name);
+    text = json;
+    expect(copied(korba::base64_field(text, name)) == (field ? reference_decode(*field) : std::nullopt),
+           "base64_field differs from decoding the field of the repaired text");
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
-    std::string_view json = korba::fuzz::as_text(data, size);
+    std::string_view json = as_text(data, size);
     std::string_view name;
-    if (!korba::fuzz::take_prefix(json, 16, name)) return 0;
-    korba::fuzz::expect(korba::json_field(json, name) == reference_json_field(json, name),
-                        "json_field differs from the reference");
+    if (!take_prefix(json, 16, name)) return 0;
+    check(json, name);
     // The same with a long run in the middle, so that values cross the reader's 16 KiB blocks.
     const std::string longer = std::string(json.substr(0, json.size() / 2)) + std::string(20000, 'a') +
                                std::string(json.substr(json.size() / 2));
-    korba::fuzz::expect(korba::json_field(longer, name) == reference_json_field(longer, name),
-                        "json_field differs from the reference on a long value");
+    check(longer, name);
     return 0;
 }

@@ -1,4 +1,5 @@
-// origin_allowed against the same rules written as one regular expression, and the CORS set.
+// origin_allowed and host_allowed against the same rules written as regular expressions, and the CORS set.
+#include <algorithm>
 #include <regex>
 #include <string>
 
@@ -27,16 +28,29 @@ const std::regex& admitted() {
     return rules;
 }
 
+const std::regex& loopback_host() {
+    static const std::regex rule("(127\\.0\\.0\\.1|localhost)(:[0-9]+)?");
+    return rule;
+}
+
+bool has_control_character(const std::string& text) {
+    return std::any_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     // The regex engine recurses per character; real origins are short.
     if (size > 256) return 0;
     const std::string origin(korba::fuzz::as_text(data, size));
-    expect(korba::origin_allowed(origin) == std::regex_match(origin, admitted()), "origin rule differs");
+    const bool control = has_control_character(origin);
+    expect(korba::origin_allowed(origin) == (!control && std::regex_match(origin, admitted())), "origin rule differs");
+    expect(korba::host_allowed(origin) == std::regex_match(origin, loopback_host()), "host rule differs");
 
     const korba::Headers headers = korba::cors_headers(origin);
-    expect(headers.size() == 5 && headers[0].first == "Access-Control-Allow-Origin" && headers[0].second == origin,
-           "the CORS set does not echo the origin");
+    expect(headers.size() == 5 && headers[0].first == "Access-Control-Allow-Origin" &&
+               headers[0].second == (control ? "null" : origin),
+           "the CORS set does not echo the origin, or echoes a control character");
     return 0;
 }

@@ -11,6 +11,11 @@ namespace {
 using Text = std::optional<std::string>;
 const Text ABSENT = std::nullopt;
 
+// The readers write over their input: each case hands them a copy.
+Text copied(std::optional<std::string_view> value) { return value ? Text(*value) : ABSENT; }
+Text field(std::string json, std::string_view name) { return copied(json_field(json, name)); }
+Text decoded(std::string text) { return copied(base64_decode(text)); }
+
 TEST(Fields, JsonFieldIsATextSearchNotAParse) {
     const struct {
         const char* json;
@@ -36,6 +41,7 @@ TEST(Fields, JsonFieldIsATextSearchNotAParse) {
         {R"({"pin")", "pin", ABSENT},
         {R"({"pin":  )", "pin", ABSENT},
         {R"({"data_b64":"QU\"JD"})", "data_b64", "QU\"JD"},
+        {R"({"data_b64":"\Q\U\J\D"})", "data_b64", "QUJD"},
         {R"({"data_b64":"QUJD\n"})", "data_b64", "QUJDn"},  // escapes are not translated
         {R"({"data_b64":"\\\u00e9"})", "data_b64", "\\u00e9"},
         {R"({"data_b64":"QUJD)", "data_b64", ABSENT},
@@ -45,7 +51,7 @@ TEST(Fields, JsonFieldIsATextSearchNotAParse) {
     };
     for (const auto& test : cases) {
         SCOPED_TRACE(test.json);
-        EXPECT_EQ(json_field(test.json, test.name), test.value);
+        EXPECT_EQ(field(test.json, test.name), test.value);
     }
 }
 
@@ -90,7 +96,7 @@ TEST(Fields, Base64IsLenientAboutPaddingAndLineBreaksOnly) {
     };
     for (const auto& test : cases) {
         SCOPED_TRACE(test.text);
-        EXPECT_EQ(base64_decode(test.text), test.bytes);
+        EXPECT_EQ(decoded(test.text), test.bytes);
     }
 }
 
@@ -103,8 +109,29 @@ TEST(Fields, Base64WrappedAt76WithCrLfDecodesLikeTheUnwrappedText) {
         "LDUwIEVVUgpHcmFjaWFzIHBvciBzdSB2aXNpdGEK";
     std::string wrapped;
     for (size_t at = 0; at < encoded.size(); at += 76) wrapped += encoded.substr(at, 76) + "\r\n";
-    EXPECT_EQ(base64_decode(encoded), plain);
-    EXPECT_EQ(base64_decode(wrapped), plain);
+    EXPECT_EQ(decoded(encoded), plain);
+    EXPECT_EQ(decoded(wrapped), plain);
+}
+
+// What the field of the text with its invalid UTF-8 replaced would decode to.
+TEST(Fields, Base64FieldReadsInvalidUtf8AsItsReplacement) {
+    const struct {
+        std::string json;
+        Text bytes;
+    } cases[] = {
+        {"\xFF{\"data_b64\":\"QUJD\"}", "ABC"},
+        {"{\"x\":\"\xE2\x82\",\"data_b64\" :\"Q\\UJD\"}", "ABC"},  // a sequence cut short by a quote
+        {"{\"data_b64\"\xC2\xA0:\"QUJD\"}", "ABC"},
+        {"{\"data_b64\"\xC2:\"QUJD\"}", ABSENT},  // a replacement is not white space
+        {"{\"data_b64\":\"QU\xFFJD\"}", ABSENT},
+        {"{\"data_b64\":\"QUJD\\\xC3\xA9\"}", ABSENT},
+        {"{\"data_b64\":123}", "\xD7m"},
+        {"{\"data_b64\":\"QUJD\\", ABSENT},
+    };
+    for (auto test : cases) {
+        SCOPED_TRACE(test.json);
+        EXPECT_EQ(copied(base64_field(test.json, "data_b64")), test.bytes);
+    }
 }
 
 }  // namespace

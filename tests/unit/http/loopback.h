@@ -3,7 +3,9 @@
 #pragma once
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -81,6 +83,40 @@ private:
     LoopbackPair pair_;
     std::string bytes_;
     std::thread sender_;
+};
+
+// An in-memory stream: hands out `input` in reads of at most `step` bytes, then ends as asked;
+// keeps what is sent.
+class MemoryStream final : public ByteStream {
+public:
+    enum class End { PeerCloses, TimesOut, OutOfMemory };
+
+    MemoryStream(std::string input, size_t step, End end = End::PeerCloses)
+        : input_(std::move(input)), step_(step), end_(end) {}
+
+    Result<size_t> receive(char* buffer, size_t capacity) override {
+        if (position_ == input_.size()) {
+            if (end_ == End::OutOfMemory) throw std::bad_alloc();
+            if (end_ == End::TimesOut) return fail("timed out");
+            return size_t{0};
+        }
+        const size_t n = std::min({capacity, step_, input_.size() - position_});
+        std::memcpy(buffer, input_.data() + position_, n);
+        position_ += n;
+        return n;
+    }
+    Result<size_t> send(const char* data, size_t size) override {
+        sent.append(data, size);
+        return size;
+    }
+
+    std::string sent;
+
+private:
+    std::string input_;
+    size_t step_;
+    End end_;
+    size_t position_ = 0;
 };
 
 }  // namespace korba::test

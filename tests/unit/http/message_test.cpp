@@ -37,15 +37,21 @@ std::string pattern(size_t size) {
     return bytes;
 }
 
-TEST(ReadRequest, ParsesTheRequestLineAndTheThreeHeadersItKeeps) {
+TEST(ReadRequest, ParsesTheRequestLineAndTheFourHeadersItKeeps) {
     const std::optional<std::string> none;
     const struct {
         std::string head;
         std::string method, target, path, query;
         std::optional<std::string> origin;
         std::string content_type;
+        std::optional<std::string> host = std::nullopt;
     } cases[] = {
-        {"GET /status?x=1&y=2 HTTP/1.1\r\nHost: a\r\n\r\n", "GET", "/status?x=1&y=2", "/status", "x=1&y=2", none, ""},
+        {"GET /status?x=1&y=2 HTTP/1.1\r\nHost: a\r\n\r\n", "GET", "/status?x=1&y=2", "/status", "x=1&y=2", none, "",
+         "a"},
+        {"GET / HTTP/1.1\r\nHOST:  LocalHost:9230 \r\nHost-Name: b\r\n\r\n", "GET", "/", "/", "", none, "",
+         "localhost:9230"},
+        {"GET / HTTP/1.1\r\nHost: evil.example\r\nHost: 127.0.0.1\r\n\r\n", "GET", "/", "/", "", none, "", "127.0.0.1"},
+        {"GET / HTTP/1.1\r\nHost:\r\nX: 1\nHost: a\r\n\r\n", "GET", "/", "/", "", none, "", ""},
         {"GET\r\n\r\n", "GET", "/", "/", "", none, ""},
         {"\r\n\r\n", "", "/", "/", "", none, ""},
         {"get  /a?b?c \t HTTP/1.1 extra\r\n\r\n", "get", "/a?b?c", "/a", "b?c", none, ""},
@@ -75,7 +81,23 @@ TEST(ReadRequest, ParsesTheRequestLineAndTheThreeHeadersItKeeps) {
         EXPECT_EQ(read.request.query, test.query);
         EXPECT_EQ(read.request.origin, test.origin);
         EXPECT_EQ(read.request.content_type, test.content_type);
+        EXPECT_EQ(read.request.host, test.host);
         EXPECT_EQ(read.request.body, "");
+    }
+}
+
+TEST(ReadRequest, TheBlankLineIsFoundWhereverTheReadsSplitIt) {
+    // Near misses (CR CR LF, a lone LF) sit before the real end, so a search that resumes too
+    // late or too early shows.
+    const std::string head = "POST /a HTTP/1.1\r\nX: \r\r\n\r\r\n\n\r\nContent-Length: 4\r\n\r\n";
+    for (const size_t step : {1, 2, 3, 5, 4096}) {
+        SCOPED_TRACE(step);
+        test::MemoryStream stream(head + "body\r\n\r\n", step);
+        HttpRequest request;
+        ASSERT_EQ(read_request(stream, request), ReadOutcome::Request);
+        EXPECT_EQ(request.path, "/a");
+        EXPECT_EQ(request.content_length, 4u);
+        EXPECT_EQ(request.body, "body");
     }
 }
 

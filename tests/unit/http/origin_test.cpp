@@ -53,11 +53,40 @@ TEST(Origin, AdmitsTheApplicationAndLoopbackOriginsOnly) {
         {"http://127.0.0.1:9230:1", false},
         {"ftp://localhost", false},
         {"HTTP://LOCALHOST", false},  // the reader lowers the header before this check
+        {"https://x\n." + APP, false},
+        {"https://x\r." + APP, false},
+        {"https://x\x01." + APP, false},
+        {"https://x\x7F." + APP, false},
+        {std::string("http://localhost\0", 17), false},
     };
     for (const auto& test : cases) EXPECT_EQ(origin_allowed(test.origin), test.admitted) << test.origin;
 }
 
-TEST(Origin, CorsHeadersEchoTheOriginOrAStar) {
+TEST(Host, AdmitsTheLoopbackNamesWithAnOptionalPortOnly) {
+    const struct {
+        std::string host;
+        bool admitted;
+    } cases[] = {
+        {"127.0.0.1", true},
+        {"127.0.0.1:9230", true},
+        {"localhost", true},
+        {"localhost:1", true},
+        {"", false},
+        {"127.0.0.1:", false},
+        {"localhost:x", false},
+        {"localhost:92 30", false},
+        {"127.0.0.2", false},
+        {"[::1]:9230", false},
+        {"localhost.example", false},
+        {"a.localhost", false},
+        {"0x7f000001", false},
+        {"http://localhost", false},
+        {"rebind.example:9230", false},
+    };
+    for (const auto& test : cases) EXPECT_EQ(host_allowed(test.host), test.admitted) << test.host;
+}
+
+TEST(Origin, CorsHeadersEchoTheOriginOrAStarOrNullForAControlCharacter) {
     const Headers fixed = {{"Access-Control-Allow-Methods", "GET,POST,OPTIONS"},
                            {"Access-Control-Allow-Headers", "Content-Type"},
                            {"Access-Control-Allow-Private-Network", "true"},
@@ -68,6 +97,9 @@ TEST(Origin, CorsHeadersEchoTheOriginOrAStar) {
         expected.insert(expected.end(), fixed.begin(), fixed.end());
         EXPECT_EQ(cors_headers(origin), expected);
     }
+    for (const std::string origin : {"http://a\nset-cookie: x=1", "http://a\r", "\x1F", "http://a\x7F"})
+        EXPECT_EQ(cors_headers(origin)[0],
+                  (std::pair<std::string, std::string>("Access-Control-Allow-Origin", "null")));
 }
 
 }  // namespace

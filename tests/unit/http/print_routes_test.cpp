@@ -88,5 +88,18 @@ TEST(PulseRoute, OnlyTheTextFiveMeansPinFiveAndTheQueryWins) {
     }
 }
 
+TEST(QueueRoute, TheStateOfTheBridgesPrinterEveryReasonQuoted) {
+    FakeSpooler spooler;
+    spooler.state = {0x10 | 0x80, 0x400, 0, nullptr};
+    spooler.job_count = 2;
+    const HttpResponse reply = queue_route(HttpRequest{}, ServerConfig{"Caja \"1\"", 9230});
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.content_type, JSON_TYPE);
+    EXPECT_EQ(reply.body,
+              R"({"ok":true,"printer":"Caja \"1\"","state":"offline","jobs":2,"reasons":["paper-out","offline","work-offline"]})");
+    EXPECT_EQ(queue_route(HttpRequest{}, ServerConfig{}).body,
+              R"({"ok":true,"printer":"","state":"unavailable","jobs":0,"reasons":[]})");
+}
+
 }  // namespace
 }  // namespace korba

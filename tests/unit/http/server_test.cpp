@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "fakes/fake_process_runner.h"
+#include "fakes/fake_spooler.h"
 #include "unit/http/loopback.h"
 
 namespace korba {
@@ -27,13 +29,50 @@ std::string no_content(const std::string& origin) {
 }
 
 const std::string FORBIDDEN = R"({"ok":false,"error":"origin no permitido"})";
+const std::string WRONG_HOST = R"({"ok":false,"error":"host no permitido"})";
+const std::string CUT_SHORT = R"({"ok":false,"error":"cuerpo incompleto"})";
 const std::string NOT_FOUND = R"({"ok":false,"error":"ruta no encontrada"})";
 
-TEST(HandleConnection, OriginCheckThenPreflightThenRoutes) {
+// The client sends `request` and closes its sending side; what it receives until the close.
+std::string exchange(const std::string& request, const ServerConfig& config) {
+    test::LoopbackPair pair = test::connect_pair();
+    test::send_text(*pair.client, request);
+    pair.client->shutdown_sending();
+    handle_connection(*pair.server, config);
+    pair.server.reset();
+    return test::receive_text(*pair.client);
+}
+
+TEST(HandleConnection, HostThenOriginThenWholeBodyThenPreflightThenRoutes) {
+    const std::string forbidden = "HTTP/1.1 403 Forbidden";
     const struct {
         std::string request;
         std::string reply;
     } cases[] = {
+        {"GET /status HTTP/1.1\r\nHost: rebind.example:9230\r\n\r\n", json_reply(forbidden, WRONG_HOST, "*")},
+        {"OPTIONS /raw HTTP/1.1\r\nHost: localhost.attacker.example\r\nOrigin: http://evil.example\r\n\r\n",
+         json_reply(forbidden, WRONG_HOST, "http://evil.example")},
+        {"POST /raw HTTP/1.1\r\nHost: 127.0.0.1\r\nHost: evil\r\nContent-Length: 9\r\n\r\n1",
+         json_reply(forbidden, WRONG_HOST, "*")},
+        {"GET / HTTP/1.1\r\nHost:\r\n\r\n", json_reply(forbidden, WRONG_HOST, "*")},
+        {"GET / HTTP/1.1\r\nHost: localhost:\r\n\r\n", json_reply(forbidden, WRONG_HOST, "*")},
+        {"GET / HTTP/1.1\r\nHost: 127.0.0.1:92a0\r\n\r\n", json_reply(forbidden, WRONG_HOST, "*")},
+        {"GET / HTTP/1.1\r\nHost: local\nhost\r\n\r\n", json_reply(forbidden, WRONG_HOST, "*")},
+        {"GET /nada HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", json_reply("HTTP/1.1 404 Not Found", NOT_FOUND, "*")},
+        {"GET /nada HTTP/1.1\r\nHOST: LocalHost:09230 \r\n\r\n", json_reply("HTTP/1.1 404 Not Found", NOT_FOUND, "*")},
+        // A control character inside an origin is never admitted nor echoed.
+        {"GET / HTTP/1.1\r\nOrigin: https://x\nset-cookie: a=b.korba.app\r\n\r\n",
+         json_reply(forbidden, FORBIDDEN, "null")},
+        {"GET / HTTP/1.1\r\nOrigin: http://localhost\r:1\r\n\r\n", json_reply(forbidden, FORBIDDEN, "null")},
+        {"GET / HTTP/1.1\r\nOrigin: https://a\x7f.korba.app\r\n\r\n", json_reply(forbidden, FORBIDDEN, "null")},
+        // A body cut short is refused after the host and origin rules, before anything else.
+        {"POST /raw HTTP/1.1\r\nContent-Length: 10\r\nOrigin: http://evil.example\r\n\r\n01234",
+         json_reply(forbidden, FORBIDDEN, "http://evil.example")},
+        {"POST /raw HTTP/1.1\r\nContent-Length: 10\r\nOrigin: http://localhost\r\n\r\n01234",
+         json_reply("HTTP/1.1 400 Bad Request", CUT_SHORT, "http://localhost")},
+        {"OPTIONS /raw HTTP/1.1\r\nContent-Length: 1\r\n\r\n", json_reply("HTTP/1.1 400 Bad Request", CUT_SHORT, "*")},
+        {"POST /nada HTTP/1.1\r\nContent-Length: 2\r\n\r\n0123", json_reply("HTTP/1.1 404 Not Found", NOT_FOUND, "*")},
+        {"POST /nada HTTP/1.1\r\n\r\n0123", json_reply("HTTP/1.1 404 Not Found", NOT_FOUND, "*")},
         {"GET /status HTTP/1.1\r\nOrigin: http://evil.example\r\n\r\n",
          json_reply("HTTP/1.1 403 Forbidden", FORBIDDEN, "http://evil.example")},
         {"OPTIONS /raw HTTP/1.1\r\nOrigin: http://localhost.attacker.example\r\n\r\n",
@@ -52,12 +91,41 @@ TEST(HandleConnection, OriginCheckThenPreflightThenRoutes) {
     const ServerConfig config{"POS 80", 9230};
     for (const auto& test : cases) {
         SCOPED_TRACE(test.request);
-        test::LoopbackPair pair = test::connect_pair();
-        test::send_text(*pair.client, test.request);
-        handle_connection(*pair.server, config);
-        pair.server.reset();
-        EXPECT_EQ(test::receive_text(*pair.client), test.reply);
+        EXPECT_EQ(exchange(test.request, config), test.reply);
     }
+}
+
+TEST(HandleConnection, ABodyCutShortPrintsNothingAndChangesNothing) {
+    FakeSpooler spooler;
+    FakeProcessRunner runner;
+    const ServerConfig config{"POS 80", 9230};
+    for (const std::string request : {"POST /raw HTTP/1.1\r\nContent-Length: 6\r\n\r\nTICKE",
+                                      "POST /pulse HTTP/1.1\r\nContent-Length: 9\r\n\r\n{\"pin\":5",
+                                      "POST /startup HTTP/1.1\r\nContent-Length: 12\r\n\r\n{\"enable\":1"}) {
+        SCOPED_TRACE(request);
+        EXPECT_EQ(exchange(request, config), json_reply("HTTP/1.1 400 Bad Request", CUT_SHORT, "*"));
+    }
+    // A client that falls silent mid-body: the read times out.
+    test::MemoryStream silent("POST /raw HTTP/1.1\r\nContent-Length: 6\r\n\r\nTICKE", 4096,
+                              test::MemoryStream::End::TimesOut);
+    handle_connection(silent, config);
+    EXPECT_EQ(silent.sent, json_reply("HTTP/1.1 400 Bad Request", CUT_SHORT, "*"));
+    EXPECT_EQ(spooler.calls, std::vector<std::string>{});
+    EXPECT_EQ(runner.command_lines(), std::vector<std::string>{});
+}
+
+TEST(HandleConnection, AnExceptionEndsThatConnectionWithoutAReply) {
+    const ServerConfig config{"POS 80", 9230};
+    // Memory runs out while the body is read.
+    test::MemoryStream stream("POST /raw HTTP/1.1\r\nContent-Length: 100\r\n\r\n0123", 4096,
+                              test::MemoryStream::End::OutOfMemory);
+    EXPECT_EQ(handle_connection(stream, config), ReadOutcome::NothingToSay);
+    EXPECT_EQ(stream.sent, "");
+    // The command runner cannot start the thread that reads the child's output.
+    FakeProcessRunner runner;
+    runner.will_throw_thread_error();
+    EXPECT_EQ(exchange("POST /startup HTTP/1.1\r\nContent-Length: 12\r\n\r\n{\"enable\":0}", config), "");
+    EXPECT_EQ(runner.command_lines().size(), 1u);
 }
 
 }  // namespace

@@ -16,62 +16,59 @@ const Calls WHOLE_JOB = {"open ACME", "start_doc KORBA|null|RAW", "start_page", 
 TEST(PrintRaw, SpoolerCallsOnEveryPath) {
     struct Case {
         const char* name;
-        std::string printer;
-        std::string data;
-        std::optional<std::string> open_error, start_doc_error, write_error;
-        Calls calls;
-        std::optional<std::string> message;
+        std::string printer = "ACME";
+        std::string data = "ABC";
+        std::optional<std::string> open_error = {}, start_doc_error = {}, write_error = {}, end_doc_error = {};
+        std::vector<std::uint32_t> write_counts = {};
+        Calls calls = {};
+        std::optional<std::string> message = {};
     };
+    const std::string not_ready = "The device is not ready. (os error 21)";
     const Case cases[] = {
-        {"empty name touches nothing",
-         "",
-         "ABC",
-         {},
-         {},
-         {},
-         {},
-         "no hay impresora configurada (usa --printer \"NOMBRE\")"},
-        {"open fails: nothing to close",
-         "ACME",
-         "ABC",
-         "Invalid printer name. (os error 1801)",
-         {},
-         {},
-         {"open ACME"},
-         "no se pudo abrir la impresora \"ACME\" (Invalid printer name. (os error 1801))"},
-        {"start document fails: printer closed, no document ended",
-         "ACME",
-         "ABC",
-         {},
-         "Access is denied. (os error 5)",
-         {},
-         {"open ACME", "start_doc KORBA|null|RAW", "close"},
-         "StartDocPrinter: Access is denied. (os error 5)"},
-        {"write fails: page and document still ended",
-         "ACME",
-         "ABC",
-         {},
-         {},
-         "The device is not ready. (os error 21)",
-         WHOLE_JOB,
-         "WritePrinter: The device is not ready. (os error 21)"},
-        {"whole job", "ACME", "ABC", {}, {}, {}, WHOLE_JOB, {}},
-        {"empty data: one empty page, no write",
-         "ACME",
-         "",
-         {},
-         {},
-         {},
-         {"open ACME", "start_doc KORBA|null|RAW", "start_page", "end_page", "end_doc", "close"},
-         {}},
-        {"blank name is a name",
-         " ",
-         "A",
-         {},
-         {},
-         {},
-         {"open  ", "start_doc KORBA|null|RAW", "start_page", "write 1", "end_page", "end_doc", "close"},
-         {}},
+        {.name = "empty name touches nothing",
+         .printer = "",
+         .message = "no hay impresora configurada (usa --printer \"NOMBRE\")"},
+        {.name = "open fails: nothing to close",
+         .open_error = "Invalid printer name. (os error 1801)",
+         .calls = {"open ACME"},
+         .message = "no se pudo abrir la impresora \"ACME\" (Invalid printer name. (os error 1801))"},
+        {.name = "start document fails: printer closed, no document ended",
+         .start_doc_error = "Access is denied. (os error 5)",
+         .calls = {"open ACME", "start_doc KORBA|null|RAW", "close"},
+         .message = "StartDocPrinter: Access is denied. (os error 5)"},
+        {.name = "write fails: the job is deleted, not ended",
+         .write_error = not_ready,
+         .calls = {"open ACME", "start_doc KORBA|null|RAW", "start_page", "write 3", "abort", "close"},
+         .message = "WritePrinter: " + not_ready},
+        {.name = "short writes: the rest follows until all is taken",
+         .write_counts = {1, 1},
+         .calls = {"open ACME", "start_doc KORBA|null|RAW", "start_page", "write 3", "write 2", "write 1", "end_page",
+                   "end_doc", "close"}},
+        {.name = "a count above the bytes given ends the writing",
+         .write_counts = {7},
+         .calls = WHOLE_JOB},
+        {.name = "a short write, then a failed one: deleted",
+         .write_error = not_ready,
+         .write_counts = {2},
+         .calls = {"open ACME", "start_doc KORBA|null|RAW", "start_page", "write 3", "write 1", "abort", "close"},
+         .message = "WritePrinter: " + not_ready},
+        {.name = "a write that takes nothing is a failed one",
+         .write_counts = {1, 0},
+         .calls = {"open ACME", "start_doc KORBA|null|RAW", "start_page", "write 3", "write 2", "abort", "close"},
+         .message = "WritePrinter: el spooler no acepta mas datos (1 de 3 bytes escritos)"},
+        {.name = "ending the document fails: deleted",
+         .end_doc_error = "The printer is out of paper. (os error 28)",
+         .calls = {"open ACME", "start_doc KORBA|null|RAW", "start_page", "write 3", "end_page", "end_doc", "abort",
+                   "close"},
+         .message = "EndDocPrinter: The printer is out of paper. (os error 28)"},
+        {.name = "whole job", .calls = WHOLE_JOB},
+        {.name = "empty data: one empty page, no write",
+         .data = "",
+         .calls = {"open ACME", "start_doc KORBA|null|RAW", "start_page", "end_page", "end_doc", "close"}},
+        {.name = "blank name is a name",
+         .printer = " ",
+         .data = "A",
+         .calls = {"open  ", "start_doc KORBA|null|RAW", "start_page", "write 1", "end_page", "end_doc", "close"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -79,6 +76,8 @@ TEST(PrintRaw, SpoolerCallsOnEveryPath) {
         spooler.open_error = c.open_error;
         spooler.start_doc_error = c.start_doc_error;
         spooler.write_error = c.write_error;
+        spooler.write_counts = c.write_counts;
+        spooler.end_doc_error = c.end_doc_error;
         const Status result = print_raw(c.printer, c.data);
         EXPECT_EQ(spooler.calls, c.calls);
         if (c.message) {
