@@ -21,9 +21,18 @@ std::vector<std::string> install_arguments(const std::string& printer, std::uint
     return args;
 }
 
+bool is_single_quote(char32_t c) { return c == U'\'' || (c >= U'\u2018' && c <= U'\u201B'); }
+
+// PowerShell ends a single-quoted string at any of its five single quotes; doubled, each one is literal.
 std::string single_quoted(const std::string& text) {
     std::string quoted = "'";
-    for (const char c : text) quoted += c == '\'' ? std::string("''") : std::string(1, c);
+    for (size_t pos = 0; pos < text.size();) {
+        const size_t start = pos;
+        const char32_t c = next_code_point(text, pos);
+        const std::string_view piece = std::string_view(text).substr(start, pos - start);
+        quoted += piece;
+        if (is_single_quote(c)) quoted += piece;
+    }
     return quoted + "'";
 }
 

@@ -16,27 +16,9 @@ std::string program_file_name(const std::string& program) {
     return program.find('.') == std::string::npos ? program + PROGRAM_SUFFIX : program;
 }
 
-std::vector<std::string> search_folders() {
-    std::vector<std::string> folders{program_folder()};
-    for (std::string& folder : system_program_folders()) folders.push_back(std::move(folder));
-    const std::string path = path_variable();
-    for (size_t start = 0; start <= path.size();) {
-        size_t end = path.find(PATH_LIST_SEPARATOR, start);
-        if (end == std::string::npos) end = path.size();
-        folders.push_back(path.substr(start, end - start));
-        start = end + 1;
-    }
-    return folders;
-}
-
-std::optional<std::string> find_program_file(const std::string& file_name) {
-    for (const std::string& folder : search_folders()) {
-        if (folder.empty()) continue;
-        const bool has_separator = std::string_view(FOLDER_SEPARATORS).find(folder.back()) != std::string::npos;
-        std::string candidate = folder + (has_separator ? "" : std::string(1, FOLDER_SEPARATORS[0])) + file_name;
-        if (is_program_file(candidate)) return candidate;
-    }
-    return std::nullopt;
+std::string in_folder(const std::string& folder, const std::string& name) {
+    const bool has_separator = std::string_view(FOLDER_SEPARATORS).find(folder.back()) != std::string::npos;
+    return folder + (has_separator ? "" : std::string(1, FOLDER_SEPARATORS[0])) + name;
 }
 
 class SystemProcessRunner : public ProcessRunner {
@@ -60,8 +42,29 @@ std::string prepare_sc_argument(const std::string& arg) {
 
 }  // namespace
 
+std::vector<std::string> program_candidates(const std::string& program, const ProgramSearch& places) {
+    const std::string file_name = program_file_name(program);
+    std::vector<std::string> folders = places.system_folders;
+    if (program == "powershell" && !folders.empty() && !folders.front().empty())
+        folders.front() = in_folder(folders.front(), POWERSHELL_SUBFOLDER);
+    folders.push_back(places.own_folder);
+    for (size_t start = 0; start <= places.path_variable.size();) {
+        size_t end = places.path_variable.find(PATH_LIST_SEPARATOR, start);
+        if (end == std::string::npos) end = places.path_variable.size();
+        folders.push_back(places.path_variable.substr(start, end - start));
+        start = end + 1;
+    }
+    std::vector<std::string> candidates;
+    for (const std::string& folder : folders)
+        if (!folder.empty()) candidates.push_back(in_folder(folder, file_name));
+    return candidates;
+}
+
 std::optional<std::string> find_program(const std::string& program) {
-    return find_program_file(program_file_name(program));
+    const ProgramSearch places{system_program_folders(), program_folder(), path_variable()};
+    for (const std::string& candidate : program_candidates(program, places))
+        if (is_program_file(candidate)) return candidate;
+    return std::nullopt;
 }
 
 ProcessRunner& process_runner() { return *current_runner.load(); }

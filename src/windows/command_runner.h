@@ -35,6 +35,17 @@ public:
 ProcessRunner& process_runner();
 void set_process_runner(ProcessRunner* replacement);
 
+// Where a program is looked for. The system's folders come first, so that a file planted beside
+// the program or on PATH never stands in for a Windows tool; those serve only programs the system lacks.
+struct ProgramSearch {
+    std::vector<std::string> system_folders;  // the system folder, then the Windows folder
+    std::string own_folder;
+    std::string path_variable;
+};
+// PowerShell lives in its own folder below the system folder.
+inline constexpr const char* POWERSHELL_SUBFOLDER = "WindowsPowerShell\\v1.0";
+// The files tried for `program` (".exe" added on Windows when it has no extension), in order.
+std::vector<std::string> program_candidates(const std::string& program, const ProgramSearch& places);
 // The full path of the program that run_command would start; nullopt when no searched folder holds it.
 std::optional<std::string> find_program(const std::string& program);
 Result<CommandOutput> run_command(const std::string& program, const std::vector<CommandArg>& args);

@@ -18,6 +18,9 @@ public:
     }
     std::optional<FileFacts> file_facts(const std::string& path) override { return file_facts_on_disk(path); }
     bool can_open_for_writing(const std::string& path) override { return probe_write_access(path); }
+    std::uint32_t protect_folder(const std::string& path, const std::string& sddl) override {
+        return protect_folder_on_disk(path, sddl);
+    }
     void pause(std::chrono::milliseconds duration) override { std::this_thread::sleep_for(duration); }
 };
 

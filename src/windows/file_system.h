@@ -30,6 +30,8 @@ public:
     virtual std::optional<FileFacts> file_facts(const std::string& path) = 0;
     // Whether an existing file can be opened for writing right now (closed again at once).
     virtual bool can_open_for_writing(const std::string& path) = 0;
+    // Gives the folder the owner and access rules of `sddl` and resets everything in it to inherit them.
+    virtual std::uint32_t protect_folder(const std::string& path, const std::string& sddl) = 0;
     virtual void pause(std::chrono::milliseconds duration) = 0;
 };
 
@@ -45,5 +47,7 @@ std::uint32_t copy_file_on_disk(const std::string& from, const std::string& to);
 std::optional<FileFacts> file_facts_on_disk(const std::string& path);
 // Opens for writing (existing file only, sharing read, write and delete) and closes at once.
 bool probe_write_access(const std::string& path);
+// Through the security API; POSIX has no such rules and says so (ENOTSUP).
+std::uint32_t protect_folder_on_disk(const std::string& path, const std::string& sddl);
 
 }  // namespace korba

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <cerrno>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -80,6 +81,8 @@ std::optional<FileFacts> file_facts_on_disk(const std::string& path) {
     if (stat(path.c_str(), &info) != 0) return std::nullopt;
     return FileFacts{static_cast<std::uint64_t>(info.st_size), nanoseconds(modified(info))};
 }
+
+std::uint32_t protect_folder_on_disk(const std::string&, const std::string&) { return ENOTSUP; }
 
 bool probe_write_access(const std::string& path) {
     const int file = open(path.c_str(), O_WRONLY | O_CLOEXEC);

@@ -1,4 +1,7 @@
 #include <windows.h>
+// After windows.h, which they need.
+#include <aclapi.h>
+#include <sddl.h>
 
 #include "common/text.h"
 #include "windows/file_system.h"
@@ -40,6 +43,25 @@ std::optional<FileFacts> file_facts_on_disk(const std::string& path) {
     if (!GetFileAttributesExW(wide_ptr(to_wide(path)), GetFileExInfoStandard, &data)) return std::nullopt;
     return FileFacts{(std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow,
                      (std::uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) | data.ftLastWriteTime.dwLowDateTime};
+}
+
+std::uint32_t protect_folder_on_disk(const std::string& path, const std::string& sddl) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(wide_ptr(to_wide(sddl)), SDDL_REVISION_1, &descriptor,
+                                                              nullptr))
+        return GetLastError();
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    BOOL present = FALSE, defaulted = FALSE;
+    GetSecurityDescriptorOwner(descriptor, &owner, &defaulted);
+    GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
+    std::u16string wide = to_wide(path);
+    const DWORD error = TreeResetNamedSecurityInfoW(
+        reinterpret_cast<wchar_t*>(wide.data()), SE_FILE_OBJECT,
+        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, owner, nullptr,
+        dacl, nullptr, FALSE, nullptr, ProgressInvokeNever, nullptr);
+    LocalFree(descriptor);
+    return error;
 }
 
 bool probe_write_access(const std::string& path) {

@@ -41,6 +41,12 @@ void free_from_service() {
     wait_until_writable();
 }
 
+Status create_install_dir() {
+    if (const std::uint32_t error = file_system().create_folders(INSTALL_DIR))
+        return fail(std::string("no puedo crear ") + INSTALL_DIR + ": " + system_error_text(error));
+    return success();
+}
+
 }  // namespace
 
 bool running_from_install_dir() {
@@ -58,8 +64,7 @@ bool installed_copy_matches() {
 Result<CopyOutcome> copy_to_install_dir() {
     const std::string source = file_system().running_program();
     if (running_from_install_dir()) return CopyOutcome::AlreadyInPlace;
-    if (const std::uint32_t error = file_system().create_folders(INSTALL_DIR))
-        return fail(std::string("no puedo crear ") + INSTALL_DIR + ": " + system_error_text(error));
+    if (Status created = create_install_dir(); !created) return fail(created.error());
     if (file_system().file_facts(INSTALL_EXE) && service_installed() && installed_copy_matches())
         return CopyOutcome::AlreadyInPlace;
     if (service_installed()) free_from_service();
@@ -74,6 +79,15 @@ Result<CopyOutcome> copy_to_install_dir() {
                 " (esta en uso por otro proceso: " + system_error_text(shown) +
                 "). Cierra cualquier ventana de KORBA Vizoza y vuelve a intentarlo, o reinicia el PC y ejecuta de "
                 "nuevo el instalador.");
+}
+
+Status protect_install_dir() {
+    if (Status created = create_install_dir(); !created) return created;
+    if (const std::uint32_t error = file_system().protect_folder(INSTALL_DIR, INSTALL_DIR_PROTECTION))
+        return fail(std::string("no puedo proteger ") + INSTALL_DIR +
+                    " para que solo los administradores puedan cambiarla (" + system_error_text(error) +
+                    "); el servicio no se instala en una carpeta que cualquier usuario puede cambiar.");
+    return success();
 }
 
 }  // namespace korba

@@ -18,6 +18,11 @@ inline constexpr int WRITE_PROBES = 8;
 inline constexpr std::chrono::milliseconds WRITE_PROBE_INTERVAL{250};
 inline constexpr std::chrono::milliseconds COPY_RETRY_PAUSE{1000};
 
+// Who may change the folder that a SYSTEM service runs from, with well-known SIDs (never group names,
+// which Windows translates): owner Administrators, nothing inherited from C:\, SYSTEM and
+// Administrators full control, Users read and execute; files inside inherit exactly that.
+inline constexpr const char* INSTALL_DIR_PROTECTION = "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+
 enum class CopyOutcome { Copied, AlreadyInPlace };
 
 // The running program is INSTALL_EXE (letter case aside; no other normalisation).
@@ -27,5 +32,7 @@ bool installed_copy_matches();
 // Puts the running program at INSTALL_EXE, first stopping and deleting an installed service
 // unless the same build already runs as that service.
 Result<CopyOutcome> copy_to_install_dir();
+// Creates INSTALL_DIR when missing and gives it, and everything already in it, INSTALL_DIR_PROTECTION.
+Status protect_install_dir();
 
 }  // namespace korba

@@ -14,7 +14,7 @@ extern const char PATH_LIST_SEPARATOR;
 extern const char* const FOLDER_SEPARATORS;  // the first is the one to write
 extern const char* const PROGRAM_SUFFIX;
 
-// The system's own program folders, searched after the program's folder (none on POSIX).
+// The system folder and the Windows folder (none on POSIX).
 std::vector<std::string> system_program_folders();
 std::string path_variable();
 bool is_program_file(const std::string& path);

@@ -1,11 +1,7 @@
 #include "windows/service_install.h"
 
-#include <optional>
-
 #include "common/constants.h"
-#include "windows/autostart.h"
 #include "windows/command_runner.h"
-#include "windows/file_system.h"
 #include "windows/install_dir.h"
 #include "windows/service_control.h"
 #include "windows/win_command_line.h"
@@ -20,16 +16,6 @@ bool is_running(ServiceState state) { return state == ServiceState::Running; }
 void stop_and_wait() {
     (void)stop_service();
     wait_for_service(is_stopped, STOP_WAIT_CHECKS);
-}
-
-// The installed copy when there is one, so that the service never runs from a download.
-Result<std::string> service_program() {
-    std::string exe = file_system().file_facts(INSTALL_EXE) ? INSTALL_EXE : file_system().running_program();
-    if (exe.empty()) return fail("no puedo determinar la ruta del ejecutable");
-    if (exe != INSTALL_EXE)
-        if (const std::optional<std::string> warning = location_warning_for(exe))
-            return fail(*warning + " (ruta actual: " + exe + ")");
-    return exe;
 }
 
 // binPath is one argument written by the runner's quoting rule, so that sc receives the command
@@ -47,7 +33,8 @@ std::string service_command_line(const std::string& exe, const std::string& prin
         std::string plus_printer = printer;
         for (char& c : plus_printer)
             if (c == ' ') c = '+';
-        line += " --printer " + plus_printer;
+        // The plus signs keep a plain name readable; anything else that would split it gets quoted.
+        line += " --printer " + quote_argument(plus_printer);
     }
     if (port != DEFAULT_PORT) line += " --port " + std::to_string(port);
     return line;
@@ -58,14 +45,15 @@ Result<std::string> install_service(const std::string& printer, std::uint16_t po
         return fail(
             "Se necesitan permisos de administrador. Cierra y vuelve a ejecutar el instalador con «Ejecutar como "
             "administrador».");
-    const Result<std::string> exe = service_program();
-    if (!exe) return exe;
+    // Locked before the copy lands in it, so that no user can swap the program that runs as SYSTEM.
+    if (Status protected_dir = protect_install_dir(); !protected_dir) return fail(protected_dir.error());
+    if (Result<CopyOutcome> copy = copy_to_install_dir(); !copy) return fail(copy.error());
     // Recreated from scratch, never reconfigured in place.
     if (service_installed()) {
         stop_and_wait();
         (void)delete_service();
     }
-    if (Result<std::string> created = run_sc_line(create_line(service_command_line(exe.value(), printer, port)));
+    if (Result<std::string> created = run_sc_line(create_line(service_command_line(INSTALL_EXE, printer, port)));
         !created)
         return fail("sc create falló: " + created.error());
     (void)run_sc({"description", SERVICE_NAME, SERVICE_DESCRIPTION});

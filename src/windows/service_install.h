@@ -14,7 +14,8 @@ inline constexpr const char* SERVICE_DESCRIPTION =
     "Vizoza de impresion local USB para KORBA (tickets ESC/POS y cajon portamonedas). Escucha en 127.0.0.1:9230.";
 
 // The command line the service manager starts: the program path in double quotes, then the service
-// options; the printer's spaces become "+", which the command-line reading turns back.
+// options; the printer's spaces become "+", which the command-line reading turns back, and a name
+// that still holds a tab or a double quote is quoted by the runner's rule, so it stays one argument.
 std::string service_command_line(const std::string& exe, const std::string& printer, std::uint16_t port);
 
 // Both return the sentence for the user, as success or as error.

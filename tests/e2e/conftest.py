@@ -1,6 +1,7 @@
 import pytest
 
 import harness
+from runner_tools import put_back_system_tools
 
 
 def pytest_generate_tests(metafunc):
@@ -11,6 +12,7 @@ def pytest_generate_tests(metafunc):
 @pytest.fixture(scope="session")
 def wine_prefix():
     harness.prepare_wine_prefix()
+    put_back_system_tools()
     return harness.WINE_PREFIX
 
 

@@ -10,6 +10,7 @@ import subprocess
 import time
 
 import harness
+from runner_tools import current_system_tool
 
 DRIVE_C = harness.WINE_PREFIX / "drive_c"
 INSTALL_FOLDER = DRIVE_C / "KORBA"
@@ -41,7 +42,7 @@ def downloads_seen():
 
 def tool(*args, timeout=120):
     """Runs one of Wine's own tools (sc, reg) and returns (exit code, stdout text)."""
-    done = harness.run(WINE, *args[1:], exe=args[0], timeout=timeout)
+    done = harness.run(WINE, *args[1:], exe=current_system_tool(args[0]), timeout=timeout)
     return done.returncode, done.stdout.decode("utf-8", "replace")
 
 
@@ -109,6 +110,7 @@ def clean():
     wait_for(lambda: not korba_processes(), 30, "journey processes ended")
     wait_for(lambda: service_state() == "absent", 30, "service deleted")
     shutil.rmtree(INSTALL_FOLDER, ignore_errors=True)
+    shutil.rmtree(DRIVE_C / "Mis programas", ignore_errors=True)
     tool("reg", "delete", RUN_KEY, "/v", "KORBAVizoza", "/f")
     shutil.rmtree(downloads_folder(), ignore_errors=True)
     downloads_folder()

@@ -1,7 +1,9 @@
 """Stand-in tools for the tests of the command runner and the autostart entry: small
 programs of the test suite (tests/tools), built beside each build of the program."""
 
+import contextlib
 import json
+import os
 import shutil
 import uuid
 from pathlib import Path
@@ -33,6 +35,43 @@ def seen_path(target, path):
         return "C:\\" + str(Path(path).relative_to(harness.WINE_PREFIX / "drive_c")).replace("/", "\\")
     except ValueError:
         return "Z:" + str(path).replace("/", "\\")
+
+
+SYSTEM_FOLDER = harness.WINE_PREFIX / "drive_c" / "windows" / "system32"
+ASIDE = SYSTEM_FOLDER / "korba-aside"
+
+
+def system_tool(name):
+    """Where the prefix keeps one of its own tools."""
+    folder = SYSTEM_FOLDER / "WindowsPowerShell" / "v1.0" if name == "powershell" else SYSTEM_FOLDER
+    return folder / f"{name}.exe"
+
+
+@contextlib.contextmanager
+def system_tool_aside(name):
+    """The program takes the system's own tool first: while a stand-in beside it is to run, the
+    prefix's tool waits in a folder of its own (same file name, which Wine needs to load it).
+    Yields that path as the program sees it."""
+    aside = ASIDE / f"{name}.exe"
+    ASIDE.mkdir(exist_ok=True)
+    if system_tool(name).exists():
+        os.replace(system_tool(name), aside)
+    try:
+        yield seen_path(harness.Target("wine"), aside)
+    finally:
+        os.replace(aside, system_tool(name))
+
+
+def current_system_tool(name):
+    """The prefix's own tool wherever it is now, as Wine sees it (`wine sc` no longer finds one set aside)."""
+    aside = ASIDE / f"{name}.exe"
+    return seen_path(harness.Target("wine"), aside) if aside.exists() else name
+
+
+def put_back_system_tools():
+    """Returns the tools that a run ended before its time left aside."""
+    for aside in ASIDE.glob("*.exe") if ASIDE.exists() else []:
+        os.replace(aside, system_tool(aside.stem))
 
 
 def program_folder(target, tmp_path):

@@ -1,6 +1,7 @@
 """The autostart switch and the status route: Wine's real reg, a stand-in reg beside a copy
-of the program, and a machine without reg."""
+of the program (under Wine with the prefix's own reg set aside), and a machine without reg."""
 
+import contextlib
 import json
 import shutil
 import subprocess
@@ -9,7 +10,7 @@ import pytest
 
 import harness
 from harness import request
-from runner_tools import place_tool, program_folder, records, seen_path
+from runner_tools import place_tool, program_folder, records, seen_path, system_tool_aside
 
 RUN_KEY = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"
 WARNING = ("El ejecutable esta en Descargas o una carpeta temporal: muevelo a una carpeta fija "
@@ -41,6 +42,13 @@ def program_copy(target, tmp_path):
 
     yield copy
     shutil.rmtree(root, ignore_errors=True)
+
+
+@pytest.fixture
+def own_reg_aside(target):
+    """Under Wine the program takes the prefix's own reg first: set it aside while a stand-in is to run."""
+    with system_tool_aside("reg") if target.is_wine else contextlib.nullcontext():
+        yield
 
 
 def quoted(text):
@@ -84,7 +92,7 @@ def test_real_reg_switches_the_run_value_for_a_path_with_spaces(target, start_br
 
 @pytest.mark.parametrize("subfolder, warning", [("Mis programas", None), ("Descargas", WARNING)])
 def test_a_stand_in_reg_beside_the_program_gets_the_exact_arguments(
-        target, start_bridge, program_copy, tmp_path, subfolder, warning):
+        target, start_bridge, program_copy, tmp_path, subfolder, warning, own_reg_aside):
     exe = program_copy(subfolder)
     place_tool(target, "record_args", exe.parent, as_name="reg")
     log = tmp_path / "reg-args.jsonl"

@@ -35,21 +35,23 @@ def record_env(target, tmp_path):
     return log, {"KORBA_RECORD": seen_path(target, log)}
 
 
-def test_a_tool_in_the_program_folder_runs_first_and_gets_each_argument(target, driver, run_program, tmp_path):
-    place_tool(target, "record_args", driver.folder, as_name="reg")
+def test_a_tool_the_system_lacks_runs_from_the_program_folder_first_and_gets_each_argument(
+        target, driver, run_program, tmp_path):
+    place_tool(target, "record_args", driver.folder, as_name="korba-tool")
     env_log, env = record_env(target, tmp_path)
     if not target.is_wine:
-        # Natively the competitor sits on PATH; under Wine it is the system's own reg.exe.
         rival = tmp_path / "on-path"
-        place_tool(target, "flood", rival, as_name="reg")
+        place_tool(target, "flood", rival, as_name="korba-tool")
         env["PATH"] = f"{rival}:/usr/bin:/bin"
-    outcome = driver(run_program, "reg", *TRICKY_ARGS, env=env)
+    outcome = driver(run_program, "korba-tool", *TRICKY_ARGS, env=env)
     assert outcome == {"exit": b"0", "stdout": b"stand-in\n", "stderr": b""}
     assert records(env_log) == [TRICKY_ARGS]
 
 
-def test_the_search_goes_on_to_the_system_or_path(target, driver, run_program, tmp_path):
+def test_the_system_comes_first_or_the_search_goes_on_to_path(target, driver, run_program, tmp_path):
     if target.is_wine:
+        # The system's reg answers, not the one beside the program.
+        place_tool(target, "record_args", driver.folder, as_name="reg")
         outcome = driver(run_program, "reg", "query", "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion")
         assert outcome["exit"] == b"0"
         assert b"HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion" in outcome["stdout"]

@@ -1,8 +1,10 @@
 """The self-install journeys of the Windows build under Wine: the program saved where a user
 downloads it and started without arguments, with Wine's own sc, reg and service manager. Stand-ins
 beside the program play what Wine lacks: a net.exe that says "not an administrator" and a
-powershell.exe that shows the elevation prompt."""
+powershell.exe that shows the elevation prompt; the prefix's own tool is set aside meanwhile,
+since the program takes the system's tools first."""
 
+import contextlib
 import json
 import re
 import shutil
@@ -10,10 +12,10 @@ import shutil
 import pytest
 
 import harness
-from install_world import (DESCRIPTION, INSTALL_FOLDER, INSTALLED, INSTALLED_SEEN, RUN_KEY, SERVICE_KEY, WINE,
+from install_world import (DESCRIPTION, DRIVE_C, INSTALL_FOLDER, INSTALLED, INSTALLED_SEEN, RUN_KEY, SERVICE_KEY, WINE,
                            assert_clean, clean, downloads_folder, downloads_seen, outcome_lines,
                            reg_value, same_file, service_state, wait_for)
-from runner_tools import place_tool, records, seen_path
+from runner_tools import place_tool, records, seen_path, system_tool_aside
 
 natively = pytest.mark.skipif("native" not in harness.TARGETS, reason="the POSIX build is not tested")
 
@@ -29,7 +31,9 @@ def journey(request, tmp_path):
     request.getfixturevalue("wine_prefix")
     clean()
     assert not harness.listening(9230), "port 9230 is taken: the journeys that start without arguments need it"
-    yield Journey(tmp_path)
+    journey = Journey(tmp_path)
+    with journey.asides:
+        yield journey
     clean()
     assert_clean()
 
@@ -41,7 +45,14 @@ class Journey:
         self.exe = self.folder / "korba-vizoza.exe"
         shutil.copy2(harness.WINDOWS_BIN, self.exe)
         self.env = {}
-        self.started = []
+        self.asides = contextlib.ExitStack()
+        self.aside_paths = {}
+
+    def set_aside(self, name):
+        """The prefix's own tool out of the way until the journey ends; where it is meanwhile."""
+        if name not in self.aside_paths:
+            self.aside_paths[name] = self.asides.enter_context(system_tool_aside(name))
+        return self.aside_paths[name]
 
     def record(self, variable, name):
         log = self.tmp / name
@@ -50,10 +61,17 @@ class Journey:
 
     def not_administrator(self, folder=None):
         place_tool(WINE, "record_args", folder or self.folder, as_name="net")
+        self.set_aside("net")
         self.env["KORBA_EXIT_CODE"] = "2"
+
+    def administrator_when_elevated(self):
+        """The elevated copy runs from C:\\KORBA: a pass-through net there asks Wine's own, which says yes."""
+        place_tool(WINE, "pass_through", INSTALL_FOLDER, as_name="net")
+        self.env["KORBA_PASS_TOOL"] = self.set_aside("net")
 
     def elevation_prompt(self, answer):
         place_tool(WINE, "elevation_prompt", self.folder, as_name="powershell")
+        self.set_aside("powershell")
         self.env["KORBA_PROMPT_ANSWER"] = answer
         self.window = self.tmp / "elevated-window.txt"
         self.env["KORBA_PROMPT_WINDOW"] = seen_path(WINE, self.window)
@@ -62,6 +80,7 @@ class Journey:
     def watch_sc(self):
         """Wine's sc still does the work; the pass-through beside the program records what it got."""
         place_tool(WINE, "pass_through", self.folder, as_name="sc")
+        self.env["KORBA_PASS_TOOL"] = self.set_aside("sc")
         return self.record("KORBA_PASS_RECORD", "sc.jsonl")
 
     def run(self, *args, exe=None, timeout=240, console=False):
@@ -133,6 +152,7 @@ def test_first_start_as_administrator_installs_the_copy_as_a_service(journey):
 @pytest.mark.parametrize("args", [(), ("--printer", "POS 80 Caja", "--port", "9239")], ids=["no arguments", "printer and port"])
 def test_accepting_the_elevation_prompt_installs_the_service(journey, args):
     journey.not_administrator()
+    journey.administrator_when_elevated()
     prompt_log = journey.elevation_prompt("yes")
     done = journey.run(*args)
     assert done.returncode == 0, done.stderr
@@ -270,20 +290,30 @@ def test_the_setup_report_and_a_refusal_in_a_console_window(journey):
 
 
 def test_install_and_uninstall_one_shots_twice_each(journey):
-    refused = journey.run("--install")
-    assert refused.returncode == 1
-    assert refused.stderr.decode() == (
-        "ERROR: El ejecutable esta en Descargas o una carpeta temporal: muevelo a una carpeta fija (p.ej. "
-        f"C:\\KORBA\\) antes de activar el arranque. (ruta actual: {downloads_seen()})\n")
-    assert service_state() == "absent"
-
-    INSTALL_FOLDER.mkdir()
-    shutil.copy2(harness.WINDOWS_BIN, INSTALLED)
-    for _ in range(2):
-        done = journey.run("--printer", "Caja 1", "--port", "9246", "--install", exe=INSTALLED_SEEN)
+    # A sc.exe and a net.exe lying beside the download are not run: the tools come from the system.
+    planted = journey.record("KORBA_RECORD", "planted.jsonl")
+    for name in ("sc", "net"):
+        place_tool(WINE, "record_args", journey.folder, as_name=name)
+    journey.env["KORBA_EXIT_CODE"] = "2"
+    other = DRIVE_C / "Mis programas"
+    other.mkdir()
+    shutil.copy2(harness.WINDOWS_BIN, other / "korba-vizoza.exe")
+    # From anywhere, the service runs the copy in C:\KORBA.
+    for exe in (downloads_seen(), "C:\\Mis programas\\korba-vizoza.exe", INSTALLED_SEEN):
+        done = journey.run("--printer", "Caja 1", "--port", "9246", "--install", exe=exe)
         assert (done.returncode, done.stdout.decode()) == (
             0, "OK: Servicio instalado y en marcha (impresora: Caja 1).\n"), done.stderr
         assert_service_serves(9246, "Caja+1")
+        assert same_file(journey.exe, INSTALLED)
+    assert records(planted) == []
+
+    # Nor does the service run a reg.exe put into C:\KORBA (it would leave its record beside itself).
+    place_tool(WINE, "record_args", INSTALL_FOLDER, as_name="reg")
+    assert status(9246)["startup"] is False
+    code, _, body = harness.request(9246, "POST", "/startup", b'{"enable":0}', [("Content-Type", "application/json")])
+    assert (code, json.loads(body)) == (
+        200, {"ok": True, "startup": False, "exe": INSTALLED_SEEN, "warning": None})
+    assert not (INSTALL_FOLDER / "reg.exe.jsonl").exists()
 
     expected = ["OK: Servicio detenido y eliminado.\n", "OK: El servicio no estaba instalado.\n"]
     for message in expected:

@@ -3,6 +3,7 @@ with its real sc and service manager, natively with a test playing the service m
 the notify protocol; and the browser start, seen through a stand-in opener that stays alive
 until the test lets it go."""
 
+import contextlib
 import os
 import re
 import shutil
@@ -15,7 +16,7 @@ import time
 import pytest
 
 import harness
-from runner_tools import place_tool, program_folder, seen_path
+from runner_tools import place_tool, program_folder, seen_path, system_tool_aside
 
 RULE = "=" * 46
 WINE = harness.Target("wine")
@@ -201,7 +202,7 @@ def test_start_and_stop_one_shots_report_sc_failures(target, run_program):
 
 class Opener:
     """The stand-in opener where the program looks for it: cmd.exe beside a copy of the
-    program under Wine, xdg-open first on PATH natively."""
+    program under Wine (the prefix's own cmd set aside meanwhile), xdg-open first on PATH natively."""
 
     def __init__(self, target, tmp_path, exe):
         self.target = target
@@ -231,10 +232,11 @@ class Opener:
 @pytest.fixture
 def opener(target, tmp_path, program_copy):
     opener = Opener(target, tmp_path, program_copy)
-    yield opener
-    opener.release.touch()
-    if opener.lines():
-        wait_for(lambda: opener.lines()[-1] == "end", "the stand-in opener ended")
+    with system_tool_aside("cmd") if target.is_wine else contextlib.nullcontext():
+        yield opener
+        opener.release.touch()
+        if opener.lines():
+            wait_for(lambda: opener.lines()[-1] == "end", "the stand-in opener ended")
 
 
 def test_the_panel_opens_in_the_browser_without_the_bridge_waiting(opener, start_bridge):

@@ -141,6 +141,11 @@ bool FakeMachine::can_open_for_writing(const std::string& path) {
     return false;
 }
 
+std::uint32_t FakeMachine::protect_folder(const std::string& path, const std::string& sddl) {
+    log.push_back("protect " + path + " " + sddl);
+    return protect_error;
+}
+
 void FakeMachine::pause(std::chrono::milliseconds duration) {
     log.push_back("pause " + std::to_string(duration.count()) + " ms");
 }

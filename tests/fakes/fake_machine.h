@@ -46,9 +46,10 @@ public:
     std::uint32_t folder_error = 0;
     int busy_probes = 0;                    // failed write probes before one succeeds
     std::deque<std::uint32_t> copy_errors;  // one per copy attempt; 0 or missing: the copy works
+    std::uint32_t protect_error = 0;
 
     // Commands as the runner would write them; "mkdir {path}", "probe {path}", "copy {from} -> {to}",
-    // "pause {ms} ms" for the rest.
+    // "protect {path} {sddl}", "pause {ms} ms" for the rest.
     std::vector<std::string> log;
     std::vector<std::string> commands() const;
 
@@ -58,6 +59,7 @@ public:
     std::uint32_t copy_file(const std::string& from, const std::string& to) override;
     std::optional<FileFacts> file_facts(const std::string& path) override;
     bool can_open_for_writing(const std::string& path) override;
+    std::uint32_t protect_folder(const std::string& path, const std::string& sddl) override;
     void pause(std::chrono::milliseconds duration) override;
 
 private:

@@ -24,19 +24,22 @@ struct Launch {
     std::wstring arguments;
 };
 
-// 'a''b','c' -> a'b c
+// PowerShell's five single quotes.
+bool is_quote(wchar_t c) { return c == L'\'' || (c >= 0x2018 && c <= 0x201B); }
+
+// 'a''b','c' -> a'b c (any two quotes side by side are one literal quote)
 std::optional<std::wstring> joined_list(const std::wstring& list) {
     std::wstring joined;
     size_t pos = 0;
     while (pos < list.size()) {
-        if (list[pos] != L'\'') return std::nullopt;
+        if (!is_quote(list[pos])) return std::nullopt;
         if (!joined.empty()) joined += L' ';
         for (++pos;; ++pos) {
             if (pos >= list.size()) return std::nullopt;
-            if (list[pos] != L'\'') {
+            if (!is_quote(list[pos])) {
                 joined += list[pos];
-            } else if (pos + 1 < list.size() && list[pos + 1] == L'\'') {
-                joined += L'\'';
+            } else if (pos + 1 < list.size() && is_quote(list[pos + 1])) {
+                joined += list[pos];
                 ++pos;
             } else {
                 break;

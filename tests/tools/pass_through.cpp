@@ -1,6 +1,6 @@
-// Stand-in that records its arguments (KORBA_PASS_RECORD) and then runs the system's own tool of the
-// same file name with the very same command line, passing on its output and exit code. Placed beside
-// the program it shows what the real tool received, while the real tool does the work.
+// Stand-in that records its arguments (KORBA_PASS_RECORD) and then runs the real tool, KORBA_PASS_TOOL
+// (the system's one, set aside by the test), with the very same command line, passing on its output and
+// exit code. Placed beside the program it shows what the real tool received, while the real tool does the work.
 #include <windows.h>
 
 #include <string>
@@ -41,10 +41,9 @@ HANDLE inherited(DWORD which) {
 
 int wmain(int argc, wchar_t** argv) {
     append_json_line(L"KORBA_PASS_RECORD", std::vector<std::wstring>(argv + 1, argv + argc));
-    wchar_t system_folder[MAX_PATH];
-    GetSystemDirectoryW(system_folder, MAX_PATH);
+    wchar_t real[MAX_PATH];
+    if (!GetEnvironmentVariableW(L"KORBA_PASS_TOOL", real, MAX_PATH)) return 127;
     const std::wstring name = own_file_name();
-    const std::wstring real = std::wstring(system_folder) + L"\\" + name;
     std::wstring command_line = L"\"" + name + L"\"" + arguments_text();
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -53,7 +52,7 @@ int wmain(int argc, wchar_t** argv) {
     startup.hStdOutput = inherited(STD_OUTPUT_HANDLE);
     startup.hStdError = inherited(STD_ERROR_HANDLE);
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(real.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+    if (!CreateProcessW(real, command_line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
                         &process))
         return 127;
     WaitForSingleObject(process.hProcess, INFINITE);

@@ -1,5 +1,7 @@
-// Stand-in tool: appends its arguments as one JSON array line to the file named by
-// KORBA_RECORD (when set), writes "stand-in" to stdout and exits with KORBA_EXIT_CODE (default 0).
+// Stand-in tool: appends its arguments as one JSON array line to the file named by KORBA_RECORD,
+// writes "stand-in" to stdout and exits with KORBA_EXIT_CODE (default 0). Without KORBA_RECORD (run by
+// a service, which does not get the test's environment) the Windows build writes beside itself,
+// to "{its own path}.jsonl".
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -12,6 +14,15 @@
 #endif
 
 namespace {
+
+#ifdef _WIN32
+std::string utf8(const wchar_t* wide) {
+    const int size = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+    std::string text(size > 0 ? size - 1 : 0, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide, -1, text.data(), size, nullptr, nullptr);
+    return text;
+}
+#endif
 
 std::string json_quoted(const std::string& text) {
     std::string out = "\"";
@@ -30,15 +41,17 @@ std::string json_quoted(const std::string& text) {
     return out + "\"";
 }
 
-int record(const std::vector<std::string>& args) {
-    if (const char* file = std::getenv("KORBA_RECORD")) {
+int record(const std::vector<std::string>& args, const std::string& own_record) {
+    const char* variable = std::getenv("KORBA_RECORD");
+    const std::string file = variable ? variable : own_record;
+    if (!file.empty()) {
         std::string line = "[";
         for (size_t i = 0; i < args.size(); ++i) {
             if (i > 0) line += ',';
             line += json_quoted(args[i]);
         }
         line += "]\n";
-        if (FILE* f = std::fopen(file, "ab")) {
+        if (FILE* f = std::fopen(file.c_str(), "ab")) {
             std::fwrite(line.data(), 1, line.size(), f);
             std::fclose(f);
         }
@@ -54,14 +67,11 @@ int record(const std::vector<std::string>& args) {
 int wmain(int argc, wchar_t** argv) {
     _setmode(_fileno(stdout), _O_BINARY);
     std::vector<std::string> args;
-    for (int i = 1; i < argc; ++i) {
-        const int size = WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, nullptr, 0, nullptr, nullptr);
-        std::string arg(size > 0 ? size - 1 : 0, '\0');
-        WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, arg.data(), size, nullptr, nullptr);
-        args.push_back(arg);
-    }
-    return record(args);
+    for (int i = 1; i < argc; ++i) args.push_back(utf8(argv[i]));
+    wchar_t own_path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, own_path, MAX_PATH);
+    return record(args, length > 0 && length < MAX_PATH ? utf8(own_path) + ".jsonl" : "");
 }
 #else
-int main(int argc, char** argv) { return record(std::vector<std::string>(argv + 1, argv + argc)); }
+int main(int argc, char** argv) { return record(std::vector<std::string>(argv + 1, argv + argc), ""); }
 #endif

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/command_line.h"
+#include "common/text.h"
 #include "fakes/fake_process_runner.h"
 #include "windows/win_command_line.h"
 
@@ -14,21 +15,28 @@ std::string script_with(const std::string& list) {
            ") -Verb RunAs -Wait -PassThru; exit $p.ExitCode } catch { exit 1223 }";
 }
 
-// What Start-Process hands the elevated copy: the list's strings joined by bare spaces.
+bool powershell_quote(char32_t c) { return c == U'\'' || (c >= U'\u2018' && c <= U'\u201B'); }
+
+// What Start-Process hands the elevated copy: the list's strings as PowerShell reads them (any two
+// of its single quotes side by side are one literal quote), joined by bare spaces.
 std::string elevated_command_line(const std::string& script) {
     const size_t open = script.find("@(") + 2;
     const std::string list = script.substr(open, script.find(") -Verb") - open);
     std::string joined = "\"C:\\KORBA\\korba-vizoza.exe\"";
     bool quoted = false;
-    for (size_t i = 0; i < list.size(); ++i) {
-        if (list[i] == '\'' && quoted && i + 1 < list.size() && list[i + 1] == '\'') {
-            joined += '\'';
-            ++i;
-        } else if (list[i] == '\'') {
+    for (size_t pos = 0; pos < list.size();) {
+        const size_t start = pos;
+        const bool quote = powershell_quote(next_code_point(list, pos));
+        const std::string piece = list.substr(start, pos - start);
+        size_t after = pos;
+        if (quote && quoted && after < list.size() && powershell_quote(next_code_point(list, after))) {
+            joined += piece;
+            pos = after;
+        } else if (quote) {
             quoted = !quoted;
             if (quoted) joined += ' ';
         } else if (quoted) {
-            joined += list[i];
+            joined += piece;
         }
     }
     return joined;
@@ -45,12 +53,17 @@ TEST(ElevatedRelaunch, ScriptText) {
         {"POS-80", 9230, "'--printer','POS-80','--install'"},
         {"O'Brien POS", 9231, "'--printer','\"O''Brien POS\"','--port','9231','--install'"},
         {"Caja\"1", 9230, "'--printer','Caja\\\"1','--install'"},
+        // Each of PowerShell's five single quotes is doubled, or Caja’+$(calc)+’ would run calc.
+        {"Caja\u2019+$(calc)+\u2019", 9230, "'--printer','Caja\u2019\u2019+$(calc)+\u2019\u2019','--install'"},
+        {"'\u2018\u2019\u201A\u201B", 9230,
+         "'--printer','''\u2018\u2018\u2019\u2019\u201A\u201A\u201B\u201B','--install'"},
     };
     for (const auto& c : cases) EXPECT_EQ(elevation_script(c.printer, c.port), script_with(c.list));
 }
 
 TEST(ElevatedRelaunch, TheElevatedCopyInstallsForThePrinterAndPortGiven) {
-    for (const std::string printer : {"", "POS-80", "O'Brien POS", "Caja \"A\" 2", "C:\\impresoras\\"}) {
+    for (const std::string printer : {"", "POS-80", "O'Brien POS", "Caja \"A\" 2", "C:\\impresoras\\",
+                                      "Caja\u2019;$(calc);\u2019", "a\u2018b \u201Ac\u201B\u201B'"}) {
         for (const std::uint16_t port : {std::uint16_t{9230}, std::uint16_t{9231}}) {
             SCOPED_TRACE(printer + " " + std::to_string(port));
             std::vector<std::string> args = split_command_line(elevated_command_line(elevation_script(printer, port)));

@@ -3,9 +3,26 @@
 #include <gtest/gtest.h>
 
 #include "fakes/fake_process_runner.h"
+#include "windows/process.h"
 
 namespace korba {
 namespace {
+
+TEST(ProgramCandidates, TheSystemFirstThenTheOwnFolderThenPath) {
+    const std::string sep(1, FOLDER_SEPARATORS[0]);
+    const std::string path = "p1" + sep + std::string(2, PATH_LIST_SEPARATOR) + "p2" + sep;
+    const auto in = [&](const std::string& folder, const std::string& name) { return folder + sep + name; };
+    const std::string exe = PROGRAM_SUFFIX;
+    const ProgramSearch windows{{"sys", "win"}, "own", path};
+    EXPECT_EQ(program_candidates("sc", windows), (std::vector<std::string>{in("sys", "sc" + exe), in("win", "sc" + exe),
+                                                                           in("own", "sc" + exe), in("p1", "sc" + exe),
+                                                                           in("p2", "sc" + exe)}));
+    EXPECT_EQ(program_candidates("powershell", windows).at(0),
+              in(in("sys", "WindowsPowerShell\\v1.0"), "powershell" + exe));
+    EXPECT_EQ(program_candidates("powershell", windows).at(1), in("win", "powershell" + exe));
+    EXPECT_EQ(program_candidates("run.bat", {{}, "own", ""}), std::vector<std::string>{in("own", "run.bat")});
+    EXPECT_EQ(program_candidates("reg", {{"", ""}, "", ""}), std::vector<std::string>{}) << "unknown folders";
+}
 
 TEST(RunSc, PreparesEachArgument) {
     const std::pair<std::vector<std::string>, const char*> cases[] = {

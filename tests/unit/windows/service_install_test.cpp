@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include "app/command_line.h"
+#include "common/system_error.h"
 #include "fakes/fake_machine.h"
 #include "windows/install_dir.h"
+#include "windows/win_command_line.h"
 
 namespace korba {
 namespace {
@@ -28,8 +31,52 @@ TEST(ServiceInstall, CommandLineQuotesThePathAndWritesOnlyWhatDiffersFromTheDefa
         {"POS 80 Caja", 9230, R"("C:\KORBA\korba-vizoza.exe" --service --no-console --printer POS+80+Caja)"},
         {"", 9231, R"("C:\KORBA\korba-vizoza.exe" --service --no-console --port 9231)"},
         {" EPSON  TM ", 0, R"("C:\KORBA\korba-vizoza.exe" --service --no-console --printer +EPSON++TM+ --port 0)"},
+        // Only a tab or a double quote still splits the name once the spaces are plus signs.
+        {"Caja 1\t2", 9230, "\"C:\\KORBA\\korba-vizoza.exe\" --service --no-console --printer \"Caja+1\t2\""},
+        {"Caja \"A\"\\", 9230, R"("C:\KORBA\korba-vizoza.exe" --service --no-console --printer Caja+\"A\"\)"},
+        {"O'Brien POS", 9230, R"("C:\KORBA\korba-vizoza.exe" --service --no-console --printer O'Brien+POS)"},
+        {"Caja\u2019 1", 9230, "\"C:\\KORBA\\korba-vizoza.exe\" --service --no-console --printer Caja\u2019+1"},
     };
-    for (const auto& c : cases) EXPECT_EQ(service_command_line(INSTALL_EXE, c.printer, c.port), c.expected);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.printer);
+        const std::string line = service_command_line(INSTALL_EXE, c.printer, c.port);
+        EXPECT_EQ(line, c.expected);
+        // What the service reads from the line the service manager starts it with.
+        std::vector<std::string> args = split_command_line(line);
+        args.erase(args.begin());
+        const ScanResult scan = scan_command_line(args);
+        EXPECT_EQ(scan.mode, RunMode::Service);
+        EXPECT_EQ(scan.config.printer, c.printer);
+        EXPECT_EQ(scan.config.port, c.port);
+    }
+}
+
+TEST(ServiceInstall, C_KORBAIsProtectedBeforeTheCopyAndTheService) {
+    FakeMachine machine;
+    machine.run_from_downloads();
+    ASSERT_TRUE(install_service("", 9230));
+    const std::vector<std::string> head(machine.log.begin(), machine.log.begin() + 7);
+    EXPECT_EQ(head, (std::vector<std::string>{
+                        "\"net\" session",
+                        "mkdir C:\\KORBA",
+                        "protect C:\\KORBA O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)",
+                        "mkdir C:\\KORBA",
+                        QUERY,
+                        std::string("copy ") + FakeMachine::DOWNLOADED + " -> C:\\KORBA\\korba-vizoza.exe",
+                        QUERY,
+                    }));
+    EXPECT_TRUE(machine.log.at(7).starts_with("\"sc\" create KORBAVizoza ")) << machine.log.at(7);
+
+    FakeMachine refused;
+    refused.run_from_downloads();
+    refused.protect_error = 5;
+    const Result<std::string> installed = install_service("", 9230);
+    ASSERT_FALSE(installed);
+    EXPECT_EQ(installed.error(), "no puedo proteger C:\\KORBA para que solo los administradores puedan cambiarla (" +
+                                     system_error_text(5) +
+                                     "); el servicio no se instala en una carpeta que cualquier usuario puede cambiar.");
+    EXPECT_EQ(refused.log.back(), "protect C:\\KORBA O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)")
+        << "nothing copied, no service";
 }
 
 TEST(ServiceInstall, ReplacingAServiceStopsDeletesAndCreatesItAgainInOrder) {
@@ -44,6 +91,7 @@ TEST(ServiceInstall, ReplacingAServiceStopsDeletesAndCreatesItAgainInOrder) {
         machine.commands(),
         (std::vector<std::string>{
             "\"net\" session",
+            QUERY,
             QUERY,
             "\"sc\" stop KORBAVizoza",
             QUERY,
@@ -73,15 +121,20 @@ TEST(ServiceInstall, AFreshInstallWithTheDefaultPrinterSaysPredeterminada) {
     EXPECT_EQ(installed.value(), "Servicio instalado y en marcha (impresora: predeterminada).");
     EXPECT_EQ(machine.service_args.at(5), R"("C:\KORBA\korba-vizoza.exe" --service --no-console)");
     EXPECT_EQ(
-        machine.commands().at(2),
+        machine.commands().at(4),
         R"("sc" create KORBAVizoza start= auto binPath= "\"C:\KORBA\korba-vizoza.exe\" --service --no-console" DisplayName= "KORBA Vizoza de impresion")");
 }
 
-TEST(ServiceInstall, WithoutAnInstalledCopyTheRunningProgramIsUsedUnlessItIsADownload) {
-    FakeMachine machine;
-    machine.running_program_path = "D:\\Caja\\korba-vizoza.exe";
-    ASSERT_TRUE(install_service("", 9230));
-    EXPECT_EQ(machine.service_args.at(5), R"("D:\Caja\korba-vizoza.exe" --service --no-console)");
+TEST(ServiceInstall, FromAnyOtherFolderTheServiceRunsTheCopyInC_KORBA) {
+    for (const char* exe : {"D:\\Caja\\korba-vizoza.exe", "C:\\Mis programas\\korba-vizoza.exe", FakeMachine::DOWNLOADED}) {
+        SCOPED_TRACE(exe);
+        FakeMachine machine;
+        machine.running_program_path = exe;
+        machine.files[exe] = FakeMachine::THIS_BUILD;
+        ASSERT_TRUE(install_service("", 9230));
+        EXPECT_EQ(machine.service_args.at(5), R"("C:\KORBA\korba-vizoza.exe" --service --no-console)");
+        EXPECT_EQ(machine.files[INSTALL_EXE], FakeMachine::THIS_BUILD);
+    }
 }
 
 TEST(ServiceInstall, EachFailureHasItsMessage) {
@@ -92,15 +145,12 @@ TEST(ServiceInstall, EachFailureHasItsMessage) {
         ServiceState left;
     } cases[] = {
         {"not an administrator", [](FakeMachine& m) { m.admin = false; }, NEEDS_ADMIN, ServiceState::Absent},
-        {"own path unknown and no copy",
-         [](FakeMachine& m) {
-             m.running_program_path = "";
-             m.files.erase(INSTALL_EXE);
-         },
-         "no puedo determinar la ruta del ejecutable", ServiceState::Absent},
-        {"run from downloads without a copy", [](FakeMachine& m) { m.files.erase(INSTALL_EXE); },
-         "El ejecutable esta en Descargas o una carpeta temporal: muevelo a una carpeta fija (p.ej. C:\\KORBA\\) "
-         "antes de activar el arranque. (ruta actual: C:\\Users\\usuario\\Downloads\\korba-vizoza.exe)",
+        {"folder not made", [](FakeMachine& m) { m.folder_error = 5; },
+         "no puedo crear C:\\KORBA: " + system_error_text(5), ServiceState::Absent},
+        {"copy fails", [](FakeMachine& m) { m.copy_errors = {32, 32}; },
+         "no pude instalar C:\\KORBA\\korba-vizoza.exe (esta en uso por otro proceso: " + system_error_text(32) +
+             "). Cierra cualquier ventana de KORBA Vizoza y vuelve a intentarlo, o reinicia el PC y ejecuta de nuevo "
+             "el instalador.",
          ServiceState::Absent},
         {"sc missing", [](FakeMachine& m) { m.missing_programs.insert("sc"); },
          "sc create falló: no puedo ejecutar sc.exe: program not found", ServiceState::Absent},
@@ -127,13 +177,13 @@ TEST(ServiceInstall, EachFailureHasItsMessage) {
 
 TEST(ServiceInstall, NeverRunningIsCheckedTwentyFourTimesAndOnceMore) {
     FakeMachine machine;
-    machine.files[INSTALL_EXE] = FakeMachine::THIS_BUILD;
+    machine.run_from_downloads();
     machine.service_ends_at_once = true;
     ASSERT_FALSE(install_service("", 9230));
     const std::vector<std::string> lines = machine.commands();
-    ASSERT_EQ(lines.size(), 6u + 25u);
-    EXPECT_EQ(lines[5], "\"sc\" start KORBAVizoza");
-    for (size_t i = 6; i < lines.size(); ++i) EXPECT_EQ(lines[i], QUERY);
+    ASSERT_EQ(lines.size(), 7u + 25u);
+    EXPECT_EQ(lines[6], "\"sc\" start KORBAVizoza");
+    for (size_t i = 7; i < lines.size(); ++i) EXPECT_EQ(lines[i], QUERY);
 }
 
 TEST(ServiceUninstall, StopsAndDeletes) {
