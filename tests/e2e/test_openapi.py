@@ -4,6 +4,7 @@ the document; a documented reply that no request here produces is an error too, 
 and the bridge cannot drift apart."""
 
 import base64
+import contextlib
 import json
 import shutil
 
@@ -13,7 +14,7 @@ from jsonschema import Draft202012Validator, RefResolver
 
 from cups_queue import cups_queues  # noqa: F401  (fixture)
 from harness import ROOT, exchange, request, split_reply
-from runner_tools import place_tool, program_folder
+from runner_tools import place_tool, program_folder, system_tool_aside
 
 DOC = yaml.safe_load((ROOT / "docs" / "openapi.yaml").read_text(encoding="utf-8"))
 RESOLVER = RefResolver.from_schema(DOC)
@@ -91,7 +92,9 @@ def program_copies(target, tmp_path):
         place_tool(target, "record_args", folder, as_name="reg")
         return exe, {"KORBA_EXIT_CODE": str(reg_exit_code)}
 
-    yield copy
+    # Under Wine the program takes the prefix's own reg first: it waits aside meanwhile.
+    with system_tool_aside("reg") if target.is_wine else contextlib.nullcontext():
+        yield copy
     shutil.rmtree(root, ignore_errors=True)
 
 

@@ -249,6 +249,9 @@ def test_queue_state_follows_the_cups_queue(start_bridge, target, own_queue):
     bridge = start_bridge("--printer", own_queue.name)
     name = own_queue.name
     assert get(bridge.port, "/queue") == queue_state(name, "ready", 0)
+    # The common request path's Host rule holds here too.
+    assert exchange(bridge.port, f"GET /queue HTTP/1.1\r\nHost: rebind.example:{bridge.port}\r\n\r\n".encode()) == \
+        reply_bytes(403, "Forbidden", JSON, b'{"ok":false,"error":"host no permitido"}', cors())
     known = own_queue.captured_ids()
     held = [hold_job(own_queue, b"uno"), hold_job(own_queue, b"dos")]
     assert get(bridge.port, "/queue") == queue_state(name, "printing", 2)
