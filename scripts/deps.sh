@@ -7,7 +7,7 @@ packages=(
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64
   libcups2-dev cups cups-client cups-bsd
   python3 python3-pytest python3-yaml python3-jsonschema
-  chromium chromium-driver python3-selenium
+  chromium chromium-driver python3-selenium openssl
   clang libclang-rt-14-dev
   "$@"
 )

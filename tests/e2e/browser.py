@@ -1,4 +1,5 @@
-"""Headless Chromium driven through chromedriver, for the tests of the control panel page."""
+"""Headless Chromium driven through chromedriver, for the tests of the control panel page and of
+pages that call the bridge."""
 
 import os
 
@@ -17,7 +18,7 @@ REBOUND_NAME = "rebound.korba.test"
 # Quiet and offline: the page under test is the only thing the browser talks to.
 FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
          "--disable-background-networking", "--disable-component-update", "--disable-sync",
-         "--window-size=700,1000", f"--host-resolver-rules=MAP {REBOUND_NAME} 127.0.0.1"]
+         "--window-size=700,1000"]
 
 
 class Panel:
@@ -62,13 +63,19 @@ class Panel:
         WebDriverWait(self.driver, WAIT_SECONDS).until(lambda _: condition())
 
 
-@pytest.fixture(scope="module")
-def panel(tmp_path_factory):
+def start_chromium(profile, flags=(), resolver_rules=()):
+    """A fresh browser on its own profile folder; `resolver_rules` join the rebinding one."""
     options = webdriver.ChromeOptions()
     options.binary_location = CHROMIUM
-    for flag in FLAGS + ["--user-data-dir=" + str(tmp_path_factory.mktemp("chromium-profile"))]:
+    rules = ", ".join([f"MAP {REBOUND_NAME} 127.0.0.1", *resolver_rules])
+    for flag in FLAGS + list(flags) + ["--user-data-dir=" + str(profile), "--host-resolver-rules=" + rules]:
         options.add_argument(flag)
-    driver = webdriver.Chrome(service=Service(CHROMEDRIVER, log_path=os.devnull), options=options)
+    return webdriver.Chrome(service=Service(CHROMEDRIVER, log_path=os.devnull), options=options)
+
+
+@pytest.fixture(scope="module")
+def panel(tmp_path_factory):
+    driver = start_chromium(tmp_path_factory.mktemp("chromium-profile"))
     try:
         yield Panel(driver)
     finally:
