@@ -1,24 +1,43 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building and testing need, and any named ones, when missing.
+# Installs the Debian packages that building and testing need, and any named ones, when missing,
+# and the pinned TypeScript compiler that checks the JavaScript client's types.
+# Usage: scripts/deps.sh [--run] [package...]   (--run: only what building and running the native
+# bridge need, with its demo printer and ticket viewer)
 set -euo pipefail
+cd "$(dirname "$0")/.."
 
-packages=(
-  cmake g++ make pkg-config googletest
-  g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64
-  libcups2-dev cups cups-client cups-bsd
-  python3 python3-pytest python3-yaml python3-jsonschema
-  chromium chromium-driver python3-selenium openssl
+run_packages=(cmake g++ make googletest libcups2-dev cups cups-client cups-bsd python3 curl)
+test_packages=(
+  pkg-config g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64 osslsigncode openssl nodejs
+  python3-pytest python3-yaml python3-jsonschema python3-pefile
+  chromium chromium-driver python3-selenium
   clang libclang-rt-14-dev
-  "$@"
 )
+testing=true
+if [[ ${1:-} == --run ]]; then
+  shift
+  testing=false
+  packages=("${run_packages[@]}" "$@")
+else
+  packages=("${run_packages[@]}" "${test_packages[@]}" "$@")
+fi
 
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
+# Debian's nodejs comes without npm; other builds of it bring their own.
+$testing && ! command -v npm >/dev/null && missing+=(npm)
 if ((${#missing[@]})); then
   echo "Instalando: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq >/dev/null
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+$testing || exit 0
+
+# The TypeScript compiler that checks the JavaScript client's types, pinned by its lock file.
+types=client/test/types
+if ! npm ls --prefix "$types" >/dev/null 2>&1; then
+  npm ci --prefix "$types" --no-audit --no-fund --loglevel=error >/dev/null
 fi

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Builds the release files into dist/: korba-vizoza.exe (Windows, static, stripped) and
-# korba-vizoza (this machine's build, stripped), each with a .sha256 file beside it in
-# sha256sum format (check with: cd dist && sha256sum -c korba-vizoza.exe.sha256).
+# Builds the release files into dist/: korba-vizoza.exe (Windows, static, stripped),
+# korba-vizoza (this machine's build, stripped) and the JavaScript client's package
+# (korba-vizoza-VERSION.tgz, for npm install), each with a .sha256 file beside it in
+# sha256sum format (check with: cd dist && sha256sum -c korba-vizoza.exe.sha256). The .exe is
+# signed when KORBA_SIGN_PKCS12 and KORBA_SIGN_PASSWORD name the publisher's certificate (scripts/sign.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -31,8 +33,12 @@ if x86_64-w64-mingw32-objdump -p dist/korba-vizoza.exe | grep -iE 'DLL Name: *li
   exit 1
 fi
 
+# Signed before the hashes are written, so that they are the hashes of what is published.
+scripts/sign.sh dist/korba-vizoza.exe
+package=$(cd client && npm pack --pack-destination ../dist --silent)
+
 cd dist
-for file in korba-vizoza.exe korba-vizoza; do
+for file in korba-vizoza.exe korba-vizoza "$package"; do
   sha256sum "$file" >"$file.sha256"
   echo "dist/$file"
 done

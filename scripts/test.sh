@@ -24,6 +24,7 @@ step "unit (native)" ctest --test-dir build/native --output-on-failure -j2 --tim
 step "unit (Windows, Wine)" env WINEPREFIX=/tmp/korba-unit-wine \
   wine build/windows/tests/korba_unit_tests.exe --gtest_brief=1
 step "black-box" /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/e2e
+step "JavaScript client" /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/e2e/js_client.py
 
 # The native program and unit tests again under the sanitizers; a finding ends the process.
 export UBSAN_OPTIONS=print_stacktrace=1 TSAN_OPTIONS=halt_on_error=1

@@ -10,11 +10,7 @@ extern char** environ;
 namespace korba {
 
 namespace {
-#ifdef __APPLE__
-constexpr const char* OPENER_SCRIPT = "open \"$1\" >/dev/null 2>&1 &";
-#else
 constexpr const char* OPENER_SCRIPT = "xdg-open \"$1\" >/dev/null 2>&1 &";
-#endif
 }  // namespace
 
 // A short-lived shell puts the opener in the background, so the opener is never our child to reap.

@@ -88,10 +88,10 @@ ScanResult scan_command_line(const std::vector<std::string>& args) {
 
 std::string help_text() {
     const std::string port = std::to_string(DEFAULT_PORT);
-    return std::string("korba-vizoza ") + APP_VERSION + " (build " + APP_BUILD +
-           ") - Vizoza de impresion local para KORBA\n"
+    return std::string(APP_ID) + " " + APP_VERSION + " (build " + APP_BUILD + ") - " + APP_DESCRIPTION +
            "\n"
-           "Uso:  korba-vizoza.exe [opciones]\n"
+           "\n"
+           "Uso:  " + APP_ID + ".exe [opciones]\n"
            "\n" +
            option_line("--printer \"NOMBRE\"", "Impresora de Windows a usar (por defecto: la predeterminada)") +
            option_line("--port N", "Puerto local (por defecto: " + port + ")") +

@@ -35,7 +35,7 @@ void print_listen_error(std::uint16_t port, const std::string& error) {
 
 void print_banner(const ServerConfig& server) {
     print_out(BANNER_RULE);
-    print_out(std::string(" KORBA Vizoza v") + APP_VERSION + " (build " + APP_BUILD + ") - listo");
+    print_out(std::string(" ") + PRODUCT_NAME + " v" + APP_VERSION + " (build " + APP_BUILD + ") - listo");
     print_out(" Panel: " + panel_address(server.port));
     print_out(" Impresora: " + server.printer);
     print_out(" (deja esta ventana abierta; cierrala para salir)");

@@ -23,13 +23,8 @@ std::uint64_t nanoseconds(const struct timespec& time) {
     return static_cast<std::uint64_t>(time.tv_sec) * 1000000000u + static_cast<std::uint64_t>(time.tv_nsec);
 }
 
-#ifdef __APPLE__
-const struct timespec& modified(const struct stat& info) { return info.st_mtimespec; }
-const struct timespec& accessed(const struct stat& info) { return info.st_atimespec; }
-#else
 const struct timespec& modified(const struct stat& info) { return info.st_mtim; }
 const struct timespec& accessed(const struct stat& info) { return info.st_atim; }
-#endif
 
 // Copies the open `in` into the open `out`; 0 or errno.
 std::uint32_t copy_contents(int in, int out) {

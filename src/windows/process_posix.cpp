@@ -34,17 +34,7 @@ bool is_program_file(const std::string& path) {
 
 namespace {
 
-bool open_pipe(int fds[2]) {
-#ifdef __APPLE__
-    // No pipe2 here; the window before FD_CLOEXEC only matters to a concurrent spawn.
-    if (pipe(fds) != 0) return false;
-    fcntl(fds[0], F_SETFD, FD_CLOEXEC);
-    fcntl(fds[1], F_SETFD, FD_CLOEXEC);
-    return true;
-#else
-    return pipe2(fds, O_CLOEXEC) == 0;
-#endif
-}
+bool open_pipe(int fds[2]) { return pipe2(fds, O_CLOEXEC) == 0; }
 
 struct Fd {
     int fd = -1;

@@ -1,5 +1,4 @@
-"""Headless Chromium driven through chromedriver, for the tests of the control panel page and of
-pages that call the bridge."""
+"""Headless Chromium driven through chromedriver, for the tests of the control panel page."""
 
 import os
 
@@ -19,6 +18,7 @@ REBOUND_NAME = "rebound.korba.test"
 FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
          "--disable-background-networking", "--disable-component-update", "--disable-sync",
          "--window-size=700,1000"]
+HOST_RULES = [f"MAP {REBOUND_NAME} 127.0.0.1"]
 
 
 class Panel:
@@ -63,19 +63,19 @@ class Panel:
         WebDriverWait(self.driver, WAIT_SECONDS).until(lambda _: condition())
 
 
-def start_chromium(profile, flags=(), resolver_rules=()):
-    """A fresh browser on its own profile folder; `resolver_rules` join the rebinding one."""
+def chromium(profile, host_rules=(), extra_flags=()):
+    """A new headless browser with its own profile folder; `host_rules` map more names."""
     options = webdriver.ChromeOptions()
     options.binary_location = CHROMIUM
-    rules = ", ".join([f"MAP {REBOUND_NAME} 127.0.0.1", *resolver_rules])
-    for flag in FLAGS + list(flags) + ["--user-data-dir=" + str(profile), "--host-resolver-rules=" + rules]:
+    rules = "--host-resolver-rules=" + ", ".join(HOST_RULES + list(host_rules))
+    for flag in FLAGS + [rules] + list(extra_flags) + ["--user-data-dir=" + str(profile)]:
         options.add_argument(flag)
     return webdriver.Chrome(service=Service(CHROMEDRIVER, log_path=os.devnull), options=options)
 
 
 @pytest.fixture(scope="module")
 def panel(tmp_path_factory):
-    driver = start_chromium(tmp_path_factory.mktemp("chromium-profile"))
+    driver = chromium(tmp_path_factory.mktemp("chromium-profile"))
     try:
         yield Panel(driver)
     finally:

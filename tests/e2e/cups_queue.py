@@ -1,7 +1,7 @@
 """A real CUPS scheduler with capture queues for the printing tests.
 
 The queues ACME and KORBA_DEFAULT (the scheduler's default destination) use the korba-capture
-backend (tests/e2e/cups/korba-capture), which keeps every job as job-N.title and job-N.data
+backend (scripts/cups/korba-capture), which keeps every job as job-N.title and job-N.data
 in the queue's own folder, so a test reads exactly the title and bytes that were printed.
 CUPS is installed with apt-get when missing and its scheduler started when it is not running."""
 
@@ -9,13 +9,13 @@ import os
 import shutil
 import subprocess
 import time
+from contextlib import contextmanager
 from dataclasses import dataclass
 from pathlib import Path
 
 import pytest
 
-HERE = Path(__file__).resolve().parent
-BACKEND_SOURCE = HERE / "cups" / "korba-capture"
+BACKEND_SOURCE = Path(__file__).resolve().parents[2] / "scripts" / "cups" / "korba-capture"
 BACKEND = Path("/usr/lib/cups/backend/korba-capture")
 CAPTURE_ROOT = Path(os.environ.get("KORBA_CUPS_CAPTURE", "/tmp/korba-cups-capture"))
 QUEUES = ("ACME", "KORBA_DEFAULT")
@@ -128,6 +128,19 @@ class CaptureQueue:
         return [Job(number, (self.folder / f"job-{number}-{stamp}.title").read_text(),
                     (self.folder / f"job-{number}-{stamp}.data").read_bytes())
                 for number, stamp in new_jobs()]
+
+
+@contextmanager
+def own_queue(name):
+    """A capture queue of the caller's own, so that jobs of tests running beside it are not counted;
+    removed afterwards."""
+    queue = CaptureQueue(name)
+    queue.create()
+    try:
+        yield queue
+    finally:
+        run("lpadmin", "-x", name, check=False)
+        shutil.rmtree(queue.folder, ignore_errors=True)
 
 
 class CupsQueues:

@@ -4,7 +4,9 @@ HTTP to it over raw sockets, byte for byte."""
 import base64
 import os
 import random
+import re
 import resource
+import shlex
 import shutil
 import socket
 import subprocess
@@ -49,6 +51,28 @@ def prepare_wine_prefix():
                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
+def in_console(command):
+    """The command under a pseudo-terminal, where a Wine program gets a real console window."""
+    return ["script", "-qec", shlex.join(command), "/dev/null"]
+
+
+CONSOLE_CONTROLS = re.compile(r"\x1b\[[0-9;?]*[A-Za-z]|\r")
+CONSOLE_COLUMNS = 80
+
+
+def console_lines(raw):
+    """What a Wine console window showed, as lines: its cursor and erase sequences dropped, its
+    wrapping at 80 columns undone, and the blank line it may start with left out."""
+    lines, wrapped = [], False
+    for line in CONSOLE_CONTROLS.sub("", raw.decode("utf-8")).split("\n"):
+        if wrapped:
+            lines[-1] += line
+        else:
+            lines.append(line)
+        wrapped = len(line) == CONSOLE_COLUMNS
+    return lines[1:] if lines and lines[0] == "" else lines
+
+
 class Target:
     """How to launch one build of the program."""
 
@@ -60,9 +84,10 @@ class Target:
     def is_wine(self):
         return self.name == "wine"
 
-    def command(self, args, exe=None):
+    def command(self, args, exe=None, console=False):
         program = str(exe or self.exe)
-        return (["wine", program] if self.is_wine else [program]) + [str(a) for a in args]
+        command = (["wine", program] if self.is_wine else [program]) + [str(a) for a in args]
+        return in_console(command) if console else command
 
     def env(self, extra=None):
         if self.is_wine:
@@ -129,15 +154,16 @@ class Bridge:
             self.output = None
 
 
-def start(target, *args, port=None, cwd=None, env=None, exe=None, timeout=60, files_limit=None):
+def start(target, *args, port=None, cwd=None, env=None, exe=None, timeout=60, files_limit=None, console=False):
     """Starts the console mode on a free port (or `port`) and waits until it listens, with at
-    most `files_limit` open descriptors when asked."""
+    most `files_limit` open descriptors when asked, and in a console window (a pseudo-terminal)
+    when asked."""
     extra = [] if port is not None else ["--port", str(free_port()), "--no-open", "--no-setup"]
     full_args = list(args) + extra
     actual_port = port if port is not None else int(full_args[full_args.index("--port") + 1])
     output = Output()
     limit = (lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (files_limit, files_limit))) if files_limit else None
-    proc = subprocess.Popen(target.command(full_args, exe), cwd=cwd, env=target.env(env), preexec_fn=limit,
+    proc = subprocess.Popen(target.command(full_args, exe, console), cwd=cwd, env=target.env(env), preexec_fn=limit,
                             stdin=subprocess.DEVNULL, stdout=output.stdout, stderr=output.stderr)
     bridge = Bridge(proc, actual_port, output)
     try:
@@ -148,8 +174,8 @@ def start(target, *args, port=None, cwd=None, env=None, exe=None, timeout=60, fi
     return bridge
 
 
-def run(target, *args, cwd=None, env=None, exe=None, timeout=60):
-    command = target.command(args, exe)
+def run(target, *args, cwd=None, env=None, exe=None, timeout=60, console=False):
+    command = target.command(args, exe, console)
     output = Output()
     proc = subprocess.Popen(command, cwd=cwd, env=target.env(env), stdin=subprocess.DEVNULL,
                             stdout=output.stdout, stderr=output.stderr)

@@ -86,18 +86,23 @@ def wait_for(condition, timeout=60, what="condition"):
 
 
 def korba_processes():
-    """Linux ids of the Windows processes of this journey: copies run from C:\\KORBA or downloads."""
+    """Linux ids of the Windows processes of this journey: copies run from C:\\KORBA or downloads,
+    in this prefix only (other prefixes on the machine see the same Windows paths)."""
     found = []
+    ours = f"WINEPREFIX={harness.WINE_PREFIX}".encode()
     for entry in os.listdir("/proc"):
         if not entry.isdigit():
             continue
         try:
             with open(f"/proc/{entry}/cmdline", "rb") as f:
                 command = f.read().decode("utf-8", "replace")
+            if not (command.startswith(INSTALLED_SEEN) or command.startswith(downloads_seen())):
+                continue
+            with open(f"/proc/{entry}/environ", "rb") as f:
+                if ours in f.read().split(b"\0"):
+                    found.append(int(entry))
         except OSError:
             continue
-        if command.startswith(INSTALLED_SEEN) or command.startswith(downloads_seen()):
-            found.append(int(entry))
     return found
 
 

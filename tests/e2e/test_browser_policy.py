@@ -16,7 +16,7 @@ import threading
 import pytest
 
 import harness
-from browser import start_chromium
+from browser import chromium
 from cups_queue import cups_queues  # noqa: F401  (fixture)
 
 APP = "korba.app"  # the default build's production origin
@@ -62,9 +62,9 @@ def production_page(tmp_path_factory):
 
 def print_from_production_page(page_port, bridge_port, profile):
     """Starts a browser, opens the page and sends one ticket to the bridge from it."""
-    driver = start_chromium(profile, ["--ignore-certificate-errors",
-                                      f"--ip-address-space-overrides=127.0.0.1:{page_port}=public"],
-                            [f"MAP {APP}:443 127.0.0.1:{page_port}"])
+    driver = chromium(profile, host_rules=[f"MAP {APP}:443 127.0.0.1:{page_port}"],
+                      extra_flags=["--ignore-certificate-errors",
+                                   f"--ip-address-space-overrides=127.0.0.1:{page_port}=public"])
     try:
         driver.get(f"https://{APP}/")
         assert driver.execute_script("return location.origin") == f"https://{APP}"

@@ -84,13 +84,14 @@ class Journey:
         self.env["KORBA_PASS_TOOL"] = self.set_aside("sc")
         return self.record("KORBA_PASS_RECORD", "sc.jsonl")
 
-    def run(self, *args, exe=None, timeout=240):
-        return harness.run(WINE, *args, exe=exe or downloads_seen(), env=self.env, timeout=timeout)
+    def run(self, *args, exe=None, timeout=240, console=False):
+        return harness.run(WINE, *args, exe=exe or downloads_seen(), env=self.env, timeout=timeout,
+                           console=console)
 
-    def serve(self, port, *args):
+    def serve(self, port, *args, console=False):
         """A start that ends up serving in its console; stopped by the caller."""
         return harness.start(WINE, *args, "--port", str(port), "--no-open", port=port, exe=downloads_seen(),
-                             env=self.env, timeout=240)
+                             env=self.env, timeout=240, console=console)
 
 
 def status(port):
@@ -247,6 +248,46 @@ def test_a_locked_installed_file_gives_the_warning_after_the_retry(journey):
     assert INSTALLED.read_bytes() == older
     assert service_state() == "absent"
     assert reg_value(RUN_KEY, "KORBAVizoza") == f'"{downloads_seen()}" --autostart'
+
+
+def setup_report(port, outcome):
+    rule = "=" * 46
+    return [rule, " Primera puesta en marcha de KORBA Vizoza", rule, outcome, "",
+            " Si el vizoza ya corría como servicio, esta ventana sobra:", f" cierrala y navega a http://127.0.0.1:{port}/",
+            "", rule]
+
+
+def test_the_setup_report_and_a_refusal_in_a_console_window(journey):
+    """What the shop owner reads in the window (WriteConsoleW), symbols and accents included."""
+    journey.not_administrator()
+    journey.elevation_prompt("no")
+    bridge = journey.serve(9247, console=True)
+    bridge.stop()
+    shown = harness.console_lines(bridge.stdout)
+    assert shown[:9] == setup_report(
+        9247, "  ✔ Sin permisos de administrador: activado el arranque con Windows (modo simple).")
+    assert shown[9] == " KORBA Vizoza v1.4.0 (build 1.4.0) - listo"
+
+    clean()
+    shutil.copy2(harness.WINDOWS_BIN, journey.exe)
+    INSTALL_FOLDER.write_bytes(b"")  # a file where the folder should be
+    try:
+        bridge = journey.serve(9248, console=True)
+        bridge.stop()
+    finally:
+        INSTALL_FOLDER.unlink()
+    shown = harness.console_lines(bridge.stdout)
+    assert re.fullmatch(r"  ⚠ no puedo crear C:\\KORBA: .+ \(os error \d+\) — probando arranque con Windows sin permisos",
+                        shown[3]), shown[3]
+    assert shown[:3] + shown[4:9] == setup_report(9248, "")[:3] + setup_report(9248, "")[4:]
+
+    INSTALL_FOLDER.mkdir()
+    shutil.copy2(harness.WINDOWS_BIN, INSTALLED)
+    journey.not_administrator(INSTALL_FOLDER)
+    refused = journey.run("--install", exe=INSTALLED_SEEN, console=True)
+    assert harness.console_lines(refused.stdout) == [
+        "ERROR: Se necesitan permisos de administrador. Cierra y vuelve a ejecutar el instalador con «Ejecutar como "
+        "administrador».", ""]
 
 
 def test_install_and_uninstall_one_shots_twice_each(journey):

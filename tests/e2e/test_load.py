@@ -11,7 +11,6 @@ import asyncio
 import base64
 import os
 import random
-import shutil
 import socket
 import struct
 import time
@@ -22,7 +21,7 @@ import pytest
 
 import harness
 import cups_queue
-from cups_queue import CaptureQueue, cups_queues  # noqa: F401  (fixture)
+from cups_queue import cups_queues  # noqa: F401  (fixture)
 from harness import cors, reply_bytes
 
 REQUESTS = int(os.environ.get("KORBA_LOAD_REQUESTS", "50000"))
@@ -218,11 +217,8 @@ def make_plan(total):
 
 @pytest.fixture
 def queue(cups_queues):
-    queue = CaptureQueue(QUEUE)
-    queue.create()
-    yield queue
-    cups_queue.run("lpadmin", "-x", QUEUE, check=False)
-    shutil.rmtree(queue.folder, ignore_errors=True)
+    with cups_queue.own_queue(QUEUE) as queue:
+        yield queue
 
 
 @pytest.fixture

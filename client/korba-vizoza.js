@@ -1,0 +1,192 @@
+// Client for the korba-vizoza print bridge: one object per bridge, one error class whose `code`
+// tells a page what to do. Plain ES module without dependencies, for browsers and Node 18+.
+
+export const DEFAULT_ADDRESS = "http://127.0.0.1:9230";
+export const DEFAULT_TIMEOUT = 5000;
+
+// Chromium's name for the permission that gates calls to 127.0.0.1, then the older names.
+const PERMISSION_NAMES = ["loopback-network", "local-network-access", "local-network"];
+
+// The refusals are told apart by the bridge's own texts.
+const REFUSALS = new Map([
+  ["origin no permitido", "origin-refused"],
+  ["host no permitido", "host-refused"],
+]);
+
+export class BridgeError extends Error {
+  constructor(code, message, { status, reply, cause } = {}) {
+    super(message, cause === undefined ? undefined : { cause });
+    this.name = "BridgeError";
+    this.code = code;
+    this.status = status;
+    this.reply = reply;
+  }
+}
+
+export class Bridge {
+  constructor({ address = DEFAULT_ADDRESS, timeout = DEFAULT_TIMEOUT } = {}) {
+    this.address = String(address).replace(/\/+$/, "");
+    this.timeout = timeout;
+  }
+
+  async status(options) {
+    return this.#call("GET", "/status", {}, options);
+  }
+
+  async printers(options) {
+    return this.#call("GET", "/printers", {}, options);
+  }
+
+  async queue(options) {
+    return this.#call("GET", "/queue", {}, options);
+  }
+
+  async print(bytes, options) {
+    const body = JSON.stringify({ data_b64: toBase64(asBytes(bytes)) });
+    return this.#call("POST", "/raw", { body, headers: { "Content-Type": "application/json" } }, options);
+  }
+
+  // text/plain keeps the raw post a simple request: no preflight, no Base64.
+  async printRaw(bytes, options) {
+    const body = asBytes(bytes);
+    return this.#call("POST", "/raw", { body, headers: { "Content-Type": "text/plain" } }, options);
+  }
+
+  // The pin goes in the query, so the post needs no body and no preflight.
+  async pulse(pin = 2, options) {
+    if (pin !== 2 && pin !== 5) throw new RangeError("pin must be 2 or 5");
+    return this.#call("POST", `/pulse?pin=${pin}`, {}, options);
+  }
+
+  async setStartup(on, options) {
+    if (typeof on !== "boolean") throw new TypeError("setStartup takes true or false");
+    return this.#call("POST", `/startup?enable=${on ? 1 : 0}`, {}, options);
+  }
+
+  async check({ minVersion, timeout } = {}) {
+    const status = await this.status({ timeout });
+    if (status.app !== "korba-vizoza" || typeof status.version !== "string") {
+      throw new BridgeError("bad-reply", `en ${this.address} no responde el vizoza`, { status: 200, reply: status });
+    }
+    if (minVersion !== undefined && compareVersions(status.version, minVersion) < 0) {
+      throw new BridgeError("outdated", `el vizoza ${status.version} es anterior a la version ${minVersion}`,
+        { status: 200, reply: status });
+    }
+    if (!status.printer_ok) {
+      const message = status.printer === ""
+        ? 'no hay impresora configurada (usa --printer "NOMBRE")'
+        : `no se puede abrir la impresora "${status.printer}"`;
+      throw new BridgeError("printer-error", message, { status: 200, reply: status });
+    }
+    return status;
+  }
+
+  async #call(method, path, init, { timeout = this.timeout } = {}) {
+    const controller = new AbortController();
+    const timer = setTimeout(() => controller.abort(), timeout);
+    try {
+      let response;
+      try {
+        response = await fetch(this.address + path, { ...init, method, signal: controller.signal });
+      } catch (error) {
+        throw controller.signal.aborted ? this.#timedOut(timeout, error) : await this.#unreachable(error);
+      }
+      let text;
+      try {
+        text = await response.text();
+      } catch (error) {
+        throw controller.signal.aborted ? this.#timedOut(timeout, error) : badReply(response.status, undefined, error);
+      }
+      return replyOf(response.status, text);
+    } finally {
+      clearTimeout(timer);
+    }
+  }
+
+  #timedOut(timeout, cause) {
+    return new BridgeError("timeout", `el vizoza no respondio en ${timeout} ms`, { cause });
+  }
+
+  // fetch says no more than "failed": the browser's permission state is the only hint at why.
+  async #unreachable(cause) {
+    const state = await permissionState();
+    if (state === "denied") {
+      return new BridgeError("permission-denied",
+        "el navegador no deja a esta pagina acceder al vizoza: " +
+          "permite el acceso a la red local en los ajustes del sitio", { cause });
+    }
+    if (state === "prompt") {
+      return new BridgeError("permission-prompt",
+        "el navegador pide permiso para acceder a la red local: acepta el aviso y vuelve a intentarlo", { cause });
+    }
+    return new BridgeError("not-running", `el vizoza no responde en ${this.address}`, { cause });
+  }
+}
+
+async function permissionState() {
+  const permissions = globalThis.navigator?.permissions;
+  // A page on the PC itself needs no permission to call it, though the browser says "prompt".
+  if (!permissions || onLoopback(globalThis.location?.hostname)) return undefined;
+  for (const name of PERMISSION_NAMES) {
+    try {
+      return (await permissions.query({ name })).state;
+    } catch {
+      // not a name this browser knows
+    }
+  }
+  return undefined;
+}
+
+function onLoopback(hostname) {
+  return hostname === undefined || hostname === "localhost" || hostname.endsWith(".localhost") ||
+    hostname === "[::1]" || /^127\.\d+\.\d+\.\d+$/.test(hostname);
+}
+
+function replyOf(status, text) {
+  let reply;
+  try {
+    reply = JSON.parse(text);
+  } catch (error) {
+    throw badReply(status, undefined, error);
+  }
+  if (reply === null || typeof reply !== "object" || typeof reply.ok !== "boolean") throw badReply(status, reply);
+  if (reply.ok && status === 200) return reply;
+  if (reply.ok || typeof reply.error !== "string") throw badReply(status, reply);
+  const code = status === 403 ? REFUSALS.get(reply.error)
+    : status === 400 ? "bad-request"
+    : status === 500 ? "printer-error"
+    // A route this client knows and the bridge does not: an older bridge.
+    : status === 404 ? "outdated"
+    : undefined;
+  if (!code) throw badReply(status, reply);
+  throw new BridgeError(code, reply.error, { status, reply });
+}
+
+function badReply(status, reply, cause) {
+  return new BridgeError("bad-reply", `respuesta inesperada del vizoza (HTTP ${status})`, { status, reply, cause });
+}
+
+function asBytes(bytes) {
+  if (bytes instanceof Uint8Array) return bytes;
+  if (bytes instanceof ArrayBuffer) return new Uint8Array(bytes);
+  throw new TypeError("a ticket is a Uint8Array or an ArrayBuffer");
+}
+
+// In slices, so that a long ticket does not overflow the argument list.
+function toBase64(bytes) {
+  let binary = "";
+  for (let i = 0; i < bytes.length; i += 0x8000) {
+    binary += String.fromCharCode(...bytes.subarray(i, i + 0x8000));
+  }
+  return btoa(binary);
+}
+
+function compareVersions(a, b) {
+  const left = String(a).split(".").map(Number);
+  const right = String(b).split(".").map(Number);
+  for (let i = 0; i < Math.max(left.length, right.length); i++) {
+    const difference = (left[i] || 0) - (right[i] || 0);
+    if (difference) return Math.sign(difference);
+  }
+  return 0;
+}

@@ -1,0 +1,148 @@
+// The client against running bridges, started by tests/e2e/js_client.py, which passes them in:
+// KORBA_BRIDGE (printer KORBA_PRINTER), KORBA_BRIDGE_MISSING (a printer that does not exist), KORBA_EXE,
+// KORBA_TICKET_HEX (the ticket to print; the harness checks the queue's jobs afterwards).
+import assert from "node:assert/strict";
+import { readFileSync } from "node:fs";
+import http from "node:http";
+import net from "node:net";
+import { test } from "node:test";
+
+import { Bridge, BridgeError, DEFAULT_ADDRESS } from "../korba-vizoza.js";
+
+const env = process.env;
+const bridge = new Bridge({ address: env.KORBA_BRIDGE });
+const missing = new Bridge({ address: env.KORBA_BRIDGE_MISSING });
+const port = Number(new URL(env.KORBA_BRIDGE).port);
+const printer = env.KORBA_PRINTER;
+const ticket = Uint8Array.from(Buffer.from(env.KORBA_TICKET_HEX, "hex"));
+const constants = readFileSync(new URL("../../src/common/constants.h", import.meta.url), "utf8");
+const VERSION = /APP_VERSION = "([^"]+)"/.exec(constants)[1];
+
+async function rejects(promise, code, message, status) {
+  const error = await promise.then(() => assert.fail("resolved"), (e) => e);
+  assert.ok(error instanceof BridgeError, String(error));
+  assert.deepEqual({ code: error.code, message: error.message, status: error.status }, { code, message, status });
+  return error;
+}
+
+// A server of the test's own on a free port; `listener` answers (or not) each connection.
+async function server(listener) {
+  const s = net.createServer(listener);
+  await new Promise((resolve) => s.listen(0, "127.0.0.1", resolve));
+  return { address: `http://127.0.0.1:${s.address().port}`, close: () => new Promise((r) => s.close(r)), server: s };
+}
+
+test("the package's version is the bridge's", () => {
+  const pkg = JSON.parse(readFileSync(new URL("../package.json", import.meta.url)));
+  assert.equal(pkg.version, VERSION);
+  assert.equal(DEFAULT_ADDRESS, "http://127.0.0.1:9230");
+});
+
+test("every method answers with the bridge's reply", async () => {
+  const status = {
+    ok: true, app: "korba-vizoza", version: VERSION, printer, printer_ok: true, port, startup: false,
+    exe: env.KORBA_EXE,
+  };
+  // A queue of the harness's own, fresh: nothing printed to it yet.
+  assert.deepEqual(await bridge.queue(), { ok: true, printer, state: "ready", jobs: 0, reasons: [] });
+  assert.deepEqual(await missing.queue(), { ok: true, printer: "NOPE", state: "unavailable", jobs: 0, reasons: [] });
+  assert.deepEqual(await bridge.status(), status);
+  assert.deepEqual(await bridge.check({ minVersion: VERSION }), status);
+  const printers = await bridge.printers();
+  assert.equal(printers.default, printer);
+  assert.ok(printers.printers.includes(printer));
+  // The jobs' bytes are compared by the harness, in this order.
+  assert.deepEqual(await bridge.print(ticket), { ok: true, printer, bytes: ticket.length });
+  assert.deepEqual(await bridge.printRaw(ticket.buffer), { ok: true, printer, bytes: ticket.length });
+  assert.deepEqual(await bridge.pulse(), { ok: true, printer, pin: 2 });
+  assert.deepEqual(await bridge.pulse(5), { ok: true, printer, pin: 5 });
+  assert.deepEqual(await bridge.setStartup(false), { ok: true, startup: false, exe: env.KORBA_EXE, warning: null });
+});
+
+test("the bridge's refusals keep its Spanish text", async () => {
+  await rejects(bridge.print(new Uint8Array()), "bad-request", "cuerpo vacio", 400);
+  await rejects(bridge.printRaw(new ArrayBuffer(0)), "bad-request", "cuerpo vacio", 400);
+  // No reg on this system: the autostart change fails with a 500.
+  await rejects(bridge.setStartup(true), "printer-error", "program not found", 500);
+  const cups = "(The printer or class does not exist. (cups error 0x0406))";
+  await rejects(missing.print(ticket), "printer-error", `no se pudo abrir la impresora "NOPE" ${cups}`, 500);
+  await rejects(missing.pulse(2), "printer-error", `no se pudo abrir la impresora "NOPE" ${cups}`, 500);
+  await rejects(missing.check(), "printer-error", 'no se puede abrir la impresora "NOPE"', 200);
+});
+
+test("a refused origin", async (t) => {
+  const fetch = globalThis.fetch;
+  t.after(() => { globalThis.fetch = fetch; });
+  const origin = { Origin: "https://tienda.example" };
+  globalThis.fetch = (url, init) => fetch(url, { ...init, headers: { ...init.headers, ...origin } });
+  await rejects(bridge.status(), "origin-refused", "origin no permitido", 403);
+  await rejects(bridge.pulse(5), "origin-refused", "origin no permitido", 403);
+});
+
+test("a host name the bridge does not admit", async () => {
+  // The IPv4-mapped IPv6 form reaches the same listener under another Host header, which Node's
+  // fetch does not let a caller set.
+  const mapped = new Bridge({ address: env.KORBA_BRIDGE.replace("127.0.0.1", "[::ffff:127.0.0.1]") });
+  await rejects(mapped.status(), "host-refused", "host no permitido", 403);
+  await rejects(mapped.print(ticket), "host-refused", "host no permitido", 403);
+});
+
+test("versions are compared number by number", async () => {
+  const [major, minor] = VERSION.split(".").map(Number);
+  const error = await rejects(bridge.check({ minVersion: `${major}.${minor + 10}` }), "outdated",
+    `el vizoza ${VERSION} es anterior a la version ${major}.${minor + 10}`, 200);
+  assert.equal(error.reply.version, VERSION);
+  assert.equal((await bridge.check({ minVersion: `${major}.${minor - 1}.99` })).version, VERSION);
+});
+
+test("nothing listening", async () => {
+  const s = await server(() => {});
+  await s.close();
+  const error = await rejects(new Bridge({ address: s.address }).status(), "not-running",
+    `el vizoza no responde en ${s.address}`, undefined);
+  assert.ok(error.cause instanceof TypeError);
+});
+
+test("a server that never answers: one time-out, no second attempt", async (t) => {
+  const sockets = [];
+  const requests = [];
+  const s = await server((socket) => {
+    sockets.push(socket);
+    socket.once("data", (head) => requests.push(head.toString().split(" ", 2).join(" ")));
+  });
+  t.after(() => { sockets.forEach((c) => c.destroy()); return s.close(); });
+  const silent = new Bridge({ address: s.address, timeout: 500 });
+  await rejects(silent.print(ticket), "timeout", "el vizoza no respondio en 500 ms", undefined);
+  await rejects(silent.status({ timeout: 200 }), "timeout", "el vizoza no respondio en 200 ms", undefined);
+  assert.deepEqual(requests, ["POST /raw", "GET /status"]);
+});
+
+test("replies that are not the bridge's", async (t) => {
+  const replies = [
+    [200, "text/html", "<h1>hola</h1>"],
+    [200, "application/json", '{"ok":false,"error":"x"}'],
+    [502, "application/json", '{"ok":false,"error":"bad gateway"}'],
+    [403, "application/json", '{"ok":false,"error":"constructor"}'],
+    [200, "application/json", '{"ok":true,"app":"otra"}'],
+    // An older bridge, without the route.
+    [404, "application/json; charset=utf-8", '{"ok":false,"error":"ruta no encontrada"}'],
+  ];
+  const h = http.createServer((request, response) => {
+    const [status, type, body] = replies.shift();
+    response.writeHead(status, { "Content-Type": type }).end(body);
+  });
+  await new Promise((resolve) => h.listen(0, "127.0.0.1", resolve));
+  t.after(() => h.close());
+  const other = new Bridge({ address: `http://127.0.0.1:${h.address().port}/` });
+  for (const status of [200, 200, 502, 403]) {
+    await rejects(other.status(), "bad-reply", `respuesta inesperada del vizoza (HTTP ${status})`, status);
+  }
+  await rejects(other.check(), "bad-reply", `en ${other.address} no responde el vizoza`, 200);
+  await rejects(other.queue(), "outdated", "ruta no encontrada", 404);
+});
+
+test("wrong arguments send nothing", async () => {
+  await assert.rejects(missing.print("texto"), TypeError);
+  await assert.rejects(missing.pulse(3), RangeError);
+  await assert.rejects(missing.setStartup(1), TypeError);
+});

@@ -1,0 +1,45 @@
+// Every method of the client, as a page would use it; tsc --noEmit checks it against the types.
+import { Bridge, BridgeError, DEFAULT_ADDRESS, type BridgeErrorCode, type Queue, type Status } from "korba-vizoza";
+
+const bridge = new Bridge({ address: DEFAULT_ADDRESS, timeout: 3000 });
+
+// What the page tells the shop for each failure; a code missing here fails the check.
+function advice(code: BridgeErrorCode): string {
+  switch (code) {
+    case "not-running": return "Arranca el vizoza en este PC.";
+    case "permission-prompt": return "Acepta el aviso del navegador.";
+    case "permission-denied": return "Permite la red local en los ajustes del sitio.";
+    case "timeout": return "El vizoza tarda en responder: comprueba la cola antes de repetir.";
+    case "origin-refused": return "Esta pagina no puede usar el vizoza.";
+    case "host-refused": return "Llama a 127.0.0.1, no a otro nombre.";
+    case "bad-request": return "El ticket esta vacio.";
+    case "printer-error": return "Revisa la impresora.";
+    case "outdated": return "Actualiza el vizoza.";
+    case "bad-reply": return "En ese puerto responde otro programa.";
+    default: {
+      const unknown: never = code;
+      return unknown;
+    }
+  }
+}
+
+export async function sell(ticket: Uint8Array, raw: ArrayBuffer): Promise<string> {
+  try {
+    const status: Status = await bridge.check({ minVersion: "1.4.0", timeout: 2000 });
+    const again: Status = await bridge.status();
+    const { default: used, printers } = await bridge.printers();
+    const printed = await bridge.print(ticket);
+    const big = await bridge.printRaw(raw, { timeout: 20000 });
+    const drawer = await bridge.pulse(5);
+    const standard = await bridge.pulse();
+    const startup = await bridge.setStartup(!again.startup);
+    const queue: Queue = await bridge.queue();
+    const waiting: boolean = queue.jobs > 0 || ["paused", "offline", "error"].includes(queue.state);
+    const warning: string | null = startup.warning;
+    return [status.version, used, printers.join(","), printed.bytes + big.bytes, drawer.pin + standard.pin,
+            waiting, warning ?? "", queue.reasons.join(",")].join(" ");
+  } catch (error) {
+    if (error instanceof BridgeError) return `${error.code} (${error.status ?? "sin respuesta"}): ${error.message} ${advice(error.code)}`;
+    throw error;
+  }
+}

@@ -1,0 +1,35 @@
+# The Windows resources of the program: version, manifest and icon, with every value read from
+# src/common/constants.h so that the program and its file properties never disagree.
+function(korba_windows_resources target)
+  enable_language(RC)
+  file(STRINGS ${PROJECT_SOURCE_DIR}/src/common/constants.h lines
+       REGEX "^inline constexpr const char\\* [A-Z_]+ = \"[^\"]*\";")
+  foreach(line ${lines})
+    string(REGEX REPLACE "^inline constexpr const char\\* ([A-Z_]+) = \"([^\"]*)\";.*" "\\1" name "${line}")
+    string(REGEX REPLACE "^inline constexpr const char\\* ([A-Z_]+) = \"([^\"]*)\";.*" "\\2" value "${line}")
+    set(KORBA_${name} "${value}")
+  endforeach()
+  foreach(name APP_ID APP_VERSION PRODUCT_NAME APP_DESCRIPTION APP_COPYRIGHT)
+    if(NOT DEFINED KORBA_${name})
+      message(FATAL_ERROR "constants.h has no ${name}")
+    endif()
+  endforeach()
+  if(NOT KORBA_APP_VERSION MATCHES "^[0-9]+\\.[0-9]+\\.[0-9]+$")
+    message(FATAL_ERROR "APP_VERSION must be MAJOR.MINOR.PATCH: ${KORBA_APP_VERSION}")
+  endif()
+  set(KORBA_FILE_VERSION "${KORBA_APP_VERSION}.0")
+  string(REPLACE "." "," KORBA_FILE_VERSION_COMMAS "${KORBA_FILE_VERSION}")
+
+  set(resources ${PROJECT_SOURCE_DIR}/src/resources)
+  set(out ${CMAKE_CURRENT_BINARY_DIR}/resources)
+  set(KORBA_ICON ${out}/korba-vizoza.ico)
+  set(KORBA_MANIFEST ${out}/korba-vizoza.manifest)
+  configure_file(${resources}/korba-vizoza.manifest ${KORBA_MANIFEST} @ONLY)
+  configure_file(${resources}/korba-vizoza.rc.in ${out}/korba-vizoza.rc @ONLY)
+  find_package(Python3 REQUIRED COMPONENTS Interpreter)
+  add_custom_command(OUTPUT ${KORBA_ICON}
+                     COMMAND Python3::Interpreter ${resources}/receipt_icon.py ${KORBA_ICON}
+                     DEPENDS ${resources}/receipt_icon.py VERBATIM)
+  set_source_files_properties(${out}/korba-vizoza.rc PROPERTIES OBJECT_DEPENDS "${KORBA_ICON};${KORBA_MANIFEST}")
+  target_sources(${target} PRIVATE ${out}/korba-vizoza.rc ${KORBA_ICON})
+endfunction()

@@ -1,0 +1,216 @@
+"""The JavaScript client (client/) against the running bridge: Node's test runner natively, and a
+page in headless Chromium natively and under Wine. Its own step of the test command, so the
+name does not match test_*.py: `pytest tests/e2e/js_client.py`."""
+
+import http.server
+import os
+import ssl
+import subprocess
+import threading
+
+import pytest
+
+import harness
+from browser import chromium
+from cups_queue import cups_queues, own_queue  # noqa: F401  (fixture)
+
+CLIENT = harness.ROOT / "client"
+TICKET = b"\x1b@" + bytes(range(256)) + b"\x1dV\x01"
+PULSE_PIN_2 = bytes.fromhex("1B700019FA")
+PULSE_PIN_5 = bytes.fromhex("1B700119FA")
+# A capture queue of this run's own: other runs print to the shared ones at the same time.
+QUEUE = f"KORBA_CLIENT_{os.getpid()}"
+
+
+def failure(code, message):
+    """A BridgeError as the page hands it back."""
+    return {"code": code, "message": message, "name": "BridgeError"}
+
+
+def not_running(address):
+    return failure("not-running", f"el vizoza no responde en {address}")
+
+
+PROMPT = failure("permission-prompt",
+                 "el navegador pide permiso para acceder a la red local: acepta el aviso y vuelve a intentarlo")
+DENIED = failure("permission-denied", "el navegador no deja a esta pagina acceder al vizoza: "
+                 "permite el acceso a la red local en los ajustes del sitio")
+
+
+@pytest.fixture(scope="module")
+def queue(cups_queues):
+    with own_queue(QUEUE) as queue:
+        yield queue
+
+
+@pytest.fixture
+def native(target):
+    if target.is_wine:
+        pytest.skip("the same client code whatever the build; the page alone runs against both")
+
+
+def show_summary(capsys, output):
+    """The runner's own closing lines, shown even when pytest captures output."""
+    with capsys.disabled():
+        print("\n" + "\n".join(line for line in output.splitlines() if line.startswith("ℹ ")))
+
+
+def test_node_runner(native, queue, start_bridge, capsys):
+    bridge = start_bridge("--printer", QUEUE)
+    missing = start_bridge("--printer", "NOPE")
+    known, last = queue.captured_ids(), queue.last_cups_job()
+    env = {"KORBA_BRIDGE": f"http://127.0.0.1:{bridge.port}",
+           "KORBA_BRIDGE_MISSING": f"http://127.0.0.1:{missing.port}",
+           "KORBA_PRINTER": QUEUE, "KORBA_EXE": str(harness.NATIVE_BIN.resolve()), "KORBA_TICKET_HEX": TICKET.hex()}
+    run = subprocess.run(["node", "--test", "--test-reporter=spec", str(CLIENT / "test")],
+                         env=harness.Target("native").env(env), capture_output=True, text=True, timeout=120)
+    show_summary(capsys, run.stdout)
+    assert run.returncode == 0, run.stdout + run.stderr
+    assert [job.data for job in queue.wait_for_jobs(known, 4)] == [TICKET, TICKET, PULSE_PIN_2, PULSE_PIN_5]
+    # The refused requests made none.
+    assert len(queue.cups_jobs_since(last)) == 4
+
+
+# The page imports the module as an application would, and hands it to the test.
+PAGE = b"""<!doctype html><meta charset="utf-8"><title>cargando</title>
+<script type="module">
+import * as korba from "/korba-vizoza.js";
+window.korba = korba;
+document.title = "listo";
+</script>
+"""
+
+
+class Files(http.server.SimpleHTTPRequestHandler):
+    """The page and the module, nothing else."""
+
+    def do_GET(self):
+        files = {"/": (PAGE, "text/html"),
+                 "/korba-vizoza.js": ((CLIENT / "korba-vizoza.js").read_bytes(), "text/javascript")}
+        body, kind = files.get(self.path, (b"", "text/plain"))
+        self.send_response(200 if body else 404)
+        self.send_header("Content-Type", kind)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+    def log_message(self, *args):
+        pass
+
+
+def serve(wrap=None):
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Files)
+    if wrap:
+        server.socket = wrap(server.socket)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server
+
+
+def tls_wrapper(folder):
+    """A self-signed certificate for the public page; the browser is told to accept any."""
+    key, cert = folder / "key.pem", folder / "cert.pem"
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=korba.app",
+                    "-keyout", str(key), "-out", str(cert)], check=True, capture_output=True, timeout=60)
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(cert, key)
+    return lambda sock: context.wrap_socket(sock, server_side=True)
+
+
+class Page:
+    """The browser, with the page at http://localhost:PORT (an admitted development origin, on the PC
+    itself), at http://tienda.example:PORT (the same server under an origin the bridge refuses) and at
+    https://korba.app, which Chromium is told to take for a public site."""
+
+    def __init__(self, driver, local_port):
+        self.driver = driver
+        self.local = f"http://localhost:{local_port}/"
+        self.refused = f"http://tienda.example:{local_port}/"
+        self.public = "https://korba.app/"
+
+    def open(self, url):
+        self.driver.get(url)
+        self.driver.execute_async_script("""const done = arguments[0];
+            (function wait() { document.title === "listo" ? done() : setTimeout(wait, 20); })();""")
+
+    def run(self, address, body):
+        """Runs `body` (async code with `bridge` in scope) and returns its result, or the error's code
+        and message."""
+        return self.driver.execute_async_script(f"""const done = arguments[arguments.length - 1];
+            const bridge = new korba.Bridge({{ address: arguments[0] }});
+            (async () => {{ {body} }})().then((value) => done({{ value }}),
+              (e) => done({{ code: e.code, message: e.message, name: e.name }}));""", address)
+
+    def set_permission(self, setting):
+        self.driver.execute_cdp_cmd("Browser.setPermission", {
+            "permission": {"name": "loopback-network"}, "setting": setting, "origin": self.public[:-1]})
+
+
+@pytest.fixture(scope="module")
+def page(tmp_path_factory):
+    local = serve()
+    public = serve(tls_wrapper(tmp_path_factory.mktemp("tls")))
+    public_port = public.server_address[1]
+    driver = chromium(tmp_path_factory.mktemp("chromium-profile"),
+                      [f"MAP korba.app:443 127.0.0.1:{public_port}", "MAP tienda.example 127.0.0.1"],
+                      ["--ignore-certificate-errors", f"--ip-address-space-overrides=127.0.0.1:{public_port}=public"])
+    try:
+        yield Page(driver, local.server_address[1])
+    finally:
+        driver.quit()
+        local.shutdown()
+        public.shutdown()
+
+
+def test_page_checks_prints_and_pulses(target, queue, start_bridge, page):
+    bridge = start_bridge("--printer", QUEUE)
+    address = f"http://127.0.0.1:{bridge.port}"
+    page.open(page.local)
+    known = queue.captured_ids()
+    result = page.run(address, f"""
+        const status = await bridge.check({{ minVersion: "1.4.0" }});
+        const ticket = new Uint8Array({list(TICKET)});
+        return [status.app, status.printer, status.printer_ok, await bridge.print(ticket), await bridge.pulse(2)];""")
+    assert result == {"value": ["korba-vizoza", QUEUE, True, {"ok": True, "printer": QUEUE, "bytes": len(TICKET)},
+                                {"ok": True, "printer": QUEUE, "pin": 2}]}
+    assert [job.data for job in queue.wait_for_jobs(known, 2)] == [TICKET, PULSE_PIN_2]
+    # The same page once nothing listens there any more.
+    bridge.stop()
+    assert page.run(address, "return await bridge.status();") == not_running(address)
+
+
+def test_public_page_reads_the_browser_permission(native, queue, start_bridge, page):
+    bridge = start_bridge("--printer", QUEUE)
+    address = f"http://127.0.0.1:{bridge.port}"
+    page.open(page.public)
+    printer = "return (await bridge.check()).printer;"
+    # Headless Chromium answers its own prompt with a refusal: the first call finds the state denied.
+    assert page.run(address, printer) == DENIED
+    # Set back to prompt, the browser does not ask again at once and the call fails.
+    for setting, expected in ("prompt", PROMPT), ("denied", DENIED), ("granted", {"value": QUEUE}):
+        page.set_permission(setting)
+        assert page.run(address, printer) == expected, setting
+    bridge.stop()
+    assert page.run(address, printer) == not_running(address)
+
+
+def test_refused_origin_and_host(native, queue, start_bridge, page):
+    bridge = start_bridge("--printer", QUEUE)
+    address = f"http://127.0.0.1:{bridge.port}"
+    # The IPv4-mapped address reaches the bridge under a Host name it refuses.
+    page.open(page.local)
+    assert page.run(f"http://[::ffff:127.0.0.1]:{bridge.port}", "return await bridge.status();") == \
+        failure("host-refused", "host no permitido")
+    page.open(page.refused)
+    refused = failure("origin-refused", "origin no permitido")
+    assert page.run(address, "return await bridge.status();") == refused
+    assert page.run(address, "return await bridge.pulse(5);") == refused
+    # The JSON post's preflight is refused, which the page sees as a failed fetch; a plain-HTTP page
+    # that is not on the PC can never have the permission, so that is what the client reports.
+    assert page.run(address, "return await bridge.print(new Uint8Array([65]));") == DENIED
+
+
+def test_types_over_an_example_of_every_method():
+    # scripts/deps.sh installs the pinned compiler.
+    tsc = CLIENT / "test" / "types" / "node_modules" / ".bin" / "tsc"
+    run = subprocess.run([str(tsc), "-p", str(tsc.parents[2])], capture_output=True, text=True, timeout=120)
+    assert (run.returncode, run.stdout + run.stderr) == (0, "")
