@@ -1,6 +1,7 @@
 #include "windows/service_install.h"
 
 #include "common/constants.h"
+#include "windows/browser_policy.h"
 #include "windows/command_runner.h"
 #include "windows/install_dir.h"
 #include "windows/service_control.h"
@@ -63,6 +64,9 @@ Result<std::string> install_service(const std::string& printer, std::uint16_t po
     wait_for_service(is_running, START_WAIT_CHECKS);
     if (query_service() != ServiceState::Running)
         return fail("El servicio se instaló pero no llegó a arrancar. Revisa el Visor de eventos.");
+    // Spares the shop the browsers' permission prompt for the application's pages; without it the
+    // service still works, once each browser has been allowed by hand.
+    (void)allow_app_origins();
     return "Servicio instalado y en marcha (impresora: " + (printer.empty() ? "predeterminada" : printer) + ").";
 }
 
@@ -71,6 +75,7 @@ Result<std::string> uninstall_service() {
     if (!service_installed()) return std::string("El servicio no estaba instalado.");
     stop_and_wait();
     if (Result<std::string> deleted = delete_service(); !deleted) return fail("sc delete falló: " + deleted.error());
+    (void)remove_app_origins();
     return std::string("Servicio detenido y eliminado.");
 }
 

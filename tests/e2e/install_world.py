@@ -1,5 +1,6 @@
-"""The Wine prefix as the install journeys see it: the downloads folder, C:\\KORBA, the service
-and the Run value, read with Wine's own sc and reg, and put back to clean after each journey."""
+"""The Wine prefix as the install journeys see it: the downloads folder, C:\\KORBA, the service,
+the Run value and the browsers' loopback policies, read with Wine's own sc and reg, and put back
+to clean after each journey."""
 
 import getpass
 import os
@@ -21,6 +22,10 @@ RUN_KEY = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"
 DESCRIPTION = ("Vizoza de impresion local USB para KORBA (tickets ESC/POS y cajon portamonedas). "
                "Escucha en 127.0.0.1:9230.")
 WINE = harness.Target("wine")
+CHROME_POLICY = "HKLM\\SOFTWARE\\Policies\\Google\\Chrome\\LoopbackNetworkAllowedForUrls"
+EDGE_POLICY = "HKLM\\SOFTWARE\\Policies\\Microsoft\\Edge\\LoopbackNetworkAllowedForUrls"
+# The standard build's own origins.
+APP_PATTERNS = ["https://korba.app", "[*.]korba.app", "[*.]korba-pos.pages.dev"]
 
 
 def user_name():
@@ -52,6 +57,14 @@ def reg_value(key, name):
         return None
     match = re.search(rf"^\s*{re.escape(name)}\s+REG_\w+\s+(.*?)\r?$", out, re.MULTILINE)
     return match.group(1) if match else None
+
+
+def reg_values(key):
+    """The REG_SZ values of a key as {name: data}; None when there is no such key."""
+    code, out = tool("reg", "query", key)
+    if code != 0:
+        return None
+    return dict(re.findall(r"^    (\S+)    REG_SZ    (.*?)\r?$", out, re.MULTILINE))
 
 
 def service_state():
@@ -112,6 +125,8 @@ def clean():
     shutil.rmtree(INSTALL_FOLDER, ignore_errors=True)
     shutil.rmtree(DRIVE_C / "Mis programas", ignore_errors=True)
     tool("reg", "delete", RUN_KEY, "/v", "KORBAVizoza", "/f")
+    for key in (CHROME_POLICY, EDGE_POLICY):
+        tool("reg", "delete", key, "/f")
     shutil.rmtree(downloads_folder(), ignore_errors=True)
     downloads_folder()
 
@@ -120,6 +135,7 @@ def assert_clean():
     assert service_state() == "absent"
     assert not INSTALL_FOLDER.exists()
     assert reg_value(RUN_KEY, "KORBAVizoza") is None
+    assert reg_values(CHROME_POLICY) is None and reg_values(EDGE_POLICY) is None
 
 
 def windows_time(path):

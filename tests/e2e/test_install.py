@@ -12,9 +12,10 @@ import shutil
 import pytest
 
 import harness
-from install_world import (DESCRIPTION, DRIVE_C, INSTALL_FOLDER, INSTALLED, INSTALLED_SEEN, RUN_KEY, SERVICE_KEY, WINE,
-                           assert_clean, clean, downloads_folder, downloads_seen, outcome_lines,
-                           reg_value, same_file, service_state, wait_for)
+from install_world import (APP_PATTERNS, CHROME_POLICY, DESCRIPTION, DRIVE_C, EDGE_POLICY, INSTALL_FOLDER,
+                           INSTALLED, INSTALLED_SEEN, RUN_KEY, SERVICE_KEY, WINE, assert_clean, clean,
+                           downloads_folder, downloads_seen, outcome_lines, reg_value, reg_values, same_file,
+                           service_state, tool, wait_for)
 from runner_tools import place_tool, records, seen_path, system_tool_aside
 
 natively = pytest.mark.skipif("native" not in harness.TARGETS, reason="the POSIX build is not tested")
@@ -295,6 +296,9 @@ def test_install_and_uninstall_one_shots_twice_each(journey):
     for name in ("sc", "net"):
         place_tool(WINE, "record_args", journey.folder, as_name=name)
     journey.env["KORBA_EXIT_CODE"] = "2"
+    # An administrator's own exemption, which every install and uninstall keeps.
+    admin = {"1": "https://admin.example"}
+    assert tool("reg", "add", CHROME_POLICY, "/v", "1", "/t", "REG_SZ", "/d", admin["1"], "/f")[0] == 0
     other = DRIVE_C / "Mis programas"
     other.mkdir()
     shutil.copy2(harness.WINDOWS_BIN, other / "korba-vizoza.exe")
@@ -305,6 +309,8 @@ def test_install_and_uninstall_one_shots_twice_each(journey):
             0, "OK: Servicio instalado y en marcha (impresora: Caja 1).\n"), done.stderr
         assert_service_serves(9246, "Caja+1")
         assert same_file(journey.exe, INSTALLED)
+        assert reg_values(CHROME_POLICY) == {**admin, **dict(zip(("2", "3", "4"), APP_PATTERNS))}
+        assert reg_values(EDGE_POLICY) == dict(zip(("1", "2", "3"), APP_PATTERNS))
     assert records(planted) == []
 
     # Nor does the service run a reg.exe put into C:\KORBA (it would leave its record beside itself).
@@ -321,6 +327,7 @@ def test_install_and_uninstall_one_shots_twice_each(journey):
         assert (done.returncode, done.stdout.decode()) == (0, message), done.stderr
         wait_for(lambda: service_state() == "absent", 30, "service gone")
     assert INSTALLED.exists(), "uninstalling leaves the installed file"
+    assert (reg_values(CHROME_POLICY), reg_values(EDGE_POLICY)) == (admin, None)
 
 
 @natively

@@ -1,5 +1,7 @@
 #include "fakes/fake_machine.h"
 
+#include "common/constants.h"
+#include "windows/autostart.h"
 #include "windows/install_dir.h"
 #include "windows/win_command_line.h"
 
@@ -99,16 +101,39 @@ CommandOutput FakeMachine::sc(const std::vector<std::string>& argv) {
     return exited(0, "[SC] ChangeServiceConfig2 SUCCESS\r\n");  // description, failure
 }
 
+std::optional<std::string> FakeMachine::run_value() const {
+    const auto key = registry.find(RUN_KEY);
+    if (key == registry.end()) return std::nullopt;
+    const auto value = key->second.find(SERVICE_NAME);
+    if (value == key->second.end()) return std::nullopt;
+    return value->second;
+}
+
+// reg query KEY [/v NAME], reg add KEY /v NAME /t REG_SZ /d DATA /f, reg delete KEY [/v NAME] /f.
 CommandOutput FakeMachine::reg(const std::vector<std::string>& argv) {
+    const CommandOutput not_found =
+        exited(1, "", "ERROR: The system was unable to find the specified registry key or value.");
     const std::string verb = argv.size() > 1 ? argv[1] : "";
-    if (verb == "add" && argv.size() > 8) {
-        run_value = argv[8];
-        return exited(0);
+    const std::string key = argv.size() > 2 ? argv[2] : "";
+    const bool named = argv.size() > 4 && argv[3] == "/v";
+    const std::string name = named ? argv[4] : "";
+    if (verb == "add" && named && argv.size() > 8) {
+        registry[key][name] = argv[8];
+        return exited(0, "The operation completed successfully.\r\n");
     }
-    const bool present = run_value.has_value();
-    if (verb == "delete") run_value.reset();
-    return present ? exited(0)
-                   : exited(1, "", "ERROR: The system was unable to find the specified registry key or value.");
+    const auto found = registry.find(key);
+    if (found == registry.end() || (named && !found->second.contains(name))) return not_found;
+    if (verb == "delete") {
+        if (named)
+            found->second.erase(name);
+        else
+            registry.erase(found);
+        return exited(0, "The operation completed successfully.\r\n");
+    }
+    std::string listing = "\r\n" + key + "\r\n";
+    for (const auto& [value_name, data] : found->second)
+        if (!named || value_name == name) listing += "    " + value_name + "    REG_SZ    " + data + "\r\n";
+    return exited(0, listing + "\r\n");
 }
 
 std::uint32_t FakeMachine::create_folders(const std::string& path) {

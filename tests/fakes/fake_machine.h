@@ -38,7 +38,8 @@ public:
     std::map<std::string, CommandOutput> sc_failures;       // by verb: what sc ends with instead
     bool service_ends_at_once = false;                      // sc start succeeds but the service never runs
     std::set<std::string> missing_programs;                 // "sc", "reg", "powershell" ...
-    std::optional<std::string> run_value;                   // the autostart value's data
+    // key -> value name -> data (all REG_SZ), as reg query, add and delete see it
+    std::map<std::string, std::map<std::string, std::string>> registry;
     Result<CommandOutput> prompt_result = CommandOutput{};  // what powershell ends with
 
     std::string running_program_path;
@@ -52,6 +53,8 @@ public:
     // "protect {path} {sddl}", "pause {ms} ms" for the rest.
     std::vector<std::string> log;
     std::vector<std::string> commands() const;
+    // The autostart value's data.
+    std::optional<std::string> run_value() const;
 
     Result<CommandOutput> run(const std::string& program, const std::vector<CommandArg>& args) override;
     std::string running_program() override { return running_program_path; }

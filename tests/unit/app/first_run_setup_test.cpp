@@ -115,7 +115,7 @@ TEST(FirstRunSetup, EveryOutcome) {
         } else {
             EXPECT_EQ(outcome.text, row.text);
         }
-        EXPECT_EQ(machine.run_value.has_value(), row.autostart_on);
+        EXPECT_EQ(machine.run_value().has_value(), row.autostart_on);
     }
 }
 

@@ -5,6 +5,7 @@
 #include "app/command_line.h"
 #include "common/system_error.h"
 #include "fakes/fake_machine.h"
+#include "windows/browser_policy.h"
 #include "windows/install_dir.h"
 #include "windows/win_command_line.h"
 
@@ -17,6 +18,21 @@ const std::string DESCRIPTION_LINE =
     "portamonedas). Escucha en 127.0.0.1:9230.\"";
 const std::string FAILURE_LINE =
     "\"sc\" failure KORBAVizoza reset= 86400 actions= restart/5000/restart/10000/restart/30000";
+const std::string CHROME = "HKLM\\SOFTWARE\\Policies\\Google\\Chrome\\LoopbackNetworkAllowedForUrls";
+const std::string EDGE = "HKLM\\SOFTWARE\\Policies\\Microsoft\\Edge\\LoopbackNetworkAllowedForUrls";
+
+// What an install writes into browser policies that do not exist yet.
+std::vector<std::string> fresh_policy_lines() {
+    std::vector<std::string> lines;
+    for (const std::string& key : {CHROME, EDGE}) {
+        lines.push_back("\"reg\" query " + key);
+        int number = 0;
+        for (const std::string& pattern : app_origin_patterns())
+            lines.push_back("\"reg\" add " + key + " /v " + std::to_string(++number) + " /t REG_SZ /d " + pattern + " /f");
+    }
+    return lines;
+}
+
 const std::string NEEDS_ADMIN =
     "Se necesitan permisos de administrador. Cierra y vuelve a ejecutar el instalador con «Ejecutar como "
     "administrador».";
@@ -87,9 +103,7 @@ TEST(ServiceInstall, ReplacingAServiceStopsDeletesAndCreatesItAgainInOrder) {
     const Result<std::string> installed = install_service("POS 80 Caja", 9231);
     ASSERT_TRUE(installed) << installed.error();
     EXPECT_EQ(installed.value(), "Servicio instalado y en marcha (impresora: POS 80 Caja).");
-    EXPECT_EQ(
-        machine.commands(),
-        (std::vector<std::string>{
+    std::vector<std::string> expected{
             "\"net\" session",
             QUERY,
             QUERY,
@@ -102,7 +116,9 @@ TEST(ServiceInstall, ReplacingAServiceStopsDeletesAndCreatesItAgainInOrder) {
             "\"sc\" start KORBAVizoza",
             QUERY,
             QUERY,
-        }));
+    };
+    for (const std::string& line : fresh_policy_lines()) expected.push_back(line);
+    EXPECT_EQ(machine.commands(), expected);
     // What sc itself receives: the command line keeps the quotes around the program path.
     EXPECT_EQ(machine.service_args,
               (std::vector<std::string>{
@@ -186,14 +202,40 @@ TEST(ServiceInstall, NeverRunningIsCheckedTwentyFourTimesAndOnceMore) {
     for (size_t i = 7; i < lines.size(); ++i) EXPECT_EQ(lines[i], QUERY);
 }
 
+TEST(ServiceInstall, TheBrowsersPoliciesGetOurPatternsOnceAndUninstallTakesExactlyThemAway) {
+    using Values = std::map<std::string, std::string>;
+    const std::vector<std::string> ours = app_origin_patterns();
+    FakeMachine machine;
+    machine.run_from_downloads();
+    machine.registry[CHROME]["1"] = "https://admin.example";
+    for (int install = 0; install < 2; ++install) {
+        ASSERT_TRUE(install_service("", 9230));
+        EXPECT_EQ(machine.registry[CHROME],
+                  (Values{{"1", "https://admin.example"}, {"2", ours[0]}, {"3", ours[1]}, {"4", ours[2]}}));
+        EXPECT_EQ(machine.registry[EDGE], (Values{{"1", ours[0]}, {"2", ours[1]}, {"3", ours[2]}}));
+    }
+    ASSERT_TRUE(uninstall_service());
+    EXPECT_EQ(machine.registry, (std::map<std::string, Values>{{CHROME, {{"1", "https://admin.example"}}}}));
+}
+
+TEST(ServiceInstall, PoliciesThatCannotBeWrittenLeaveTheInstallAsItIs) {
+    FakeMachine machine;
+    machine.run_from_downloads();
+    machine.missing_programs.insert("reg");
+    const Result<std::string> installed = install_service("POS 80", 9230);
+    ASSERT_TRUE(installed) << installed.error();
+    EXPECT_EQ(installed.value(), "Servicio instalado y en marcha (impresora: POS 80).");
+}
+
 TEST(ServiceUninstall, StopsAndDeletes) {
     FakeMachine machine;
     machine.install_earlier(ServiceState::Running, FakeMachine::THIS_BUILD);
     const Result<std::string> removed = uninstall_service();
     ASSERT_TRUE(removed);
     EXPECT_EQ(removed.value(), "Servicio detenido y eliminado.");
-    EXPECT_EQ(machine.commands(), (std::vector<std::string>{"\"net\" session", QUERY, "\"sc\" stop KORBAVizoza", QUERY,
-                                                            "\"sc\" delete KORBAVizoza"}));
+    EXPECT_EQ(machine.commands(),
+              (std::vector<std::string>{"\"net\" session", QUERY, "\"sc\" stop KORBAVizoza", QUERY,
+                                        "\"sc\" delete KORBAVizoza", "\"reg\" query " + CHROME, "\"reg\" query " + EDGE}));
     EXPECT_EQ(machine.service, ServiceState::Absent);
     EXPECT_TRUE(machine.files.contains(INSTALL_EXE)) << "the installed file stays";
 }
