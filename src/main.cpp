@@ -10,7 +10,7 @@
 #include "common/console.h"
 #include "common/text.h"
 #include "http/socket.h"
-#include "printing/library_search.h"
+#include "common/library_search.h"
 #include "printing/printers.h"
 #include "windows/autostart.h"
 #include "windows/install_dir.h"

@@ -1,4 +1,4 @@
-#include "printing/library_search.h"
+#include "common/library_search.h"
 
 namespace korba {
 

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "printing/library_search.h"
+#include "common/library_search.h"
 
 namespace korba {
 
