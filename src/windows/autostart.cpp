@@ -24,11 +24,7 @@ Status add_run_value() {
     const std::string exe = current_exe_path();
     if (exe.empty()) return fail("no puedo determinar la ruta del ejecutable");
     const std::string data = '"' + exe + "\" --autostart";
-    const Result<CommandOutput> add =
-        run_command("reg", {{"add"}, {RUN_KEY}, {"/v"}, {SERVICE_NAME}, {"/t"}, {"REG_SZ"}, {"/d"}, {data}, {"/f"}});
-    if (!add) return fail(add.error());
-    if (add.value().exit_code != 0) return fail(std::string(trim_white_space(decode_output(add.value().stderr_bytes))));
-    return success();
+    return run_reg({{"add"}, {RUN_KEY}, {"/v"}, {SERVICE_NAME}, {"/t"}, {"REG_SZ"}, {"/d"}, {data}, {"/f"}});
 }
 
 }  // namespace

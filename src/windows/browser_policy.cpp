@@ -4,7 +4,6 @@
 #include <set>
 
 #include "common/constants.h"
-#include "common/text.h"
 #include "windows/command_runner.h"
 
 namespace korba {
@@ -17,14 +16,6 @@ bool holds(const std::vector<PolicyValue>& values, const std::string& data) {
     return std::any_of(values.begin(), values.end(), [&](const PolicyValue& v) { return v.data == data; });
 }
 
-Status reg(const std::vector<CommandArg>& args) {
-    const Result<CommandOutput> run = run_command("reg", args);
-    if (!run) return fail(run.error());
-    if (run.value().exit_code != 0)
-        return fail(std::string(trim_white_space(decode_output(run.value().stderr_bytes))));
-    return success();
-}
-
 // A missing list reads as an empty one.
 std::vector<PolicyValue> current_values(const std::string& key) {
     const Result<CommandOutput> query = run_command("reg", {{"query"}, {key}});
@@ -34,7 +25,7 @@ std::vector<PolicyValue> current_values(const std::string& key) {
 
 Status allow_in(const std::string& key) {
     for (const PolicyValue& value : values_to_add(current_values(key), app_origin_patterns()))
-        if (Status added = reg({{"add"}, {key}, {"/v"}, {value.name}, {"/t"}, {"REG_SZ"}, {"/d"}, {value.data}, {"/f"}});
+        if (Status added = run_reg({{"add"}, {key}, {"/v"}, {value.name}, {"/t"}, {"REG_SZ"}, {"/d"}, {value.data}, {"/f"}});
             !added)
             return added;
     return success();
@@ -49,10 +40,10 @@ Status remove_from(const std::string& key) {
             others_left = true;
             continue;
         }
-        if (Status deleted = reg({{"delete"}, {key}, {"/v"}, {value.name}, {"/f"}}); !deleted) return deleted;
+        if (Status deleted = run_reg({{"delete"}, {key}, {"/v"}, {value.name}, {"/f"}}); !deleted) return deleted;
     }
     if (values.empty() || others_left) return success();
-    return reg({{"delete"}, {key}, {"/f"}});
+    return run_reg({{"delete"}, {key}, {"/f"}});
 }
 
 Status for_each_browser(Status (*change)(const std::string&)) {

@@ -100,4 +100,12 @@ Result<std::string> run_sc_line(const std::string& line) {
     return decode_output(output.value().stdout_bytes);
 }
 
+Status run_reg(const std::vector<CommandArg>& args) {
+    const Result<CommandOutput> run = run_command("reg", args);
+    if (!run) return fail(run.error());
+    if (run.value().exit_code != 0)
+        return fail(std::string(trim_white_space(decode_output(run.value().stderr_bytes))));
+    return success();
+}
+
 }  // namespace korba

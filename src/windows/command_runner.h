@@ -53,5 +53,7 @@ std::string decode_output(const std::string& bytes);
 // sc with prepared arguments / with one verbatim text; success is sc's stdout, failure its trimmed message.
 Result<std::string> run_sc(const std::vector<std::string>& args);
 Result<std::string> run_sc_line(const std::string& line);
+// reg with its arguments; a failure is the program's start error or reg's trimmed message.
+Status run_reg(const std::vector<CommandArg>& args);
 
 }  // namespace korba
