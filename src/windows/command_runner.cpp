@@ -21,6 +21,13 @@ std::string in_folder(const std::string& folder, const std::string& name) {
     return folder + (has_separator ? "" : std::string(1, FOLDER_SEPARATORS[0])) + name;
 }
 
+// The Windows tools exist only where the system keeps them.
+bool is_windows_tool(const std::string& program) {
+    for (const char* tool : {"sc", "reg", "net", "cmd", "powershell"})
+        if (program == tool) return true;
+    return false;
+}
+
 class SystemProcessRunner : public ProcessRunner {
 public:
     Result<CommandOutput> run(const std::string& program, const std::vector<CommandArg>& args) override {
@@ -62,6 +69,8 @@ std::vector<std::string> program_candidates(const std::string& program, const Pr
 
 std::optional<std::string> find_program(const std::string& program) {
     const ProgramSearch places{system_program_folders(), program_folder(), path_variable()};
+    // POSIX has no system folder: a file named reg or sc on PATH or beside the program is never a Windows tool.
+    if (places.system_folders.empty() && is_windows_tool(program)) return std::nullopt;
     for (const std::string& candidate : program_candidates(program, places))
         if (is_program_file(candidate)) return candidate;
     return std::nullopt;

@@ -1,8 +1,9 @@
 """The autostart switch and the status route: Wine's real reg, a stand-in reg beside a copy
-of the program (under Wine with the prefix's own reg set aside), and a machine without reg."""
+of the program (under Wine with the prefix's own reg set aside), and Linux, which runs no reg."""
 
 import contextlib
 import json
+import os
 import shutil
 import subprocess
 
@@ -59,12 +60,24 @@ def wine_reg(*args):
     return subprocess.run(["wine", "reg", *args], env=harness.wine_env(), capture_output=True, timeout=60)
 
 
-def test_without_reg_startup_is_off_and_switching_fails(target, start_bridge):
+def test_linux_runs_no_windows_tool_found_on_path_or_beside_the_program(target, start_bridge, program_copy, tmp_path):
     if target.is_wine:
         pytest.skip("Windows has reg")
-    bridge = start_bridge()
+    exe = program_copy("bin")
+    for folder in (exe.parent, tmp_path / "on-path"):
+        for name in ("reg", "sc", "net"):
+            place_tool(target, "record_args", folder, as_name=name)
+    log = tmp_path / "ran.jsonl"
+    env = {"KORBA_RECORD": str(log), "PATH": f"{tmp_path / 'on-path'}:{os.environ['PATH']}"}
+    bridge = start_bridge(exe=exe, env=env)
     assert status_of(bridge.port)["startup"] is False
     assert post_startup(bridge.port, '{"enable":1}') == (500, {"ok": False, "error": "program not found"})
+    assert post_startup(bridge.port, '{"enable":0}') == (
+        200, {"ok": True, "startup": False, "exe": str(exe), "warning": None})
+    started = harness.run(target, "--start", exe=exe, env=env)
+    assert started.stderr == b"ERROR: no puedo ejecutar sc.exe: program not found\n"
+    assert b"admin en esta consola: no\n" in harness.run(target, "--service-status", exe=exe, env=env).stdout
+    assert records(log) == []
 
 
 def test_real_reg_switches_the_run_value_for_a_path_with_spaces(target, start_bridge, program_copy):
@@ -93,6 +106,8 @@ def test_real_reg_switches_the_run_value_for_a_path_with_spaces(target, start_br
 @pytest.mark.parametrize("subfolder, warning", [("Mis programas", None), ("Descargas", WARNING)])
 def test_a_stand_in_reg_beside_the_program_gets_the_exact_arguments(
         target, start_bridge, program_copy, tmp_path, subfolder, warning, own_reg_aside):
+    if not target.is_wine:
+        pytest.skip("Linux runs no reg")
     exe = program_copy(subfolder)
     place_tool(target, "record_args", exe.parent, as_name="reg")
     log = tmp_path / "reg-args.jsonl"
