@@ -7,7 +7,8 @@ export declare const DEFAULT_TIMEOUT: number;
 
 /**
  * What went wrong, stable across releases:
- * - `"not-running"`: no reply, and no browser permission explains it (nothing listens on the address).
+ * - `"not-running"`: no reply, and no browser permission explains it (nothing listens on the address). A
+ *   redirect counts as no reply: it is never followed, so a program squatting the port cannot send a call elsewhere.
  * - `"permission-prompt"`: no reply; the browser asks the user for local-network access first.
  * - `"permission-denied"`: no reply; the user or the browser refused local-network access to this site.
  * - `"timeout"`: no full reply within the call's time-out. A print may still have reached the spooler.
@@ -16,6 +17,7 @@ export declare const DEFAULT_TIMEOUT: number;
  * - `"bad-request"`: the bridge refused the request (400), for example an empty ticket.
  * - `"printer-error"`: the spooler failed (500; `setStartup` too when the autostart change failed), or
  *   `check()` found no printer it can open.
+ * - `"busy"`: the bridge is taking in as many requests as it can hold (503); nothing was done. Retry in a moment.
  * - `"outdated"`: `check()` found a version below `minVersion`, or the bridge lacks the route (404).
  * - `"bad-reply"`: the answer is not the bridge's JSON (another program on the port, a proxy).
  */
@@ -28,6 +30,7 @@ export type BridgeErrorCode =
   | "host-refused"
   | "bad-request"
   | "printer-error"
+  | "busy"
   | "outdated"
   | "bad-reply";
 

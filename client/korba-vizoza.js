@@ -7,6 +7,10 @@ export const DEFAULT_TIMEOUT = 5000;
 // Chromium's name for the permission that gates calls to 127.0.0.1, then the older names.
 const PERMISSION_NAMES = ["loopback-network", "local-network-access", "local-network"];
 
+// A reply comes from the bridge itself or not at all: a redirect (another program on the port while
+// the bridge restarts) is a failure, no cookie goes along, and no cache answers for the bridge.
+const FETCH_OPTIONS = { redirect: "error", credentials: "omit", cache: "no-store" };
+
 // The refusals are told apart by the bridge's own texts.
 const REFUSALS = new Map([
   ["origin no permitido", "origin-refused"],
@@ -87,7 +91,7 @@ export class Bridge {
     try {
       let response;
       try {
-        response = await fetch(this.address + path, { ...init, method, signal: controller.signal });
+        response = await fetch(this.address + path, { ...init, ...FETCH_OPTIONS, method, signal: controller.signal });
       } catch (error) {
         throw controller.signal.aborted ? this.#timedOut(timeout, error) : await this.#unreachable(error);
       }
@@ -155,6 +159,7 @@ function replyOf(status, text) {
   const code = status === 403 ? REFUSALS.get(reply.error)
     : status === 400 ? "bad-request"
     : status === 500 ? "printer-error"
+    : status === 503 ? "busy"
     // A route this client knows and the bridge does not: an older bridge.
     : status === 404 ? "outdated"
     : undefined;

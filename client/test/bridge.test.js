@@ -17,6 +17,7 @@ const printer = env.KORBA_PRINTER;
 const ticket = Uint8Array.from(Buffer.from(env.KORBA_TICKET_HEX, "hex"));
 const constants = readFileSync(new URL("../../src/common/constants.h", import.meta.url), "utf8");
 const VERSION = /APP_VERSION = "([^"]+)"/.exec(constants)[1];
+const BUSY = "el vizoza esta ocupado, vuelve a intentarlo";
 
 async function rejects(promise, code, message, status) {
   const error = await promise.then(() => assert.fail("resolved"), (e) => e);
@@ -30,6 +31,13 @@ async function server(listener) {
   const s = net.createServer(listener);
   await new Promise((resolve) => s.listen(0, "127.0.0.1", resolve));
   return { address: `http://127.0.0.1:${s.address().port}`, close: () => new Promise((r) => s.close(r)), server: s };
+}
+
+// An HTTP server of the test's own on a free port.
+async function httpServer(handler) {
+  const h = http.createServer(handler);
+  await new Promise((resolve) => h.listen(0, "127.0.0.1", resolve));
+  return { address: `http://127.0.0.1:${h.address().port}`, close: () => new Promise((r) => h.close(r)) };
 }
 
 test("the package's version is the bridge's", () => {
@@ -126,19 +134,38 @@ test("replies that are not the bridge's", async (t) => {
     [200, "application/json", '{"ok":true,"app":"otra"}'],
     // An older bridge, without the route.
     [404, "application/json; charset=utf-8", '{"ok":false,"error":"ruta no encontrada"}'],
+    [503, "application/json; charset=utf-8", `{"ok":false,"error":"${BUSY}"}`],
   ];
-  const h = http.createServer((request, response) => {
+  const h = await httpServer((request, response) => {
     const [status, type, body] = replies.shift();
     response.writeHead(status, { "Content-Type": type }).end(body);
   });
-  await new Promise((resolve) => h.listen(0, "127.0.0.1", resolve));
-  t.after(() => h.close());
-  const other = new Bridge({ address: `http://127.0.0.1:${h.address().port}/` });
+  t.after(h.close);
+  const other = new Bridge({ address: `${h.address}/` });
   for (const status of [200, 200, 502, 403]) {
     await rejects(other.status(), "bad-reply", `respuesta inesperada del vizoza (HTTP ${status})`, status);
   }
   await rejects(other.check(), "bad-reply", `en ${other.address} no responde el vizoza`, 200);
   await rejects(other.queue(), "outdated", "ruta no encontrada", 404);
+  await rejects(other.print(ticket), "busy", BUSY, 503);
+});
+
+test("a redirect is never followed, and no call sends cookies or takes a cached reply", async (t) => {
+  const reached = [];
+  const elsewhere = await httpServer((request, response) => { reached.push(request.url); response.end("{}"); });
+  const squatter = await httpServer((request, response) => {
+    response.writeHead(307, { Location: elsewhere.address + request.url }).end();
+  });
+  const fetch = globalThis.fetch;
+  const sent = [];
+  globalThis.fetch = (url, init) => { sent.push([init.redirect, init.credentials, init.cache]); return fetch(url, init); };
+  t.after(() => { globalThis.fetch = fetch; return Promise.all([elsewhere.close(), squatter.close()]); });
+  const bounced = new Bridge({ address: squatter.address });
+  const calls = [() => bounced.status(), () => bounced.printers(), () => bounced.queue(), () => bounced.print(ticket),
+    () => bounced.printRaw(ticket), () => bounced.pulse(5), () => bounced.setStartup(true)];
+  for (const call of calls) await rejects(call(), "not-running", `el vizoza no responde en ${squatter.address}`, undefined);
+  assert.deepEqual(reached, []);
+  assert.deepEqual(sent, calls.map(() => ["error", "omit", "no-store"]));
 });
 
 test("wrong arguments send nothing", async () => {

@@ -14,6 +14,7 @@ function advice(code: BridgeErrorCode): string {
     case "host-refused": return "Llama a 127.0.0.1, no a otro nombre.";
     case "bad-request": return "El ticket esta vacio.";
     case "printer-error": return "Revisa la impresora.";
+    case "busy": return "Vuelve a intentarlo en un momento.";
     case "outdated": return "Actualiza el vizoza.";
     case "bad-reply": return "En ese puerto responde otro programa.";
     default: {
