@@ -13,7 +13,8 @@ def pytest_generate_tests(metafunc):
 def wine_prefix():
     harness.prepare_wine_prefix()
     put_back_system_tools()
-    return harness.WINE_PREFIX
+    yield harness.WINE_PREFIX
+    harness.end_wine_prefix()
 
 
 @pytest.fixture

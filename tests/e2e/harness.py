@@ -51,6 +51,14 @@ def prepare_wine_prefix():
                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
+def end_wine_prefix():
+    """Ends the prefix's wineserver and whatever still runs there (services included), which the
+    persistent server would otherwise keep alive after the tests."""
+    subprocess.run(["wineserver", "-k"], env=wine_env(), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                   timeout=60)
+    subprocess.run(["wineserver", "-w"], env=wine_env(), timeout=60)
+
+
 def in_console(command):
     """The command under a pseudo-terminal, where a Wine program gets a real console window."""
     return ["script", "-qec", shlex.join(command), "/dev/null"]
@@ -141,6 +149,20 @@ class Bridge:
         self.port = port
         self.output = output
         self.stdout = self.stderr = b""
+
+    def wait_shown(self, *lines, timeout=120):
+        """Waits until the console window has passed on these consecutive lines whole: it shows
+        what the program wrote some time after the program wrote it."""
+        deadline = time.monotonic() + timeout
+        while True:
+            fd = self.output.stdout.fileno()
+            raw = os.pread(fd, os.fstat(fd).st_size, 0)  # leaves the offset that the program writes at
+            shown = console_lines(raw[:raw.rfind(b"\n") + 1])
+            if any(shown[i:i + len(lines)] == list(lines) for i in range(len(shown))):
+                return
+            if time.monotonic() > deadline or self.proc.poll() is not None:
+                raise TimeoutError(f"the console did not show {lines!r}")
+            time.sleep(0.05)
 
     def stop(self):
         if self.proc.poll() is None:

@@ -22,6 +22,7 @@ natively = pytest.mark.skipif("native" not in harness.TARGETS, reason="the POSIX
 
 BINPATH = re.compile(r'^"C:\\KORBA\\korba-vizoza\.exe" --service --no-console(?: --printer (\S+))?(?: --port (\d+))?$')
 ALREADY_RUNNING = " KORBA Vizoza ya esta funcionando"
+BANNER_END = " Arranque automatico con Windows: boton en el panel"
 
 
 @pytest.fixture
@@ -262,6 +263,7 @@ def test_the_setup_report_and_a_refusal_in_a_console_window(journey):
     journey.not_administrator()
     journey.elevation_prompt("no")
     bridge = journey.serve(9247, console=True)
+    bridge.wait_shown(BANNER_END)
     bridge.stop()
     shown = harness.console_lines(bridge.stdout)
     assert shown[:9] == setup_report(
@@ -273,6 +275,7 @@ def test_the_setup_report_and_a_refusal_in_a_console_window(journey):
     INSTALL_FOLDER.write_bytes(b"")  # a file where the folder should be
     try:
         bridge = journey.serve(9248, console=True)
+        bridge.wait_shown(BANNER_END)
         bridge.stop()
     finally:
         INSTALL_FOLDER.unlink()

@@ -91,6 +91,7 @@ BANNER_RULE = "=" * 46
 def test_console_window_shows_the_banner_and_a_taken_port(wine, cups_queues):
     port = harness.free_port()
     bridge = harness.start(wine, "--port", port, "--no-open", "--no-setup", port=port, console=True)
+    bridge.wait_shown(" Arranque automatico con Windows: boton en el panel", BANNER_RULE)
     second = harness.run(wine, "--port", port, "--no-open", "--no-setup", console=True, timeout=120)
     bridge.stop()
     assert harness.console_lines(bridge.stdout) == [
