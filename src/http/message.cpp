@@ -55,8 +55,12 @@ Status send_all(ByteStream& stream, std::string_view data) {
     return success();
 }
 
-// Reads until the blank line; the bytes read past it stay in `buffer` after `head_end`.
-ReadOutcome read_head(ByteStream& stream, std::string& buffer, size_t& head_end) {
+}  // namespace
+
+ReadOutcome read_head(ByteStream& stream, HttpRequest& request, std::string& after_head) {
+    std::string& buffer = after_head;
+    buffer.clear();
+    buffer.reserve(INITIAL_HEAD_CAPACITY);
     char chunk[READ_CHUNK];
     size_t searched = 0;  // no blank line starts before this offset
     for (;;) {
@@ -66,7 +70,9 @@ ReadOutcome read_head(ByteStream& stream, std::string& buffer, size_t& head_end)
         // Resumed, not restarted: a head that arrives a byte per read must not cost quadratic time.
         const size_t found = buffer.find(HEAD_END, searched);
         if (found != std::string::npos) {
-            head_end = found + HEAD_END.size();
+            const size_t head_end = found + HEAD_END.size();
+            parse_head(std::string_view(buffer).substr(0, head_end), request);
+            buffer.erase(0, head_end);
             return ReadOutcome::Request;
         }
         searched = buffer.size() - std::min(buffer.size(), HEAD_END.size() - 1);
@@ -77,12 +83,13 @@ ReadOutcome read_head(ByteStream& stream, std::string& buffer, size_t& head_end)
     }
 }
 
-ReadOutcome read_body(ByteStream& stream, HttpRequest& request) {
+ReadOutcome read_body(ByteStream& stream, HttpRequest& request, std::string_view after_head) {
     std::string& body = request.body;
     // Sized once: growing by doubling would hold the old and the new buffer at once, and
     // appending no more than is wanted keeps it from growing past that size.
-    const size_t wanted = std::min(request.content_length, BODY_LIMIT + 1);
+    const size_t wanted = body_capacity(request.content_length);
     body.reserve(wanted);
+    body.assign(after_head.substr(0, wanted));
     char chunk[READ_CHUNK];
     while (body.size() < wanted) {
         Result<size_t> got = stream.receive(chunk, sizeof chunk);
@@ -96,8 +103,6 @@ ReadOutcome read_body(ByteStream& stream, HttpRequest& request) {
     if (body.size() > request.content_length) body.resize(request.content_length);
     return ReadOutcome::Request;
 }
-
-}  // namespace
 
 std::optional<size_t> parse_unsigned(std::string_view text) {
     if (!text.empty() && text[0] == '+') text.remove_prefix(1);
@@ -130,17 +135,6 @@ void parse_head(std::string_view head, HttpRequest& request) {
     request.query = question == std::string::npos ? "" : request.target.substr(question + 1);
 }
 
-ReadOutcome read_request(ByteStream& stream, HttpRequest& request) {
-    std::string buffer;
-    buffer.reserve(INITIAL_HEAD_CAPACITY);
-    size_t head_end = 0;
-    const ReadOutcome head = read_head(stream, buffer, head_end);
-    if (head != ReadOutcome::Request) return head;
-    parse_head(std::string_view(buffer).substr(0, head_end), request);
-    request.body.assign(buffer, head_end);
-    return read_body(stream, request);
-}
-
 std::string_view reason_phrase(std::uint16_t status) {
     switch (status) {
         case 204: return "No Content";
@@ -148,6 +142,7 @@ std::string_view reason_phrase(std::uint16_t status) {
         case 403: return "Forbidden";
         case 404: return "Not Found";
         case 500: return "Internal Server Error";
+        case 503: return "Service Unavailable";
         default: return "OK";
     }
 }

@@ -44,12 +44,19 @@ struct HttpResponse {
 };
 
 enum class ReadOutcome {
-    Request,        // a complete head; the body may be cut short (fewer than content_length bytes)
-    NothingToSay,   // the peer closed or a read failed before the end of the head
-    AlreadyAnswered // a size limit was exceeded and its 400 reply was written
+    Request,         // a complete head (and after read_body its body, maybe cut short)
+    NothingToSay,    // the peer closed or a read failed before the end of the head
+    AlreadyAnswered  // answered before the client sent all it announced (a size limit exceeded)
 };
 
-ReadOutcome read_request(ByteStream& stream, HttpRequest& request);
+// The head is read and judged before any body is: a request that is refused never gets a body
+// buffer. read_head leaves in `after_head` the bytes that came after the head; read_body then
+// fills request.body, whose buffer holds at most body_capacity(content_length) bytes.
+ReadOutcome read_head(ByteStream& stream, HttpRequest& request, std::string& after_head);
+ReadOutcome read_body(ByteStream& stream, HttpRequest& request, std::string_view after_head);
+constexpr size_t body_capacity(size_t content_length) {
+    return content_length < BODY_LIMIT + 1 ? content_length : BODY_LIMIT + 1;
+}
 
 // Parses a complete head (request line and headers, up to and including CR LF CR LF).
 void parse_head(std::string_view head, HttpRequest& request);

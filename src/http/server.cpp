@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <exception>
+#include <iterator>
 #include <thread>
 
 #include "common/memory.h"
@@ -13,35 +14,76 @@ namespace korba {
 
 Result<NativeSocket> bind_listener(std::uint16_t port) { return open_loopback_listener(port, LISTEN_BACKLOG); }
 
+bool BodyBudget::take(size_t bytes) {
+    size_t left = left_.load();
+    do {
+        if (left < bytes) return false;
+    } while (!left_.compare_exchange_weak(left, left - bytes));
+    return true;
+}
+
 namespace {
 
-ReadOutcome answer_request(ByteStream& stream, const ServerConfig& config) {
-    HttpRequest request;
-    const ReadOutcome read = read_request(stream, request);
+// Gives the request's share of the budget back however the request ends.
+struct BudgetHold {
+    BodyBudget& budget;
+    size_t bytes;
+    ~BudgetHold() { budget.give_back(bytes); }
+};
+
+// The route takes the request, and frees its body, before the caller's hold is given back.
+ReadOutcome read_and_route(ByteStream& stream, HttpRequest request, std::string_view after_head, Headers cors,
+                           const ServerConfig& config) {
+    const ReadOutcome read = read_body(stream, request, after_head);
     if (read != ReadOutcome::Request) return read;
+    if (request.body.size() < request.content_length) {
+        // The peer closed or fell silent mid-body: half a ticket must never print.
+        (void)send_json_error(stream, 400, "cuerpo incompleto", std::move(cors));
+        return read;
+    }
+    HttpResponse response = route_request(std::move(request), config);
+    cors.insert(cors.end(), std::make_move_iterator(response.extra_headers.begin()),
+                std::make_move_iterator(response.extra_headers.end()));
+    response.extra_headers = std::move(cors);
+    (void)write_response(stream, response);
+    return read;
+}
+
+ReadOutcome answer_request(ByteStream& stream, const ServerConfig& config, BodyBudget& budget) {
+    HttpRequest request;
+    std::string after_head;
+    const ReadOutcome head = read_head(stream, request, after_head);
+    if (head != ReadOutcome::Request) return head;
+    // Decided on the head alone: what the client still sends of its body is drained, not read.
+    const ReadOutcome early =
+        after_head.size() < request.content_length ? ReadOutcome::AlreadyAnswered : ReadOutcome::Request;
     Headers cors = cors_headers(request.origin);
     if (request.host && !host_allowed(*request.host)) {
         (void)send_json_error(stream, 403, "host no permitido", std::move(cors));
-    } else if (request.origin && !origin_allowed(*request.origin)) {
-        (void)send_json_error(stream, 403, "origin no permitido", std::move(cors));
-    } else if (request.body.size() < request.content_length) {
-        // The peer closed or fell silent mid-body: half a ticket must never print.
-        (void)send_json_error(stream, 400, "cuerpo incompleto", std::move(cors));
-    } else if (request.method == "OPTIONS") {
-        (void)write_response(stream, {204, TEXT_TYPE, "", std::move(cors)});
-    } else {
-        HttpResponse response = route_request(std::move(request), config);
-        response.extra_headers = std::move(cors);
-        (void)write_response(stream, response);
+        return early;
     }
-    return read;
+    if (request.origin && !origin_allowed(*request.origin)) {
+        (void)send_json_error(stream, 403, "origin no permitido", std::move(cors));
+        return early;
+    }
+    if (request.method == "OPTIONS") {
+        (void)write_response(stream, {204, TEXT_TYPE, "", std::move(cors)});
+        return early;
+    }
+    const size_t wanted = body_capacity(request.content_length);
+    if (!budget.take(wanted)) {
+        (void)send_json_error(stream, 503, "el vizoza esta ocupado, vuelve a intentarlo", std::move(cors));
+        return early;
+    }
+    const BudgetHold hold{budget, wanted};
+    return read_and_route(stream, std::move(request), after_head, std::move(cors), config);
 }
 
 }  // namespace
 
-ReadOutcome handle_connection(ByteStream& stream, const ServerConfig& config) {
+ReadOutcome handle_connection(ByteStream& stream, const ServerConfig& config, BodyBudget& budget) {
     try {
-        return answer_request(stream, config);
+        return answer_request(stream, config, budget);
     } catch (const std::exception&) {
         // Out of memory or of threads for this request: it ends here, the process goes on.
         return ReadOutcome::NothingToSay;
@@ -50,10 +92,12 @@ ReadOutcome handle_connection(ByteStream& stream, const ServerConfig& config) {
 
 namespace {
 constexpr auto DRAIN_LIMIT = std::chrono::seconds(2);
+constinit BodyBudget process_bodies(BODY_BUDGET);
 // Out of descriptors, a failed accept fails again at once: pause instead of spinning a core.
 constexpr auto ACCEPT_RETRY_PAUSE = std::chrono::milliseconds(20);
 
-// A request over a size limit is answered before the client has sent all of it. Closing a
+// A request over a size limit, refused or turned away on its head, is answered before the client
+// has sent all of it. Closing a
 // socket with input still unread makes the system reset the connection, and the reset can
 // destroy the reply before the client reads it: the client would see a broken connection
 // instead of the 400. So the sending side is closed first and what the client still sends is
@@ -72,7 +116,7 @@ void drain_before_close(Socket& socket) {
 void serve_connection(NativeSocket handle, SharedConfig config) {
     Socket socket(handle);
     socket.set_receive_timeout(READ_TIMEOUT_SECONDS);  // without it the connection simply has no time-out
-    if (handle_connection(socket, *config) == ReadOutcome::AlreadyAnswered) drain_before_close(socket);
+    if (handle_connection(socket, *config, process_bodies) == ReadOutcome::AlreadyAnswered) drain_before_close(socket);
 }
 }  // namespace
 

@@ -1,6 +1,8 @@
 // The loopback listener and one detached thread per connection.
 #pragma once
 
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -22,12 +24,29 @@ struct ServerConfig {
 
 using SharedConfig = std::shared_ptr<const ServerConfig>;
 
+// Memory for request bodies, shared by all connections: a local program that opens connection
+// after connection announcing large bodies must not run the whole PC out of memory. A request
+// holds body_capacity(content_length) bytes of it from its admission to its end; one that does
+// not fit is turned away as busy.
+inline constexpr size_t BODY_BUDGET = 64 * 1024 * 1024;
+
+class BodyBudget {
+public:
+    constexpr explicit BodyBudget(size_t bytes) : left_(bytes) {}
+    // False, taking nothing, when fewer than `bytes` are left.
+    bool take(size_t bytes);
+    void give_back(size_t bytes) { left_ += bytes; }
+
+private:
+    std::atomic<size_t> left_;
+};
+
 Result<NativeSocket> bind_listener(std::uint16_t port);
 // Accepts for the rest of the process; never returns (a failed accept is retried after a pause).
 void run_server(NativeSocket listener, SharedConfig config);
-// One request, one reply, on the calling thread. The caller closes the stream. The outcome
-// tells whether the head was read whole or cut short (and then answered or not). An exception
-// (memory, threads) ends the request without a reply and does not leave this call.
-ReadOutcome handle_connection(ByteStream& stream, const ServerConfig& config);
+// One request, one reply, on the calling thread, its body taken from `budget`. The caller closes
+// the stream, after draining it when the outcome is AlreadyAnswered. An exception (memory,
+// threads) ends the request without a reply and does not leave this call.
+ReadOutcome handle_connection(ByteStream& stream, const ServerConfig& config, BodyBudget& budget);
 
 }  // namespace korba

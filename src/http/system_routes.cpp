@@ -21,7 +21,12 @@ HttpResponse json_reply(std::string body) { return {200, JSON_TYPE, std::move(bo
 }  // namespace
 
 HttpResponse serve_panel(HttpRequest, const ServerConfig&) {
-    return {200, HTML_TYPE, std::string(panel_html()), {}};
+    // No other page may show the panel in a frame: under a decoy it would click the panel's own
+    // buttons, with the panel's admitted origin.
+    return {200,
+            HTML_TYPE,
+            std::string(panel_html()),
+            {{"X-Frame-Options", "DENY"}, {"Content-Security-Policy", "frame-ancestors 'none'"}}};
 }
 
 HttpResponse get_status(HttpRequest, const ServerConfig& config) {

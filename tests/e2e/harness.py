@@ -259,6 +259,10 @@ def cors(origin="*"):
             ("Vary", "Origin")]
 
 
+# After the CORS headers of the panel page: no other page may frame it.
+PANEL_HEADERS = [("X-Frame-Options", "DENY"), ("Content-Security-Policy", "frame-ancestors 'none'")]
+
+
 def reply_bytes(status, reason, content_type, body, extra=()):
     head = f"HTTP/1.1 {status} {reason}\r\nContent-Type: {content_type}\r\nContent-Length: {len(body)}\r\n"
     head += "Connection: close\r\n"

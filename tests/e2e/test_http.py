@@ -1,18 +1,25 @@
 """The server's framing, limits and origin rules, seen from a client socket."""
 
 import os
+import select
 import socket
 import time
 from pathlib import Path
 
 import pytest
 
-from harness import cors, exchange, reply_bytes
+from cups_queue import cups_queues, wait_until  # noqa: F401  (fixture)
+from harness import PANEL_HEADERS, ROOT, cors, exchange, reply_bytes
 
 NOT_FOUND = b'{"ok":false,"error":"ruta no encontrada"}'
 HOST_REFUSED = b'{"ok":false,"error":"host no permitido"}'
 ORIGIN_REFUSED = b'{"ok":false,"error":"origin no permitido"}'
+BUSY = b'{"ok":false,"error":"el vizoza esta ocupado, vuelve a intentarlo"}'
 JSON = "application/json; charset=utf-8"
+# A head that announces the largest body and sends none of it.
+LARGEST_BODY_ANNOUNCED = b"Content-Length: 8388608\r\n\r\n"
+# Well under the bridge's 10 s read time-out: a bridge that waited for the body misses it.
+PROMPTLY = 4
 
 
 def test_help_text_is_exact(run_program):
@@ -75,6 +82,11 @@ def test_routes_and_unknown_paths(start_bridge):
     bridge = start_bridge()
     assert exchange(bridge.port, b"GET /favicon.ico HTTP/1.1\r\n\r\n") == \
         reply_bytes(204, "No Content", "text/plain", b"", cors())
+    panel = (ROOT / "src/panel/panel.html").read_bytes()
+    for path, origin in [(b"/", "http://127.0.0.1:9230"), (b"/index.html", "*")]:
+        head = b"GET " + path + b" HTTP/1.1\r\n" + (b"Origin: %s\r\n" % origin.encode() if origin != "*" else b"")
+        assert exchange(bridge.port, head + b"\r\n") == \
+            reply_bytes(200, "OK", "text/html; charset=utf-8", panel, cors(origin) + PANEL_HEADERS), path
     for line in [b"GET /nada HTTP/1.1", b"get /favicon.ico HTTP/1.1", b"", b"POST /favicon.ico"]:
         assert exchange(bridge.port, line + b"\r\n\r\n") == \
             reply_bytes(404, "Not Found", JSON, NOT_FOUND, cors()), line
@@ -102,6 +114,63 @@ def test_a_client_sending_past_the_limits_still_reads_the_whole_reply(start_brid
     head = b"POST /raw HTTP/1.1\r\nContent-Length: %d\r\n\r\n" % len(big)
     assert exchange(bridge.port, head + big, timeout=60, pause=0.5) == \
         reply_bytes(400, "Bad Request", JSON, b'{"ok":false,"error":"cuerpo demasiado grande"}')
+
+
+def test_refusals_and_preflights_are_answered_without_waiting_for_the_body(start_bridge):
+    bridge = start_bridge()
+    for head, reply in [
+        (b"POST /raw HTTP/1.1\r\nHost: rebind.example\r\n", reply_bytes(403, "Forbidden", JSON, HOST_REFUSED, cors())),
+        (b"POST /raw HTTP/1.1\r\nOrigin: https://evil.example\r\n",
+         reply_bytes(403, "Forbidden", JSON, ORIGIN_REFUSED, cors("https://evil.example"))),
+        (b"OPTIONS /raw HTTP/1.1\r\nOrigin: https://korba.app\r\n",
+         reply_bytes(204, "No Content", "text/plain", b"", cors("https://korba.app"))),
+    ]:
+        assert exchange(bridge.port, head + LARGEST_BODY_ANNOUNCED, timeout=PROMPTLY) == reply, head
+
+
+def hold_largest_bodies(port, count):
+    """Connections that announce the largest body and send none of it, held open."""
+    held = []
+    for _ in range(count):
+        s = socket.create_connection(("127.0.0.1", port), timeout=PROMPTLY)
+        s.sendall(b"POST /raw HTTP/1.1\r\n" + LARGEST_BODY_ANNOUNCED)
+        held.append(s)
+    return held
+
+
+def read_to_end(s):
+    chunks = []
+    while chunk := s.recv(65536):
+        chunks.append(chunk)
+    return b"".join(chunks)
+
+
+def test_bodies_share_64_mib_and_the_one_over_is_busy(start_bridge, cups_queues):
+    acme = cups_queues["ACME"]
+    bridge = start_bridge("--printer", "ACME")
+    # Eight 8 MiB bodies fill the budget: whichever of the nine comes last is turned away at once.
+    held = hold_largest_bodies(bridge.port, 9)
+    try:
+        answered, _, _ = select.select(held, [], [], PROMPTLY)
+        assert len(answered) == 1
+        busy = answered[0]
+        assert read_to_end(busy) == reply_bytes(503, "Service Unavailable", JSON, BUSY, cors())
+        held.remove(busy)
+        busy.close()
+        # The other eight are admitted, waiting for their bodies.
+        for s in held:
+            s.shutdown(socket.SHUT_WR)
+            assert read_to_end(s) == \
+                reply_bytes(400, "Bad Request", JSON, b'{"ok":false,"error":"cuerpo incompleto"}', cors())
+    finally:
+        for s in held:
+            s.close()
+    known = acme.captured_ids()
+    ticket = b"TICKET %d" % bridge.port
+    head = b"POST /raw HTTP/1.1\r\nContent-Type: application/octet-stream\r\nContent-Length: %d\r\n\r\n" % len(ticket)
+    assert exchange(bridge.port, head + ticket) == reply_bytes(
+        200, "OK", JSON, b'{"ok":true,"printer":"ACME","bytes":%d}' % len(ticket), cors())
+    wait_until(lambda: ticket in [job.data for job in acme.wait_for_jobs(known, 0)], 30, "the ticket was not printed")
 
 
 def test_one_request_per_connection(start_bridge):

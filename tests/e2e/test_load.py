@@ -28,11 +28,12 @@ REQUESTS = int(os.environ.get("KORBA_LOAD_REQUESTS", "50000"))
 # A sanitized build holds freed memory back on purpose: its memory is not compared.
 SANITIZED = os.environ.get("KORBA_SANITIZED") == "1"
 CONCURRENCY = 200
+THREAD_STACK_KIB = 1024  # a connection thread's stack (src/common/memory_posix.cpp)
 JSON = "application/json; charset=utf-8"
 PANEL = (harness.ROOT / "src/panel/panel.html").read_bytes()
 
 FAVICON = reply_bytes(204, "No Content", "text/plain", b"", cors())
-PANEL_REPLY = reply_bytes(200, "OK", "text/html; charset=utf-8", PANEL, cors())
+PANEL_REPLY = reply_bytes(200, "OK", "text/html; charset=utf-8", PANEL, cors() + harness.PANEL_HEADERS)
 NOT_FOUND = reply_bytes(404, "Not Found", JSON, b'{"ok":false,"error":"ruta no encontrada"}', cors())
 HEAD_TOO_LARGE = reply_bytes(400, "Bad Request", "text/plain", b"headers too large")
 BODY_CUT_SHORT = reply_bytes(400, "Bad Request", JSON, b'{"ok":false,"error":"cuerpo incompleto"}', cors())
@@ -263,6 +264,27 @@ def test_load_with_faulty_clients(load_bridge, queue):
     assert (after["threads"], after["fds"]) == (idle["threads"], idle["fds"])
     if not SANITIZED:
         assert after["rss_kib"] <= idle["rss_kib"] * 1.10
+
+
+def test_refused_heads_announcing_large_bodies_take_no_body_memory(load_bridge):
+    # Before the head-first rules each of these reserved its 8 MiB at once. VmPeak bounds every
+    # moment of the run; the first request makes the connection threads' heap beforehand.
+    pid, count = load_bridge.proc.pid, 60
+    assert harness.exchange(load_bridge.port, b"GET /favicon.ico HTTP/1.1\r\n\r\n") == FAVICON
+    before = harness.memory_kib(pid, "VmSize")
+    clients = []
+    try:
+        for _ in range(count):
+            s = socket.create_connection(("127.0.0.1", load_bridge.port), timeout=5)
+            s.sendall(b"POST /raw HTTP/1.1\r\nHost: rebind.example\r\nContent-Length: 8388608\r\n\r\n")
+            clients.append(s)
+        for s in clients:
+            assert s.recv(12) == b"HTTP/1.1 403"
+        rise_kib = harness.memory_kib(pid, "VmPeak") - before
+    finally:
+        for s in clients:
+            s.close()
+    assert rise_kib < count * THREAD_STACK_KIB + 64 * 1024
 
 
 def test_cups_stopped_mid_run_and_back(load_bridge, queue, cups_queues):

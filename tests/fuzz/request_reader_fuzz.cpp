@@ -1,4 +1,4 @@
-// read_request over a byte stream that hands out the input in reads of varying sizes.
+// read_head, then read_body, over a byte stream that hands out the input in reads of varying sizes.
 // Checks what the connection frame relies on: the three outcomes, the limits, the body cut
 // and the split of the target, and that only the two limit replies are ever written here.
 #include <algorithm>
@@ -74,7 +74,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
 
     BufferStream stream(input, control);
     korba::HttpRequest request;
-    switch (korba::read_request(stream, request)) {
+    std::string after_head;
+    korba::ReadOutcome outcome = korba::read_head(stream, request, after_head);
+    if (outcome == korba::ReadOutcome::Request) outcome = korba::read_body(stream, request, after_head);
+    switch (outcome) {
         case korba::ReadOutcome::Request:
             check_request(request, input);
             expect(stream.written.empty(), "a reply written for a readable request");

@@ -17,6 +17,13 @@ struct Read {
     HttpRequest request;
 };
 
+// The head, then the body, as the connection reads an admitted request.
+ReadOutcome read_request(ByteStream& stream, HttpRequest& request) {
+    std::string after_head;
+    const ReadOutcome head = read_head(stream, request, after_head);
+    return head == ReadOutcome::Request ? read_body(stream, request, after_head) : head;
+}
+
 // The peer sends `bytes` and closes; the server end reads one request.
 Read read_from_peer(std::string bytes) {
     PeerSends peer(std::move(bytes), true);
@@ -195,9 +202,13 @@ TEST(WriteResponse, StatusLineReasonPhrases) {
         std::uint16_t status;
         const char* line;
     } cases[] = {
-        {200, "HTTP/1.1 200 OK\r\n"},          {204, "HTTP/1.1 204 No Content\r\n"},
-        {400, "HTTP/1.1 400 Bad Request\r\n"}, {403, "HTTP/1.1 403 Forbidden\r\n"},
-        {404, "HTTP/1.1 404 Not Found\r\n"},   {500, "HTTP/1.1 500 Internal Server Error\r\n"},
+        {200, "HTTP/1.1 200 OK\r\n"},
+        {204, "HTTP/1.1 204 No Content\r\n"},
+        {400, "HTTP/1.1 400 Bad Request\r\n"},
+        {403, "HTTP/1.1 403 Forbidden\r\n"},
+        {404, "HTTP/1.1 404 Not Found\r\n"},
+        {500, "HTTP/1.1 500 Internal Server Error\r\n"},
+        {503, "HTTP/1.1 503 Service Unavailable\r\n"},
         {302, "HTTP/1.1 302 OK\r\n"},
     };
     for (const auto& test : cases) {

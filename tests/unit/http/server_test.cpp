@@ -32,18 +32,20 @@ const std::string FORBIDDEN = R"({"ok":false,"error":"origin no permitido"})";
 const std::string WRONG_HOST = R"({"ok":false,"error":"host no permitido"})";
 const std::string CUT_SHORT = R"({"ok":false,"error":"cuerpo incompleto"})";
 const std::string NOT_FOUND = R"({"ok":false,"error":"ruta no encontrada"})";
+const std::string BUSY = R"({"ok":false,"error":"el vizoza esta ocupado, vuelve a intentarlo"})";
 
 // The client sends `request` and closes its sending side; what it receives until the close.
 std::string exchange(const std::string& request, const ServerConfig& config) {
     test::LoopbackPair pair = test::connect_pair();
     test::send_text(*pair.client, request);
     pair.client->shutdown_sending();
-    handle_connection(*pair.server, config);
+    BodyBudget budget(BODY_BUDGET);
+    handle_connection(*pair.server, config, budget);
     pair.server.reset();
     return test::receive_text(*pair.client);
 }
 
-TEST(HandleConnection, HostThenOriginThenWholeBodyThenPreflightThenRoutes) {
+TEST(HandleConnection, HostThenOriginThenPreflightThenWholeBodyThenRoutes) {
     const std::string forbidden = "HTTP/1.1 403 Forbidden";
     const struct {
         std::string request;
@@ -65,12 +67,12 @@ TEST(HandleConnection, HostThenOriginThenWholeBodyThenPreflightThenRoutes) {
          json_reply(forbidden, FORBIDDEN, "null")},
         {"GET / HTTP/1.1\r\nOrigin: http://localhost\r:1\r\n\r\n", json_reply(forbidden, FORBIDDEN, "null")},
         {"GET / HTTP/1.1\r\nOrigin: https://a\x7f.korba.app\r\n\r\n", json_reply(forbidden, FORBIDDEN, "null")},
-        // A body cut short is refused after the host and origin rules, before anything else.
+        // A body cut short is refused after the host and origin rules and the preflight.
         {"POST /raw HTTP/1.1\r\nContent-Length: 10\r\nOrigin: http://evil.example\r\n\r\n01234",
          json_reply(forbidden, FORBIDDEN, "http://evil.example")},
         {"POST /raw HTTP/1.1\r\nContent-Length: 10\r\nOrigin: http://localhost\r\n\r\n01234",
          json_reply("HTTP/1.1 400 Bad Request", CUT_SHORT, "http://localhost")},
-        {"OPTIONS /raw HTTP/1.1\r\nContent-Length: 1\r\n\r\n", json_reply("HTTP/1.1 400 Bad Request", CUT_SHORT, "*")},
+        {"OPTIONS /raw HTTP/1.1\r\nContent-Length: 1\r\n\r\n", no_content("*")},
         {"POST /nada HTTP/1.1\r\nContent-Length: 2\r\n\r\n0123", json_reply("HTTP/1.1 404 Not Found", NOT_FOUND, "*")},
         {"POST /nada HTTP/1.1\r\n\r\n0123", json_reply("HTTP/1.1 404 Not Found", NOT_FOUND, "*")},
         {"GET /status HTTP/1.1\r\nOrigin: http://evil.example\r\n\r\n",
@@ -108,10 +110,64 @@ TEST(HandleConnection, ABodyCutShortPrintsNothingAndChangesNothing) {
     // A client that falls silent mid-body: the read times out.
     test::MemoryStream silent("POST /raw HTTP/1.1\r\nContent-Length: 6\r\n\r\nTICKE", 4096,
                               test::MemoryStream::End::TimesOut);
-    handle_connection(silent, config);
+    BodyBudget budget(BODY_BUDGET);
+    handle_connection(silent, config, budget);
     EXPECT_EQ(silent.sent, json_reply("HTTP/1.1 400 Bad Request", CUT_SHORT, "*"));
     EXPECT_EQ(spooler.calls, std::vector<std::string>{});
     EXPECT_EQ(runner.command_lines(), std::vector<std::string>{});
+}
+
+TEST(HandleConnection, RefusedAndPreflightAndBusyAreAnsweredFromTheHeadAlone) {
+    // A read past the head would throw and leave no reply.
+    const std::string no_body = "Content-Length: 8388608\r\n\r\n";
+    const struct {
+        std::string head;
+        std::string reply;
+    } cases[] = {
+        {"POST /raw HTTP/1.1\r\nHost: rebind.example\r\n", json_reply("HTTP/1.1 403 Forbidden", WRONG_HOST, "*")},
+        {"POST /raw HTTP/1.1\r\nOrigin: http://evil.example\r\n",
+         json_reply("HTTP/1.1 403 Forbidden", FORBIDDEN, "http://evil.example")},
+        {"OPTIONS /raw HTTP/1.1\r\nOrigin: http://localhost\r\n", no_content("http://localhost")},
+        {"POST /raw HTTP/1.1\r\nOrigin: http://localhost\r\n",
+         json_reply("HTTP/1.1 503 Service Unavailable", BUSY, "http://localhost")},
+    };
+    const ServerConfig config{"POS 80", 9230};
+    BodyBudget budget(BODY_LIMIT - 1);
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.head);
+        test::MemoryStream stream(test.head + no_body + "0123", 4096, test::MemoryStream::End::OutOfMemory);
+        EXPECT_EQ(handle_connection(stream, config, budget), ReadOutcome::AlreadyAnswered);  // the rest is drained
+        EXPECT_EQ(stream.sent, test.reply);
+    }
+    // The whole body came with the head: nothing is left to drain.
+    test::MemoryStream whole("OPTIONS /raw HTTP/1.1\r\nContent-Length: 4\r\n\r\n0123", 4096);
+    EXPECT_EQ(handle_connection(whole, config, budget), ReadOutcome::Request);
+    EXPECT_TRUE(budget.take(BODY_LIMIT - 1));
+}
+
+TEST(HandleConnection, ABodyHoldsItsShareOfTheBudgetUntilTheRequestEnds) {
+    const ServerConfig config{"POS 80", 9230};
+    BodyBudget budget(100);
+    ASSERT_TRUE(budget.take(40));  // another connection's body
+    const std::string busy = json_reply("HTTP/1.1 503 Service Unavailable", BUSY, "*");
+    test::MemoryStream over("POST /nada HTTP/1.1\r\nContent-Length: 61\r\n\r\n", 4096);
+    handle_connection(over, config, budget);
+    EXPECT_EQ(over.sent, busy);
+    test::MemoryStream fits("POST /nada HTTP/1.1\r\nContent-Length: 60\r\n\r\n" + std::string(60, 'x'), 4096);
+    handle_connection(fits, config, budget);
+    EXPECT_EQ(fits.sent, json_reply("HTTP/1.1 404 Not Found", NOT_FOUND, "*"));
+    budget.give_back(40);
+    // A request counts at most the body limit plus one, whatever it announces.
+    BodyBudget one_body(BODY_LIMIT + 1);
+    test::MemoryStream huge("POST /raw HTTP/1.1\r\nContent-Length: 18446744073709551615\r\n\r\n0123", 4096);
+    handle_connection(huge, config, one_body);
+    EXPECT_EQ(huge.sent, json_reply("HTTP/1.1 400 Bad Request", CUT_SHORT, "*"));
+    // Everything was given back, also by the request that ended in an exception.
+    test::MemoryStream thrown("POST /raw HTTP/1.1\r\nContent-Length: 100\r\n\r\n0123", 4096,
+                              test::MemoryStream::End::OutOfMemory);
+    EXPECT_EQ(handle_connection(thrown, config, budget), ReadOutcome::NothingToSay);
+    EXPECT_TRUE(budget.take(100));
+    EXPECT_TRUE(one_body.take(BODY_LIMIT + 1));
 }
 
 TEST(HandleConnection, AnExceptionEndsThatConnectionWithoutAReply) {
@@ -119,7 +175,8 @@ TEST(HandleConnection, AnExceptionEndsThatConnectionWithoutAReply) {
     // Memory runs out while the body is read.
     test::MemoryStream stream("POST /raw HTTP/1.1\r\nContent-Length: 100\r\n\r\n0123", 4096,
                               test::MemoryStream::End::OutOfMemory);
-    EXPECT_EQ(handle_connection(stream, config), ReadOutcome::NothingToSay);
+    BodyBudget budget(BODY_BUDGET);
+    EXPECT_EQ(handle_connection(stream, config, budget), ReadOutcome::NothingToSay);
     EXPECT_EQ(stream.sent, "");
     // The command runner cannot start the thread that reads the child's output.
     FakeProcessRunner runner;

@@ -101,6 +101,8 @@ TEST(PanelRoute, ServesThePageAsHtml) {
     EXPECT_EQ(reply.status, 200);
     EXPECT_EQ(reply.content_type, "text/html; charset=utf-8");
     EXPECT_EQ(reply.body, panel_html());
+    EXPECT_EQ(reply.extra_headers,
+              (Headers{{"X-Frame-Options", "DENY"}, {"Content-Security-Policy", "frame-ancestors 'none'"}}));
     EXPECT_NE(reply.body.find("<html lang=\"es\">"), std::string::npos);
 }
 
