@@ -45,16 +45,6 @@ void parse_header_line(std::string_view line, HttpRequest& request) {
     }
 }
 
-Status send_all(ByteStream& stream, std::string_view data) {
-    while (!data.empty()) {
-        Result<size_t> sent = stream.send(data.data(), data.size());
-        if (!sent) return fail(sent.error());
-        if (sent.value() == 0) return fail("send wrote 0 bytes");
-        data.remove_prefix(sent.value());
-    }
-    return success();
-}
-
 // Reads until the blank line; the bytes read past it stay in `buffer` after `head_end`.
 ReadOutcome read_head(ByteStream& stream, std::string& buffer, size_t& head_end) {
     char chunk[READ_CHUNK];
@@ -98,6 +88,16 @@ ReadOutcome read_body(ByteStream& stream, HttpRequest& request) {
 }
 
 }  // namespace
+
+Status send_all(ByteStream& stream, std::string_view data) {
+    while (!data.empty()) {
+        Result<size_t> sent = stream.send(data.data(), data.size());
+        if (!sent) return fail(sent.error());
+        if (sent.value() == 0) return fail("send wrote 0 bytes");
+        data.remove_prefix(sent.value());
+    }
+    return success();
+}
 
 std::optional<size_t> parse_unsigned(std::string_view text) {
     if (!text.empty() && text[0] == '+') text.remove_prefix(1);
