@@ -45,6 +45,8 @@ void parse_header_line(std::string_view line, HttpRequest& request) {
     }
 }
 
+}  // namespace
+
 Status send_all(ByteStream& stream, std::string_view data) {
     while (!data.empty()) {
         Result<size_t> sent = stream.send(data.data(), data.size());
@@ -54,8 +56,6 @@ Status send_all(ByteStream& stream, std::string_view data) {
     }
     return success();
 }
-
-}  // namespace
 
 ReadOutcome read_head(ByteStream& stream, HttpRequest& request, std::string& after_head) {
     std::string& buffer = after_head;

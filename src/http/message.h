@@ -63,6 +63,9 @@ void parse_head(std::string_view head, HttpRequest& request);
 // The standard decimal reading of a machine-word number with an optional "+"; nullopt when not one.
 std::optional<size_t> parse_unsigned(std::string_view text);
 
+// Sends all of `data`, a part at a time when the stream takes less; a send of nothing fails.
+Status send_all(ByteStream& stream, std::string_view data);
+
 std::string_view reason_phrase(std::uint16_t status);
 Status write_response(ByteStream& stream, const HttpResponse& response);
 Status send_json_error(ByteStream& stream, std::uint16_t status, std::string_view message, Headers extra_headers);

@@ -5,6 +5,7 @@
 
 #include "common/text.h"
 #include "http/fields.h"
+#include "printing/device_query.h"
 #include "printing/drawer.h"
 #include "printing/print_job.h"
 #include "printing/printers.h"
@@ -30,15 +31,20 @@ DrawerPin pulse_pin(HttpRequest& request) {
     return value == "5" ? DrawerPin::Pin5 : DrawerPin::Pin2;
 }
 
+std::string json_list(const std::vector<std::string>& texts) {
+    std::string list;
+    for (const std::string& text : texts) {
+        if (!list.empty()) list += ',';
+        list += json_string(text);
+    }
+    return "[" + list + "]";
+}
+
 }  // namespace
 
 HttpResponse printers_route(HttpRequest, const ServerConfig& config) {
-    std::string names;
-    for (const std::string& name : list_printers()) {
-        if (!names.empty()) names += ',';
-        names += json_string(name);
-    }
-    return json_ok("{\"ok\":true,\"default\":" + json_string(config.printer) + ",\"printers\":[" + names + "]}");
+    return json_ok("{\"ok\":true,\"default\":" + json_string(config.printer) +
+                   ",\"printers\":" + json_list(list_printers()) + "}");
 }
 
 HttpResponse raw_route(HttpRequest request, const ServerConfig& config) {
@@ -61,13 +67,21 @@ HttpResponse pulse_route(HttpRequest request, const ServerConfig& config) {
 
 HttpResponse queue_route(HttpRequest, const ServerConfig& config) {
     const QueueState queue = read_queue_state(config.printer);
-    std::string reasons;
-    for (const std::string& reason : queue.reasons) {
-        if (!reasons.empty()) reasons += ',';
-        reasons += json_string(reason);
-    }
     return json_ok("{\"ok\":true,\"printer\":" + json_string(config.printer) + ",\"state\":\"" + queue.state +
-                   "\",\"jobs\":" + std::to_string(queue.jobs) + ",\"reasons\":[" + reasons + "]}");
+                   "\",\"jobs\":" + std::to_string(queue.jobs) + ",\"reasons\":" + json_list(queue.reasons) + "}");
+}
+
+HttpResponse device_route(HttpRequest, const ServerConfig& config) {
+    const DeviceReport device = read_device(config.printer);
+    const DeviceStatus* status = device.status ? &*device.status : nullptr;
+    auto word = [status](const std::string DeviceStatus::*field) {
+        return status ? json_string(status->*field) : std::string("null");
+    };
+    return json_ok("{\"ok\":true,\"printer\":" + json_string(config.printer) +
+                   ",\"address\":" + (device.address ? json_string(*device.address) : "null") + ",\"state\":\"" + device.state +
+                   "\",\"paper\":" + word(&DeviceStatus::paper) + ",\"cover\":" + word(&DeviceStatus::cover) +
+                   ",\"drawer_signal\":" + word(&DeviceStatus::drawer_signal) +
+                   ",\"errors\":" + json_list(status ? status->errors : std::vector<std::string>()) + "}");
 }
 
 }  // namespace korba

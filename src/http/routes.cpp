@@ -31,6 +31,7 @@ const Route ROUTES[] = {
     {"POST", "/raw", raw_route},
     {"POST", "/pulse", pulse_route},
     {"GET", "/queue", queue_route},
+    {"GET", "/device", device_route},
 };
 
 }  // namespace

@@ -1,9 +1,11 @@
-// The thin socket layer: a loopback TCP listener and byte streams over accepted
-// connections. Implemented in socket_posix.cpp and socket_win32.cpp.
+// The thin socket layer: a loopback TCP listener, byte streams over accepted connections, and
+// outgoing connections to a network printer. Implemented in socket_posix.cpp and socket_win32.cpp.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
 
 #include "common/result.h"
 
@@ -32,6 +34,8 @@ public:
     Result<size_t> receive(char* buffer, size_t capacity) override;
     Result<size_t> send(const char* data, size_t size) override;
     bool set_receive_timeout(int seconds);
+    // Whether bytes, or the end of the stream, can be received within `milliseconds`.
+    bool readable_within(int milliseconds);
     // Tells the peer that nothing more will be sent (it reads the end of the stream).
     bool shutdown_sending();
 
@@ -48,6 +52,9 @@ Result<NativeSocket> accept_connection(NativeSocket listener);
 // The port a listener really holds (useful when bound to port 0).
 std::uint16_t local_port(NativeSocket listener);
 Result<NativeSocket> connect_loopback(std::uint16_t port);
+// A blocking TCP connection to `host` (a name or an address) within `milliseconds`, trying each
+// address the name stands for in the time left; nullopt when none connects in time.
+std::optional<NativeSocket> connect_tcp(const std::string& host, std::uint16_t port, int milliseconds);
 void close_socket(NativeSocket handle);
 
 }  // namespace korba

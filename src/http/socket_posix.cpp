@@ -1,9 +1,13 @@
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 
 #include "common/system_error.h"
@@ -20,6 +24,33 @@ sockaddr_in loopback(std::uint16_t port) {
     address.sin_port = htons(port);
     inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
     return address;
+}
+
+// poll's answer for one socket, retried when a signal interrupts it.
+int poll_one(int fd, short events, int milliseconds) {
+    pollfd entry{fd, events, 0};
+    int ready;
+    do ready = ::poll(&entry, 1, milliseconds);
+    while (ready < 0 && errno == EINTR);
+    return ready;
+}
+
+// A non-blocking connect awaited until `deadline`; the socket is blocking again once connected.
+std::optional<NativeSocket> connect_before(const addrinfo& address, std::chrono::steady_clock::time_point deadline) {
+    const int fd = ::socket(address.ai_family, address.ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, address.ai_protocol);
+    if (fd < 0) return std::nullopt;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    int error = 0;
+    socklen_t length = sizeof error;
+    const bool connected =
+        ::connect(fd, address.ai_addr, address.ai_addrlen) == 0 ||
+        (errno == EINPROGRESS && left.count() > 0 && poll_one(fd, POLLOUT, static_cast<int>(left.count())) == 1 &&
+         ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0);
+    if (!connected || ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    return NativeSocket{fd};
 }
 }  // namespace
 
@@ -44,6 +75,10 @@ Result<size_t> Socket::send(const char* data, size_t size) {
 bool Socket::set_receive_timeout(int seconds) {
     timeval timeout{seconds, 0};
     return ::setsockopt(static_cast<int>(handle_), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout) == 0;
+}
+
+bool Socket::readable_within(int milliseconds) {
+    return poll_one(static_cast<int>(handle_), POLLIN, milliseconds) == 1;
 }
 
 bool Socket::shutdown_sending() { return ::shutdown(static_cast<int>(handle_), SHUT_WR) == 0; }
@@ -92,6 +127,21 @@ Result<NativeSocket> connect_loopback(std::uint16_t port) {
         return failure;
     }
     return NativeSocket{fd};
+}
+
+std::optional<NativeSocket> connect_tcp(const std::string& host, std::uint16_t port, int milliseconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) return std::nullopt;
+    std::optional<NativeSocket> connected;
+    for (const addrinfo* address = found; address && !connected; address = address->ai_next)
+        connected = connect_before(*address, deadline);
+    ::freeaddrinfo(found);
+    return connected;
 }
 
 void close_socket(NativeSocket handle) { ::close(static_cast<int>(handle)); }

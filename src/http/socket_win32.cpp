@@ -1,6 +1,10 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <chrono>
+
+#include "common/text.h"
+
 #include "common/system_error.h"
 #include "http/socket.h"
 
@@ -20,6 +24,41 @@ sockaddr_in loopback(std::uint16_t port) {
 }
 
 constexpr int CHUNK_MAX = 1 << 30;  // send/recv take an int count
+
+// Whether the socket became readable, or (for a connect under way) connected, within `milliseconds`.
+bool ready_within(SOCKET s, bool for_reading, long milliseconds) {
+    fd_set wanted;
+    fd_set failed;
+    FD_ZERO(&wanted);
+    FD_ZERO(&failed);
+    FD_SET(s, &wanted);
+    FD_SET(s, &failed);
+    timeval timeout{milliseconds / 1000, (milliseconds % 1000) * 1000};
+    const int ready = for_reading ? ::select(0, &wanted, nullptr, nullptr, &timeout)
+                                  : ::select(0, nullptr, &wanted, &failed, &timeout);
+    return ready > 0 && FD_ISSET(s, &wanted);
+}
+
+// A non-blocking connect awaited until `deadline`; the socket is blocking again once connected.
+std::optional<NativeSocket> connect_before(const ADDRINFOW& address, std::chrono::steady_clock::time_point deadline) {
+    const SOCKET s = ::WSASocketW(address.ai_family, address.ai_socktype, address.ai_protocol, nullptr, 0,
+                                  WSA_FLAG_NO_HANDLE_INHERIT);
+    if (s == INVALID_SOCKET) return std::nullopt;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    u_long non_blocking = 1;
+    u_long blocking = 0;
+    const bool connected =
+        ::ioctlsocket(s, FIONBIO, &non_blocking) == 0 &&
+        (::connect(s, address.ai_addr, static_cast<int>(address.ai_addrlen)) == 0 ||
+         (WSAGetLastError() == WSAEWOULDBLOCK && left.count() > 0 &&
+          ready_within(s, false, static_cast<long>(left.count())))) &&
+        ::ioctlsocket(s, FIONBIO, &blocking) == 0;
+    if (!connected) {
+        ::closesocket(s);
+        return std::nullopt;
+    }
+    return static_cast<NativeSocket>(s);
+}
 }  // namespace
 
 Socket::~Socket() { close_socket(handle_); }
@@ -54,6 +93,8 @@ bool Socket::set_receive_timeout(int seconds) {
     return ::setsockopt(native(handle_), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&milliseconds),
                         sizeof milliseconds) == 0;
 }
+
+bool Socket::readable_within(int milliseconds) { return ready_within(native(handle_), true, milliseconds); }
 
 bool Socket::shutdown_sending() { return ::shutdown(native(handle_), SD_SEND) == 0; }
 
@@ -97,6 +138,26 @@ Result<NativeSocket> connect_loopback(std::uint16_t port) {
         return failure;
     }
     return static_cast<NativeSocket>(s);
+}
+
+std::optional<NativeSocket> connect_tcp(const std::string& host, std::uint16_t port, int milliseconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    ADDRINFOW hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    hints.ai_flags = AI_NUMERICSERV;
+    ADDRINFOW* found = nullptr;
+    const std::u16string name = to_wide(host);
+    const std::u16string service = to_wide(std::to_string(port));
+    if (::GetAddrInfoW(reinterpret_cast<PCWSTR>(name.c_str()), reinterpret_cast<PCWSTR>(service.c_str()), &hints,
+                       &found) != 0)
+        return std::nullopt;
+    std::optional<NativeSocket> connected;
+    for (const ADDRINFOW* address = found; address && !connected; address = address->ai_next)
+        connected = connect_before(*address, deadline);
+    ::FreeAddrInfoW(found);
+    return connected;
 }
 
 void close_socket(NativeSocket handle) { ::closesocket(native(handle)); }

@@ -79,17 +79,6 @@ const char* state_of(const PrinterState& printer, const std::vector<std::string>
     return "ready";
 }
 
-// Each answer is sized by a first call, into a zero-filled buffer; a second call that no
-// longer fits (the state grew in between) leaves the answer unread.
-std::optional<std::vector<std::byte>> read_printer_state(Spooler& spool, PrinterHandle handle) {
-    std::uint32_t needed = 0;
-    (void)spool.get_printer(handle, nullptr, 0, needed);
-    if (needed < sizeof(PrinterState)) return std::nullopt;
-    std::vector<std::byte> buffer(needed);
-    if (!spool.get_printer(handle, buffer.data(), needed, needed)) return std::nullopt;
-    return buffer;
-}
-
 std::optional<std::uint32_t> count_jobs(Spooler& spool, PrinterHandle handle) {
     std::uint32_t needed = 0;
     std::uint32_t returned = 0;

@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
+#include <vector>
 
 #include "common/result.h"
 
@@ -28,13 +30,15 @@ struct PrinterInfo4 {
 };
 
 // A printer's state, filled by one spooler call with its strings after it: Windows gives the
-// status flags and attributes of its level-2 printer record, CUPS its printer-state and
-// printer-state-reasons. The other platform's fields stay zero.
+// status flags, attributes and port of its level-2 printer record, CUPS its printer-state,
+// printer-state-reasons and device-uri. The other platform's fields stay zero.
 struct PrinterState {
     std::uint32_t status;       // PRINTER_STATUS_* flags
     std::uint32_t attributes;   // PRINTER_ATTRIBUTE_* flags
     std::uint32_t cups_state;   // 3 idle, 4 processing, 5 stopped
     const char* cups_reasons;   // the keywords as CUPS sends them, comma-separated, or null
+    const char16_t* port_name = nullptr;  // the Windows port the printer prints to
+    const char* device_uri = nullptr;     // where CUPS sends the printer's jobs
 };
 
 // Local printers (2) plus printer connections (4).
@@ -69,6 +73,9 @@ public:
     // writes back the size needed. False when there is no default or no room.
     virtual bool default_printer(char16_t* buffer, std::uint32_t& size) = 0;
 };
+
+// The printer's state record, in a buffer sized by a first call, or nullopt when it cannot be read.
+std::optional<std::vector<std::byte>> read_printer_state(Spooler& spool, PrinterHandle printer);
 
 // The spooler in use; `replacement` nullptr restores the system's.
 Spooler& spooler();

@@ -46,10 +46,10 @@ ipp_t* ask_printer(const std::string& name) {
     char uri[HTTP_MAX_URI];
     httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0, "/printers/%s",
                      name.c_str());
-    static const char* const wanted[] = {"printer-state", "printer-state-reasons"};
+    static const char* const wanted[] = {"printer-state", "printer-state-reasons", "device-uri"};
     ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
-    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 2, nullptr, wanted);
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3, nullptr, wanted);
     ipp_t* response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
     if (response && cupsLastError() <= IPP_STATUS_OK_CONFLICTING) return response;
     ippDelete(response);
@@ -158,7 +158,7 @@ public:
         }
         return true;
     }
-    // Packs printer-state and printer-state-reasons into a state record, its text after it.
+    // Packs printer-state, printer-state-reasons and device-uri into a state record, the texts after it.
     bool get_printer(PrinterHandle handle, std::byte* buffer, std::uint32_t size, std::uint32_t& needed) override {
         needed = 0;
         ipp_t* answer = ask_printer(printer_of(handle).name);
@@ -166,12 +166,16 @@ public:
         ipp_attribute_t* state = ippFindAttribute(answer, "printer-state", IPP_TAG_ENUM);
         const auto state_value = static_cast<std::uint32_t>(state ? ippGetInteger(state, 0) : 0);
         const std::string reasons = state_reasons(answer);
+        ipp_attribute_t* device = ippFindAttribute(answer, "device-uri", IPP_TAG_URI);
+        const std::string uri = device ? ippGetString(device, 0, nullptr) : "";
         ippDelete(answer);
-        needed = static_cast<std::uint32_t>(sizeof(PrinterState) + reasons.size() + 1);
+        needed = static_cast<std::uint32_t>(sizeof(PrinterState) + reasons.size() + 1 + uri.size() + 1);
         if (!state || needed > size) return false;
         char* text = reinterpret_cast<char*>(buffer + sizeof(PrinterState));
         std::memcpy(text, reasons.c_str(), reasons.size() + 1);
-        *reinterpret_cast<PrinterState*>(buffer) = {0, 0, state_value, text};
+        char* uri_text = text + reasons.size() + 1;
+        std::memcpy(uri_text, uri.c_str(), uri.size() + 1);
+        *reinterpret_cast<PrinterState*>(buffer) = {0, 0, state_value, text, nullptr, device ? uri_text : nullptr};
         return true;
     }
     // The jobs not yet completed, cancelled or aborted, of every user; one job id each.

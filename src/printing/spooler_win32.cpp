@@ -124,7 +124,8 @@ public:
         needed = sizeof(PrinterState) + record_bytes;
         if (!ok) return false;
         const auto* info = reinterpret_cast<const PRINTER_INFO_2W*>(record);
-        *reinterpret_cast<PrinterState*>(buffer) = {info->Status, info->Attributes, 0, nullptr};
+        *reinterpret_cast<PrinterState*>(buffer) = {info->Status, info->Attributes, 0, nullptr,
+                                                     reinterpret_cast<const char16_t*>(info->pPortName), nullptr};
         return true;
     }
     bool enum_jobs(PrinterHandle printer, std::byte* buffer, std::uint32_t size, std::uint32_t& needed,

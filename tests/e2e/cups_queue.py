@@ -143,6 +143,17 @@ def own_queue(name):
         shutil.rmtree(queue.folder, ignore_errors=True)
 
 
+@contextmanager
+def device_queue(name, uri):
+    """A raw queue of the caller's own that sends its jobs to `uri` (for example a socket:// printer
+    of the test's own); removed afterwards."""
+    run("lpadmin", "-p", name, "-E", "-v", uri)
+    try:
+        yield name
+    finally:
+        run("lpadmin", "-x", name, check=False)
+
+
 class CupsQueues:
     def __init__(self, scheduler):
         self.scheduler = scheduler

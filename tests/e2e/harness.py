@@ -11,6 +11,7 @@ import shutil
 import socket
 import subprocess
 import tempfile
+import threading
 import time
 from pathlib import Path
 
@@ -300,6 +301,69 @@ def memory_kib(pid, field):
 def reset_peak(pid):
     """Makes VmHWM start again from the present resident size."""
     Path(f"/proc/{pid}/clear_refs").write_text("5")
+
+
+class FakeNetworkPrinter:
+    """A network receipt printer of the tests' own on a loopback port. It keeps what each
+    connection sends, in the order the connections came, and answers every DLE EOT n (n from 1 to
+    4) with the status byte it is told, as a real one does, or nothing at all while `silent`."""
+
+    READY = bytes([0x12, 0x12, 0x12, 0x12])
+
+    def __init__(self):
+        self.status = self.READY
+        self.silent = False
+        self.received = []
+        self._lock = threading.Lock()
+        self._open = []
+        self._listener = socket.create_server(("127.0.0.1", 0), backlog=16)
+        self.port = self._listener.getsockname()[1]
+        threading.Thread(target=self._accept, daemon=True).start()
+
+    def _accept(self):
+        while True:
+            try:
+                connection, _ = self._listener.accept()
+            except OSError:
+                return
+            with self._lock:
+                self.received.append(b"")
+                self._open.append(connection)
+                index = len(self.received) - 1
+            threading.Thread(target=self._serve, args=(connection, index), daemon=True).start()
+
+    def _serve(self, connection, index):
+        pending = b""
+        with connection:
+            while True:
+                try:
+                    chunk = connection.recv(65536)
+                except OSError:
+                    return
+                if not chunk:
+                    return
+                with self._lock:
+                    self.received[index] += chunk
+                pending += chunk
+                while (start := pending.find(b"\x10\x04")) >= 0 and len(pending) >= start + 3:
+                    n = pending[start + 2]
+                    if 1 <= n <= 4 and not self.silent:
+                        connection.sendall(self.status[n - 1:n])
+                    pending = pending[start + 3:]
+                pending = pending[-2:]
+
+    def connections(self):
+        with self._lock:
+            return list(self.received)
+
+    def close(self):
+        self._listener.close()
+        with self._lock:
+            for connection in self._open:
+                try:
+                    connection.shutdown(socket.SHUT_RDWR)
+                except OSError:
+                    pass
 
 
 def which(program):

@@ -78,14 +78,27 @@ bool FakeSpooler::enum_printers(std::uint32_t flags, std::byte* buffer, std::uin
 
 bool FakeSpooler::get_printer(PrinterHandle printer, std::byte* buffer, std::uint32_t size, std::uint32_t& needed) {
     record("get_printer size " + std::to_string(size), printer);
-    const size_t text = cups_reasons ? cups_reasons->size() + 1 : 0;
-    needed = static_cast<std::uint32_t>(sizeof(PrinterState) + text);
+    const size_t reasons = cups_reasons ? cups_reasons->size() + 1 : 0;
+    const size_t port = port_name ? (port_name->size() + 1) * sizeof(char16_t) : 0;
+    const size_t uri = device_uri ? device_uri->size() + 1 : 0;
+    needed = static_cast<std::uint32_t>(sizeof(PrinterState) + port + reasons + uri);
     if (state_unreadable || needed > size) return false;
     PrinterState filled = state;
+    std::byte* text = buffer + sizeof(PrinterState);
+    // The wide text first, where it stays aligned.
+    if (port_name) {
+        std::memcpy(text, port_name->c_str(), port);
+        filled.port_name = reinterpret_cast<const char16_t*>(text);
+        text += port;
+    }
     if (cups_reasons) {
-        auto* copy = reinterpret_cast<char*>(buffer + sizeof(PrinterState));
-        std::memcpy(copy, cups_reasons->c_str(), text);
-        filled.cups_reasons = copy;
+        std::memcpy(text, cups_reasons->c_str(), reasons);
+        filled.cups_reasons = reinterpret_cast<const char*>(text);
+        text += reasons;
+    }
+    if (device_uri) {
+        std::memcpy(text, device_uri->c_str(), uri);
+        filled.device_uri = reinterpret_cast<const char*>(text);
     }
     std::memcpy(buffer, &filled, sizeof filled);
     return true;

@@ -32,6 +32,9 @@ public:
     // The printer's state and queue; an unreadable one makes its query fail.
     PrinterState state{0, 0, 0, nullptr};
     std::optional<std::string> cups_reasons;
+    // Where the printer prints: its Windows port, or its CUPS device URI.
+    std::optional<std::u16string> port_name;
+    std::optional<std::string> device_uri;
     bool state_unreadable = false;
     std::uint32_t job_count = 0;
     bool jobs_unreadable = false;

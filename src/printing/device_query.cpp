@@ -1,0 +1,85 @@
+#include "printing/device_query.h"
+
+#include <utility>
+
+#include "http/message.h"
+#include "http/socket.h"
+
+namespace korba {
+
+namespace {
+
+int milliseconds_of(std::chrono::milliseconds wait) { return static_cast<int>(wait.count()); }
+
+class SocketLink final : public DeviceLink {
+public:
+    explicit SocketLink(NativeSocket handle) : socket_(handle) {}
+    bool send(std::string_view bytes) override { return send_all(socket_, bytes).ok(); }
+    std::string receive(size_t most, std::chrono::milliseconds wait) override {
+        char buffer[STATUS_REPLY_SIZE];
+        if (most > sizeof buffer) most = sizeof buffer;
+        if (!socket_.readable_within(milliseconds_of(wait))) return {};
+        const Result<size_t> received = socket_.receive(buffer, most);
+        return received ? std::string(buffer, received.value()) : std::string();
+    }
+
+private:
+    Socket socket_;
+};
+
+class SocketConnector final : public DeviceConnector {
+public:
+    std::unique_ptr<DeviceLink> connect(const DeviceAddress& address, std::chrono::milliseconds wait) override {
+        const std::optional<NativeSocket> handle = connect_tcp(address.host, address.port, milliseconds_of(wait));
+        if (!handle) return nullptr;
+        return std::make_unique<SocketLink>(*handle);
+    }
+};
+
+// The four bytes as they come, in as many pieces as they come, all within one wait.
+std::string status_reply(DeviceLink& link, const SteadyClock& now) {
+    std::string reply;
+    if (!link.send(STATUS_REQUEST)) return reply;
+    const auto deadline = now() + DEVICE_ANSWER_WAIT;
+    while (reply.size() < STATUS_REPLY_SIZE) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now());
+        if (left.count() <= 0) break;
+        const std::string piece = link.receive(STATUS_REPLY_SIZE - reply.size(), left);
+        if (piece.empty()) break;
+        reply += piece;
+    }
+    return reply;
+}
+
+}  // namespace
+
+DeviceReport ask_device(const DeviceAddress& address, DeviceConnector& connector, const SteadyClock& now) {
+    DeviceReport report{"unreachable", address_text(address), std::nullopt};
+    const std::unique_ptr<DeviceLink> link = connector.connect(address, DEVICE_CONNECT_WAIT);
+    if (!link) return report;
+    // A printer busy with another connection answers nothing; a wrong byte is no answer either.
+    report.status = decode_device_status(status_reply(*link, now));
+    report.state = report.status ? device_state(*report.status) : "no-answer";
+    return report;
+}
+
+DeviceMonitor::DeviceMonitor(DeviceConnector& connector, SteadyClock now)
+    : connector_(connector), now_(std::move(now)) {}
+
+DeviceReport DeviceMonitor::read(const std::string& printer) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (last_ && last_->printer == printer && now_() - last_->ended < DEVICE_ANSWER_REUSED_FOR)
+        return last_->report;
+    const std::optional<DeviceAddress> address = printer_address(printer);
+    DeviceReport report = address ? ask_device(*address, connector_, now_) : DeviceReport{"not-network", {}, {}};
+    last_ = Answer{printer, report, now_()};
+    return report;
+}
+
+DeviceReport read_device(const std::string& printer) {
+    static SocketConnector connector;
+    static DeviceMonitor monitor(connector, [] { return std::chrono::steady_clock::now(); });
+    return monitor.read(printer);
+}
+
+}  // namespace korba
