@@ -1,4 +1,5 @@
-// The printing routes: the printer list, a raw ticket, the drawer pulse and the queue's state.
+// The printing routes: the printer list, a raw ticket, the drawer pulse, the queue's state and
+// the tickets of the virtual printer.
 #pragma once
 
 #include "http/message.h"
@@ -10,5 +11,7 @@ HttpResponse printers_route(HttpRequest request, const ServerConfig& config);
 HttpResponse raw_route(HttpRequest request, const ServerConfig& config);
 HttpResponse pulse_route(HttpRequest request, const ServerConfig& config);
 HttpResponse queue_route(HttpRequest request, const ServerConfig& config);
+// Only for a preview run (preview_printer() set).
+HttpResponse preview_route(HttpRequest request, const ServerConfig& config);
 
 }  // namespace korba

@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/result.h"
 
@@ -69,6 +71,13 @@ public:
     // writes back the size needed. False when there is no default or no room.
     virtual bool default_printer(char16_t* buffer, std::uint32_t& size) = 0;
 };
+
+// Lays `names` out as the Windows spooler lays out level-4 records, their strings after them,
+// for the spoolers that are not Windows's; the arguments as for Spooler::enum_printers.
+bool pack_printer_records(const std::vector<std::u16string>& names, std::byte* buffer, std::uint32_t size,
+                          std::uint32_t& needed, std::uint32_t& returned);
+// Copies `name` with its NUL when `size` units suffice, as for Spooler::default_printer.
+bool pack_printer_name(const std::u16string& name, char16_t* buffer, std::uint32_t& size);
 
 // The spooler in use; `replacement` nullptr restores the system's.
 Spooler& spooler();
