@@ -1,4 +1,5 @@
 // korba-vizoza: scan the command line, then run the chosen mode.
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "http/socket.h"
 #include "common/library_search.h"
 #include "printing/printers.h"
+#include "printing/virtual_printer.h"
 #include "windows/autostart.h"
 #include "windows/install_dir.h"
 #include "windows/service_control.h"
@@ -37,9 +39,16 @@ int print_outcome(const Result<std::string>& outcome) {
 int run_program(const std::vector<std::string>& args) {
     restrict_library_search();
     ScanResult scan = scan_command_line(args);
+    // Lives as long as the process serves; it wins over any --printer.
+    std::optional<VirtualPrinter> preview;
     if (scan.mode == RunMode::Console || scan.mode == RunMode::Service) {
         if (scan.config.hide_console) hide_console_window();
-        scan.config.printer = resolve_printer(scan.config.printer);
+        if (scan.config.preview) {
+            use_preview_printer(&preview.emplace(scan.config.paper));
+            scan.config.printer = VIRTUAL_PRINTER_NAME;
+        } else {
+            scan.config.printer = resolve_printer(scan.config.printer);
+        }
     }
     switch (scan.mode) {
         case RunMode::Help:
@@ -59,6 +68,9 @@ int run_program(const std::vector<std::string>& args) {
             return print_outcome(start_service());
         case RunMode::StopService:
             return print_outcome(stop_service());
+        case RunMode::BadPaper:
+            print_err(BAD_PAPER);
+            return 1;
         case RunMode::Service:
             init_sockets();
             return run_as_service(scan.config.printer, scan.config.port);

@@ -35,6 +35,8 @@ bool apply_flag(const std::string& arg, Config& config) {
     } else if (arg == "--autostart") {
         config.hide_console = true;
         config.open_panel = false;
+    } else if (arg == "--preview") {
+        config.preview = true;
     } else if (arg == "--service" || arg == "--no-console") {
         config.service_mode = true;
         config.hide_console = true;
@@ -77,6 +79,12 @@ ScanResult scan_command_line(const std::vector<std::string>& args) {
                 config.printer = printer_from_argument(value);
             else
                 config.port = parse_port(value).value_or(DEFAULT_PORT);
+            continue;
+        }
+        if (arg == "--paper") {
+            const std::string value = has_value ? args[++i] : "";
+            if (value != "58" && value != "80") return {RunMode::BadPaper, config};
+            config.paper = value == "58" ? 58 : 80;
             continue;
         }
         if (apply_flag(arg, config)) continue;

@@ -11,6 +11,8 @@
 
 namespace korba {
 
+inline constexpr int DEFAULT_PAPER = 80;
+
 struct Config {
     std::string printer;  // empty: not given
     std::uint16_t port = DEFAULT_PORT;
@@ -19,9 +21,26 @@ struct Config {
     bool service_mode = false;
     bool skip_setup = false;
     bool force_setup = false;
+    // The virtual printer instead of a spooler printer, with its paper width in millimetres.
+    bool preview = false;
+    int paper = DEFAULT_PAPER;
 };
 
-enum class RunMode { Help, ListPrinters, ServiceStatus, Install, Uninstall, StartService, StopService, Service, Console };
+inline constexpr const char* BAD_PAPER = "ERROR: --paper solo admite 58 u 80";
+
+// BadPaper: a --paper value other than 58 or 80, or none; the scan stops there.
+enum class RunMode {
+    Help,
+    ListPrinters,
+    ServiceStatus,
+    Install,
+    Uninstall,
+    StartService,
+    StopService,
+    BadPaper,
+    Service,
+    Console
+};
 
 struct ScanResult {
     RunMode mode;

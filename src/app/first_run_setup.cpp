@@ -41,7 +41,8 @@ SetupOutcome after_relaunch(const RelaunchResult& relaunch, bool update) {
 }  // namespace
 
 bool setup_wanted(const Config& config) {
-    if (config.skip_setup) return false;
+    // A preview run is a developer's bench: it never installs the bridge for the shop.
+    if (config.skip_setup || config.preview) return false;
     if (config.force_setup) return true;
     return !service_installed() && !running_from_install_dir();
 }

@@ -1,5 +1,7 @@
 #include "common/text.h"
 
+#include <cstdio>
+
 namespace korba {
 
 namespace {
@@ -160,6 +162,20 @@ std::string ascii_lower(std::string_view text) {
     for (char& c : out)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     return out;
+}
+
+std::string utc_timestamp(std::chrono::system_clock::time_point when) {
+    using namespace std::chrono;
+    const auto second = floor<seconds>(when);
+    const auto day = floor<days>(second);
+    const year_month_day date{day};
+    const hh_mm_ss time{second - day};
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                  static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                  static_cast<int>(time.seconds().count()));
+    return text;
 }
 
 }  // namespace korba

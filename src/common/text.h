@@ -1,6 +1,7 @@
 // Text conversions: UTF-8 everywhere, UTF-16 only at the Windows boundary.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <string_view>
 
@@ -25,5 +26,8 @@ std::string ascii_lower(std::string_view text);
 // Invalid sequences give U+FFFD and advance by the maximal invalid prefix.
 char32_t next_code_point(std::string_view utf8, size_t& pos);
 void append_utf8(std::string& out, char32_t c);
+
+// The UTC time to the second, as in 2026-12-09T13:05:01Z; the same whatever the time zone.
+std::string utc_timestamp(std::chrono::system_clock::time_point when);
 
 }  // namespace korba

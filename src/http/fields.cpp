@@ -157,6 +157,21 @@ std::optional<std::string_view> base64_decode(std::span<char> text) {
     return std::string_view(out, static_cast<size_t>(next - out));
 }
 
+void append_base64(std::string& out, std::string_view bytes) {
+    static constexpr char DIGITS[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    out.reserve(out.size() + (bytes.size() + 2) / 3 * 4);
+    for (size_t i = 0; i < bytes.size(); i += 3) {
+        const size_t left = bytes.size() - i;
+        std::uint32_t group = static_cast<std::uint8_t>(bytes[i]) << 16;
+        if (left > 1) group |= static_cast<std::uint8_t>(bytes[i + 1]) << 8;
+        if (left > 2) group |= static_cast<std::uint8_t>(bytes[i + 2]);
+        out += DIGITS[group >> 18];
+        out += DIGITS[(group >> 12) & 63];
+        out += left > 1 ? DIGITS[(group >> 6) & 63] : '=';
+        out += left > 2 ? DIGITS[group & 63] : '=';
+    }
+}
+
 std::optional<std::string_view> base64_field(std::span<char> json, std::string_view name) {
     // Repair turns each invalid sequence into U+FFFD, which is neither ASCII nor white space, and
     // never changes an ASCII byte nor joins one to its neighbours. The name, the colon, the quotes,

@@ -18,6 +18,8 @@ std::optional<std::string> query_param(std::string_view query, std::string_view 
 // Decodes over the text itself, from its start. Standard alphabet; CR, LF, space and "=" skipped
 // anywhere; anything else is invalid.
 std::optional<std::string_view> base64_decode(std::span<char> text);
+// Standard padded Base64 of `bytes`, appended to `out` (a reply can carry megabytes of it).
+void append_base64(std::string& out, std::string_view bytes);
 // The Base64 value of the first "name" (ASCII), decoded in place: the same bytes as decoding that
 // field of the text with every invalid UTF-8 sequence replaced by U+FFFD, without making that text.
 std::optional<std::string_view> base64_field(std::span<char> json, std::string_view name);

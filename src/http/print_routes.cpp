@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "common/text.h"
 #include "http/fields.h"
@@ -10,6 +11,7 @@
 #include "printing/print_job.h"
 #include "printing/printers.h"
 #include "printing/queue_state.h"
+#include "printing/virtual_printer.h"
 
 namespace korba {
 
@@ -82,6 +84,25 @@ HttpResponse device_route(HttpRequest, const ServerConfig& config) {
                    "\",\"paper\":" + word(&DeviceStatus::paper) + ",\"cover\":" + word(&DeviceStatus::cover) +
                    ",\"drawer_signal\":" + word(&DeviceStatus::drawer_signal) +
                    ",\"errors\":" + json_list(status ? status->errors : std::vector<std::string>()) + "}");
+}
+
+HttpResponse preview_route(HttpRequest, const ServerConfig&) {
+    const VirtualPrinter& printer = *preview_printer();
+    const std::vector<PreviewTicket> tickets = printer.tickets();
+    size_t size = 64;
+    for (const PreviewTicket& ticket : tickets) size += 96 + ticket.data->size() / 3 * 4 + 4;
+    std::string body;
+    body.reserve(size);
+    body += "{\"ok\":true,\"paper\":" + std::to_string(printer.paper()) + ",\"tickets\":[";
+    for (const PreviewTicket& ticket : tickets) {
+        if (&ticket != &tickets.front()) body += ',';
+        body += "{\"id\":null,\"received\":\"" + utc_timestamp(ticket.received) +
+                "\",\"bytes\":" + std::to_string(ticket.data->size()) + ",\"data_b64\":\"";
+        append_base64(body, *ticket.data);
+        body += "\"}";
+    }
+    body += "]}";
+    return json_ok(std::move(body));
 }
 
 }  // namespace korba

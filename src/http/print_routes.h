@@ -1,5 +1,5 @@
 // The printing routes: the printer list, a raw ticket, the drawer pulse, the queue's state and
-// what the printer itself reports.
+// what the printer itself reports, and the tickets of the virtual printer.
 #pragma once
 
 #include "http/message.h"
@@ -12,5 +12,7 @@ HttpResponse raw_route(HttpRequest request, const ServerConfig& config);
 HttpResponse pulse_route(HttpRequest request, const ServerConfig& config);
 HttpResponse queue_route(HttpRequest request, const ServerConfig& config);
 HttpResponse device_route(HttpRequest request, const ServerConfig& config);
+// Only for a preview run (preview_printer() set).
+HttpResponse preview_route(HttpRequest request, const ServerConfig& config);
 
 }  // namespace korba

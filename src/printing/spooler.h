@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -76,6 +77,12 @@ public:
 
 // The printer's state record, in a buffer sized by a first call, or nullopt when it cannot be read.
 std::optional<std::vector<std::byte>> read_printer_state(Spooler& spool, PrinterHandle printer);
+// Lays `names` out as the Windows spooler lays out level-4 records, their strings after them,
+// for the spoolers that are not Windows's; the arguments as for Spooler::enum_printers.
+bool pack_printer_records(const std::vector<std::u16string>& names, std::byte* buffer, std::uint32_t size,
+                          std::uint32_t& needed, std::uint32_t& returned);
+// Copies `name` with its NUL when `size` units suffice, as for Spooler::default_printer.
+bool pack_printer_name(const std::u16string& name, char16_t* buffer, std::uint32_t& size);
 
 // The spooler in use; `replacement` nullptr restores the system's.
 Spooler& spooler();

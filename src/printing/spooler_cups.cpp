@@ -140,23 +140,9 @@ public:
         delete printer;
     }
 
-    // Packs the destinations the way the Windows spooler lays out level-4 records.
     bool enum_printers(std::uint32_t, std::byte* buffer, std::uint32_t size, std::uint32_t& needed,
                        std::uint32_t& returned) override {
-        const std::vector<std::u16string> names = destination_names();
-        size_t total = names.size() * sizeof(PrinterInfo4);
-        for (const std::u16string& name : names) total += (name.size() + 1) * sizeof(char16_t);
-        needed = static_cast<std::uint32_t>(total);
-        returned = 0;
-        if (total > size) return false;
-        auto* records = reinterpret_cast<PrinterInfo4*>(buffer);
-        auto* strings = reinterpret_cast<char16_t*>(buffer + names.size() * sizeof(PrinterInfo4));
-        for (const std::u16string& name : names) {
-            std::memcpy(strings, name.c_str(), (name.size() + 1) * sizeof(char16_t));
-            records[returned++] = {strings, nullptr, 0};
-            strings += name.size() + 1;
-        }
-        return true;
+        return pack_printer_records(destination_names(), buffer, size, needed, returned);
     }
     // Packs printer-state, printer-state-reasons and device-uri into a state record, the texts after it.
     bool get_printer(PrinterHandle handle, std::byte* buffer, std::uint32_t size, std::uint32_t& needed) override {
@@ -201,11 +187,7 @@ public:
         if (!dest) return false;
         const std::u16string name = to_wide(dest->name);
         cupsFreeDests(1, dest);
-        const auto units = static_cast<std::uint32_t>(name.size() + 1);
-        const bool fits = buffer && size >= units;
-        if (fits) std::memcpy(buffer, name.c_str(), units * sizeof(char16_t));
-        size = units;
-        return fits;
+        return pack_printer_name(name, buffer, size);
     }
 };
 

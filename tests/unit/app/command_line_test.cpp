@@ -60,6 +60,17 @@ TEST(CommandLine, ScanReadsLeftToRightAndStopsAtTheFirstOneShot) {
         {{"--printer", "POS+80"}, RunMode::Console, with([](Config& c) { c.printer = "POS 80"; })},
         {{"--printer", " +\"Caja\"+ "}, RunMode::Console, with([](Config& c) { c.printer = "  \"Caja\"  "; })},
         {{"--printer", "A", "--printer", ""}, RunMode::Console, DEFAULTS},
+        // --paper takes only 58 or 80, and a bad value or none stops the scan.
+        {{"--preview", "--paper", "58", "--paper", "80"}, RunMode::Console, with([](Config& c) { c.preview = true; })},
+        {{"--paper", "58", "--service"}, RunMode::Service, with([](Config& c) {
+             c = SERVICE;
+             c.paper = 58;
+         })},
+        {{"--preview", "--paper", "57", "--install"}, RunMode::BadPaper, with([](Config& c) { c.preview = true; })},
+        {{"--paper", "080"}, RunMode::BadPaper, DEFAULTS},
+        {{"--paper", ""}, RunMode::BadPaper, DEFAULTS},
+        {{"--paper"}, RunMode::BadPaper, DEFAULTS},
+        {{"--list", "--paper", "90"}, RunMode::ListPrinters, DEFAULTS},
     };
     for (const ScanCase& test : cases) {
         std::string label;
@@ -74,6 +85,8 @@ TEST(CommandLine, ScanReadsLeftToRightAndStopsAtTheFirstOneShot) {
         EXPECT_EQ(scan.config.service_mode, test.config.service_mode);
         EXPECT_EQ(scan.config.skip_setup, test.config.skip_setup);
         EXPECT_EQ(scan.config.force_setup, test.config.force_setup);
+        EXPECT_EQ(scan.config.preview, test.config.preview);
+        EXPECT_EQ(scan.config.paper, test.config.paper);
     }
 }
 

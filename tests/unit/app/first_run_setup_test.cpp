@@ -147,17 +147,18 @@ TEST(FirstRunSetup, OutcomeLines) {
 TEST(FirstRunSetup, WhenTheSetupRuns) {
     const struct {
         const char* name;
-        bool skip, force;
+        bool skip, force, preview;
         ServiceState service;
         bool from_install_dir;
         bool expected;
     } cases[] = {
-        {"fresh download", false, false, ServiceState::Absent, false, true},
-        {"service installed", false, false, ServiceState::Stopped, false, false},
-        {"installed copy", false, false, ServiceState::Absent, true, false},
-        {"forced", false, true, ServiceState::Running, true, true},
-        {"skipped", true, false, ServiceState::Absent, false, false},
-        {"skip wins over force", true, true, ServiceState::Absent, false, false},
+        {"fresh download", false, false, false, ServiceState::Absent, false, true},
+        {"service installed", false, false, false, ServiceState::Stopped, false, false},
+        {"installed copy", false, false, false, ServiceState::Absent, true, false},
+        {"forced", false, true, false, ServiceState::Running, true, true},
+        {"skipped", true, false, false, ServiceState::Absent, false, false},
+        {"skip wins over force", true, true, false, ServiceState::Absent, false, false},
+        {"a preview run, even forced", false, true, true, ServiceState::Absent, false, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -167,6 +168,7 @@ TEST(FirstRunSetup, WhenTheSetupRuns) {
         Config config;
         config.skip_setup = c.skip;
         config.force_setup = c.force;
+        config.preview = c.preview;
         EXPECT_EQ(setup_wanted(config), c.expected);
     }
 }

@@ -41,5 +41,12 @@ TEST(Text, TrimsUnicodeWhiteSpaceOnly) {
     EXPECT_EQ(trim_white_space("   "), "");
 }
 
+TEST(Text, UtcTimestampToTheSecond) {
+    using namespace std::chrono;
+    EXPECT_EQ(utc_timestamp(sys_days{2026y / 12 / 9} + 13h + 5min + 1s + 999ms), "2026-12-09T13:05:01Z");
+    EXPECT_EQ(utc_timestamp(sys_days{2028y / 2 / 29} + 23h + 59min + 59s), "2028-02-29T23:59:59Z");
+    EXPECT_EQ(utc_timestamp(system_clock::time_point{}), "1970-01-01T00:00:00Z");
+}
+
 }  // namespace
 }  // namespace korba

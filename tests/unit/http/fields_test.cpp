@@ -100,6 +100,23 @@ TEST(Fields, Base64IsLenientAboutPaddingAndLineBreaksOnly) {
     }
 }
 
+TEST(Fields, Base64EncodingIsPaddedAndDecodesBack) {
+    const struct {
+        std::string bytes;
+        std::string text;
+    } cases[] = {{"", ""}, {"A", "QQ=="}, {"AB", "QUI="}, {"ABC", "QUJD"}, {std::string("\xFF\xEF\xFE\0", 4), "/+/+AA=="}};
+    for (const auto& test : cases) {
+        std::string out = "x";
+        append_base64(out, test.bytes);
+        EXPECT_EQ(out, "x" + test.text);
+    }
+    std::string every_byte;
+    for (int c = 0; c < 256; ++c) every_byte += static_cast<char>(c);
+    std::string encoded;
+    append_base64(encoded, every_byte);
+    EXPECT_EQ(decoded(encoded), every_byte);
+}
+
 TEST(Fields, Base64WrappedAt76WithCrLfDecodesLikeTheUnwrappedText) {
     const std::string plain =
         "TICKET DE PRUEBA\nTICKET DE PRUEBA\nTICKET DE PRUEBA\n1 x Café con leche ........ 2,50 EUR\n"

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "fakes/fake_spooler.h"
+#include "printing/virtual_printer.h"
 
 namespace korba {
 namespace {
@@ -99,6 +100,29 @@ TEST(QueueRoute, TheStateOfTheBridgesPrinterEveryReasonQuoted) {
               R"({"ok":true,"printer":"Caja \"1\"","state":"offline","jobs":2,"reasons":["paper-out","offline","work-offline"]})");
     EXPECT_EQ(queue_route(HttpRequest{}, ServerConfig{}).body,
               R"({"ok":true,"printer":"","state":"unavailable","jobs":0,"reasons":[]})");
+}
+
+std::chrono::system_clock::time_point received() {
+    using namespace std::chrono;
+    return sys_days{2026y / 12 / 9} + 13h + 5min + 1s;
+}
+
+TEST(PreviewRoute, TheVirtualPrintersTicketsNewestFirst) {
+    VirtualPrinter printer(58, received);
+    use_preview_printer(&printer);
+    const ServerConfig preview{VIRTUAL_PRINTER_NAME, 9230};
+    EXPECT_EQ(preview_route(HttpRequest{}, preview).body, R"({"ok":true,"paper":58,"tickets":[]})");
+    EXPECT_EQ(raw_route(post("application/json", R"({"data_b64":"QUJD"})"), preview).body,
+              R"({"ok":true,"printer":"KORBA vista previa","bytes":3})");
+    EXPECT_EQ(pulse_route(post("", ""), preview).body, R"({"ok":true,"printer":"KORBA vista previa","pin":2})");
+    const HttpResponse reply = preview_route(HttpRequest{}, preview);
+    use_preview_printer(nullptr);
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.content_type, JSON_TYPE);
+    EXPECT_EQ(reply.body,
+              R"({"ok":true,"paper":58,"tickets":[)"
+              R"({"id":null,"received":"2026-12-09T13:05:01Z","bytes":5,"data_b64":"G3AAGfo="},)"
+              R"({"id":null,"received":"2026-12-09T13:05:01Z","bytes":3,"data_b64":"QUJD"}]})");
 }
 
 }  // namespace

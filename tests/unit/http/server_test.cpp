@@ -62,6 +62,8 @@ TEST(HandleConnection, HostThenOriginThenPreflightThenWholeBodyThenRoutes) {
         {"GET / HTTP/1.1\r\nHost: local\nhost\r\n\r\n", json_reply(forbidden, WRONG_HOST, "*")},
         {"GET /nada HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", json_reply("HTTP/1.1 404 Not Found", NOT_FOUND, "*")},
         {"GET /nada HTTP/1.1\r\nHOST: LocalHost:09230 \r\n\r\n", json_reply("HTTP/1.1 404 Not Found", NOT_FOUND, "*")},
+        // Only a preview run has the virtual printer's route.
+        {"GET /preview HTTP/1.1\r\n\r\n", json_reply("HTTP/1.1 404 Not Found", NOT_FOUND, "*")},
         // A control character inside an origin is never admitted nor echoed.
         {"GET / HTTP/1.1\r\nOrigin: https://x\nset-cookie: a=b.korba.app\r\n\r\n",
          json_reply(forbidden, FORBIDDEN, "null")},

@@ -1,0 +1,99 @@
+#include "printing/virtual_printer.h"
+
+#include "common/text.h"
+
+namespace korba {
+
+namespace {
+
+// One open printer handle: the job being written on it, kept only once its document ends.
+struct OpenJob {
+    std::string data;
+};
+
+OpenJob& job_of(PrinterHandle handle) { return *static_cast<OpenJob*>(handle); }
+
+VirtualPrinter* active_preview = nullptr;
+
+}  // namespace
+
+VirtualPrinter::VirtualPrinter(int paper, Clock now) : paper_(paper), now_(now) {}
+
+std::vector<PreviewTicket> VirtualPrinter::tickets() const {
+    std::lock_guard guard(lock_);
+    return {kept_.rbegin(), kept_.rend()};
+}
+
+void VirtualPrinter::keep(std::string data) {
+    PreviewTicket ticket{now_(), std::make_shared<const std::string>(std::move(data))};
+    std::lock_guard guard(lock_);
+    kept_bytes_ += ticket.data->size();
+    kept_.push_back(std::move(ticket));
+    while (kept_.size() > PREVIEW_TICKETS || kept_bytes_ > PREVIEW_BYTES) {
+        kept_bytes_ -= kept_.front().data->size();
+        kept_.pop_front();
+    }
+}
+
+Result<PrinterHandle> VirtualPrinter::open_printer(const char16_t* name) {
+    if (from_wide(name) != VIRTUAL_PRINTER_NAME)
+        return fail(std::string("en vista previa solo existe la impresora \"") + VIRTUAL_PRINTER_NAME + "\"");
+    return PrinterHandle{new OpenJob};
+}
+
+Status VirtualPrinter::start_doc(PrinterHandle printer, const DocumentInfo&) {
+    job_of(printer).data.clear();
+    return success();
+}
+
+void VirtualPrinter::start_page(PrinterHandle) {}
+
+Result<std::uint32_t> VirtualPrinter::write(PrinterHandle printer, std::string_view data) {
+    job_of(printer).data.append(data);
+    return static_cast<std::uint32_t>(data.size());
+}
+
+void VirtualPrinter::end_page(PrinterHandle) {}
+
+Status VirtualPrinter::end_doc(PrinterHandle printer) {
+    keep(std::move(job_of(printer).data));
+    job_of(printer).data.clear();
+    return success();
+}
+
+void VirtualPrinter::abort_doc(PrinterHandle printer) { job_of(printer).data.clear(); }
+
+void VirtualPrinter::close_printer(PrinterHandle printer) { delete static_cast<OpenJob*>(printer); }
+
+bool VirtualPrinter::enum_printers(std::uint32_t, std::byte* buffer, std::uint32_t size, std::uint32_t& needed,
+                                   std::uint32_t& returned) {
+    return pack_printer_records({to_wide(VIRTUAL_PRINTER_NAME)}, buffer, size, needed, returned);
+}
+
+// Always ready: no status flags, no reasons.
+bool VirtualPrinter::get_printer(PrinterHandle, std::byte* buffer, std::uint32_t size, std::uint32_t& needed) {
+    needed = sizeof(PrinterState);
+    if (size < needed) return false;
+    *reinterpret_cast<PrinterState*>(buffer) = {0, 0, 0, nullptr};
+    return true;
+}
+
+// A kept ticket is done at once, so the queue is always empty.
+bool VirtualPrinter::enum_jobs(PrinterHandle, std::byte*, std::uint32_t, std::uint32_t& needed,
+                               std::uint32_t& returned) {
+    needed = returned = 0;
+    return true;
+}
+
+bool VirtualPrinter::default_printer(char16_t* buffer, std::uint32_t& size) {
+    return pack_printer_name(to_wide(VIRTUAL_PRINTER_NAME), buffer, size);
+}
+
+VirtualPrinter* preview_printer() { return active_preview; }
+
+void use_preview_printer(VirtualPrinter* printer) {
+    active_preview = printer;
+    set_spooler(printer);
+}
+
+}  // namespace korba
