@@ -30,10 +30,10 @@ export function texts(svg) {
   });
 }
 
-// The text of each printed line, top to bottom.
+// The text of each printed line that has any, top to bottom.
 export function lines(svg) {
   return Array.from(svg.matchAll(/<g class="korba-line"[^>]*>(.*?)<\/g>/g), ([, body]) =>
-    texts(body).map((t) => t.text).join(""));
+    texts(body).map((t) => t.text).join("")).filter(Boolean);
 }
 
 export function marks(svg, kind) {
