@@ -431,10 +431,291 @@ function cutCommand(t, data, at) {
   return end;
 }
 
+// Barcodes. Each encoder turns the data into the widths of its bars and spaces, bar first:
+// modules ("1" bar, "0" space) for the one-width codes, "n"/"w" elements for the codes of narrow
+// and wide elements; null when the printer would refuse the data.
+const EAN_L = ["0001101", "0011001", "0010011", "0111101", "0100011", "0110001", "0101111", "0111011", "0110111",
+  "0001011"];
+const EAN_R = EAN_L.map((code) => Array.from(code, (b) => (b === "1" ? "0" : "1")).join(""));
+const EAN_G = EAN_R.map((code) => Array.from(code).reverse().join(""));
+// The left half's odd (L) and even (G) parities that an EAN-13's first digit stands for.
+const EAN_FIRST = ["LLLLLL", "LLGLGG", "LLGGLG", "LLGGGL", "LGLLGG", "LGGLLG", "LGGGLG", "LGLGLG", "LGLGGL", "LGGLGL"];
+// UPC-E's parities by check digit for number system 0 (E even, O odd); system 1 swaps them.
+const UPCE_PARITY = ["EEEOOO", "EEOEOO", "EEOOEO", "EEOOOE", "EOEEOO", "EOOEEO", "EOOOEE", "EOEOEO", "EOEOOE",
+  "EOOEOE"];
+// Two wide of five: the digits of interleaved 2 of 5, and the bars of Code 39.
+const TWO_OF_FIVE = ["nnwwn", "wnnnw", "nwnnw", "wwnnn", "nnwnw", "wnwnn", "nwwnn", "nnnww", "wnnwn", "nwnwn"];
+// Code 39 in four rows of ten that share the place of their wide space, in the order of the
+// digits' bar patterns (1 to 9, then 0).
+const CODE39_ROWS = ["1234567890", "ABCDEFGHIJ", "KLMNOPQRST", "UVWXYZ-. *"];
+const CODE39_SPACES = [1, 2, 3, 0];
+const CODE39_WIDE_SPACES = { $: "wwwn", "/": "wwnw", "+": "wnww", "%": "nwww" };
+const CODABAR = {
+  0: "nnnnnww", 1: "nnnnwwn", 2: "nnnwnnw", 3: "wwnnnnn", 4: "nnwnnwn", 5: "wnnnnwn", 6: "nwnnnnw", 7: "nwnnwnn",
+  8: "nwwnnnn", 9: "wnnwnnn", "-": "nnnwwnn", $: "nnwwnnn", ":": "wnnnwnw", "/": "wnwnnnw", ".": "wnwnwnn",
+  "+": "nnwnwnw", A: "nnwwnwn", B: "nwnwnnw", C: "nnnwnww", D: "nnnwwwn",
+};
+// Code 93's 47 characters (the last four are its shifts), their bar and space widths in modules.
+const CODE93_CHARS = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ-. $/+%";
+const CODE93 = ("131112 111213 111312 111411 121113 121212 121311 111114 131211 141111 211113 211212 211311 221112 " +
+  "221211 231111 112113 112212 112311 122112 132111 111123 111222 111321 121122 131121 212112 212211 211122 " +
+  "211221 221121 222111 112122 112221 122121 123111 121131 311112 311211 321111 112131 113121 211131 121221 " +
+  "312111 311121 122211").split(" ");
+const CODE93_START = "111141";
+// Code 128's values 0 to 105 and the stop, as bar and space widths in modules.
+const CODE128 = ("212222 222122 222221 121223 121322 131222 122213 122312 132212 221213 221312 231212 112232 122132 " +
+  "122231 113222 123122 123221 223211 221132 221231 213212 223112 312131 311222 321122 321221 312212 322112 " +
+  "322211 212123 212321 232121 111323 131123 131321 112313 132113 132311 211313 231113 231311 112133 112331 " +
+  "132131 113123 113321 133121 313121 211331 231131 213113 213311 213131 311123 311321 331121 312113 312311 " +
+  "332111 314111 221411 431111 111224 111422 121124 121421 141122 141221 112214 112412 122114 122411 142112 " +
+  "142211 241211 221114 413111 241112 134111 111242 121142 121241 114212 124112 124211 411212 421112 421211 " +
+  "212141 214121 412121 111143 111341 131141 114113 114311 411113 411311 113141 114131 311141 411131 211412 " +
+  "211214 211232 2331112").split(" ");
+
+const digits = (text, ...counts) => /^\d*$/.test(text) && counts.includes(text.length);
+
+// The check digit of the EAN and UPC codes: weights 3 and 1 from the right.
+function eanCheck(text) {
+  let sum = 0;
+  for (let i = 0; i < text.length; i++) sum += Number(text[text.length - 1 - i]) * (i % 2 ? 1 : 3);
+  return String((10 - (sum % 10)) % 10);
+}
+
+// The data with its check digit: `length` digits without it, or one more with the right one.
+function withCheck(text, length) {
+  if (digits(text, length)) return text + eanCheck(text);
+  return digits(text, length + 1) && eanCheck(text.slice(0, length)) === text[length] ? text : null;
+}
+
+function ean13(text) {
+  const code = withCheck(text, 12);
+  if (!code) return null;
+  const left = Array.from(code.slice(1, 7), (d, i) => (EAN_FIRST[code[0]][i] === "L" ? EAN_L : EAN_G)[d]);
+  const right = Array.from(code.slice(7), (d) => EAN_R[d]);
+  return { modules: `101${left.join("")}01010${right.join("")}101`, hri: code };
+}
+
+function ean8(text) {
+  const code = withCheck(text, 7);
+  if (!code) return null;
+  const half = (part, table) => Array.from(part, (d) => table[d]).join("");
+  return { modules: `101${half(code.slice(0, 4), EAN_L)}01010${half(code.slice(4), EAN_R)}101`, hri: code };
+}
+
+function upcA(text) {
+  const code = withCheck(text, 11);
+  return code && { ...ean13("0" + code), hri: code };
+}
+
+// UPC-E from its six digits (with the number system before them and the check digit after, or
+// not), or from the UPC-A number it compresses.
+function upcE(text) {
+  let system = "0", six = text;
+  if (digits(text, 11, 12)) {
+    const a = withCheck(text, 11);
+    six = a && compressUpc(a);
+    if (!six) return null;
+    system = a[0];
+  } else if (digits(text, 7, 8)) {
+    [system, six] = [text[0], text.slice(1, 7)];
+  } else if (!digits(text, 6)) {
+    return null;
+  }
+  if (system > "1") return null;
+  const check = eanCheck(expandUpcE(system, six));
+  if (text.length === 8 && text[7] !== check) return null;
+  const parity = UPCE_PARITY[check];
+  const bars = Array.from(six, (d, i) => ((parity[i] === "E") === (system === "0") ? EAN_G : EAN_L)[d]);
+  return { modules: `101${bars.join("")}010101`, hri: system + six + check };
+}
+
+function expandUpcE(system, e) {
+  const last = e[5];
+  const body = last <= "2" ? e.slice(0, 2) + last + "0000" + e.slice(2, 5)
+    : last === "3" ? e.slice(0, 3) + "00000" + e.slice(3, 5)
+      : last === "4" ? e.slice(0, 4) + "00000" + e[4]
+        : e.slice(0, 5) + "0000" + last;
+  return system + body;
+}
+
+function compressUpc(a) {
+  const m = a.slice(1, 6), p = a.slice(6, 11);
+  const six = m[2] <= "2" && m.slice(3) === "00" && p.slice(0, 2) === "00" ? m.slice(0, 2) + p.slice(2) + m[2]
+    : m.slice(3) === "00" && p.slice(0, 3) === "000" ? m.slice(0, 3) + p.slice(3) + "3"
+      : m[4] === "0" && p.slice(0, 4) === "0000" ? m.slice(0, 4) + p[4] + "4"
+        : p.slice(0, 4) === "0000" && p[4] >= "5" ? m + p[4] : null;
+  return six && expandUpcE(a[0], six) === a.slice(0, 11) ? six : null;
+}
+
+// Code 39, with the start and stop characters (*) added where the data lacks them.
+function code39(text) {
+  const data = text.replace(/^\*|\*$/g, "");
+  if (!data || data.includes("*")) return null;
+  const elements = [];
+  for (const ch of `*${data}*`) {
+    const row = CODE39_ROWS.findIndex((r) => r.includes(ch));
+    let bars = "nnnnn", spaces = CODE39_WIDE_SPACES[ch];
+    if (row >= 0) {
+      bars = TWO_OF_FIVE[(CODE39_ROWS[row].indexOf(ch) + 1) % 10];
+      spaces = Array.from("nnnn", (n, i) => (i === CODE39_SPACES[row] ? "w" : n)).join("");
+    }
+    if (!spaces) return null;
+    // Five bars, four spaces and the narrow gap before the next character.
+    for (let i = 0; i < 5; i++) elements.push(bars[i], spaces[i] ?? "n");
+  }
+  elements.pop();
+  return { elements: elements.join(""), hri: `*${data}*` };
+}
+
+function itf(text) {
+  if (!/^\d*$/.test(text) || !text.length || text.length % 2) return null;
+  let elements = "nnnn";
+  for (let i = 0; i < text.length; i += 2) {
+    const bars = TWO_OF_FIVE[text[i]], spaces = TWO_OF_FIVE[text[i + 1]];
+    for (let j = 0; j < 5; j++) elements += bars[j] + spaces[j];
+  }
+  return { elements: elements + "wnn", hri: text };
+}
+
+function codabar(text) {
+  const data = text.toUpperCase();
+  if (!/^[A-D][0-9\-$:/.+]*[A-D]$/.test(data)) return null;
+  return { elements: Array.from(data, (ch) => CODABAR[ch]).join("n"), hri: text };
+}
+
+// Code 93 over all of ASCII: the characters it lacks are a shift and a letter.
+function code93(text) {
+  const values = [];
+  const shift = (which, letter) => values.push(43 + which, letter.charCodeAt(0) - 55);
+  for (const ch of text) {
+    const c = ch.charCodeAt(0);
+    if (CODE93_CHARS.includes(ch)) values.push(CODE93_CHARS.indexOf(ch));
+    else if (c === 0) shift(1, "U");
+    else if (c < 27) shift(0, String.fromCharCode(64 + c));
+    else if (c < 32) shift(1, String.fromCharCode(65 + c - 27));
+    else if (c <= 0x3a) shift(2, String.fromCharCode(c === 0x3a ? 90 : 65 + c - 0x21));
+    else if (c < 0x40) shift(1, String.fromCharCode(70 + c - 0x3b));
+    else if (c === 0x40) shift(1, "V");
+    else if (c < 0x60 && c > 0x5a) shift(1, String.fromCharCode(75 + c - 0x5b));
+    else if (c === 0x60) shift(1, "W");
+    else if (c < 0x7b) shift(3, String.fromCharCode(c - 32));
+    else if (c < 0x80) shift(1, String.fromCharCode(80 + c - 0x7b));
+    else return null;
+  }
+  for (const limit of [20, 15]) {
+    let sum = 0;
+    for (let i = 0; i < values.length; i++) sum += values[values.length - 1 - i] * ((i % limit) + 1);
+    values.push(sum % 47);
+  }
+  const widths = [CODE93_START, ...values.map((v) => CODE93[v]), CODE93_START, "1"].join("");
+  return { modules: widthsToModules(widths), hri: text };
+}
+
+function widthsToModules(widths) {
+  return Array.from(widths, (w, i) => (i % 2 ? "0" : "1").repeat(Number(w))).join("");
+}
+
+// Code 128 as the printer takes it: "{A", "{B" or "{C" first; "{" and a letter switch sets, shift
+// one character ("{S"), or give FNC1 to FNC4 ("{1" to "{4"); "{{" is "{". In set C each byte is a
+// value from 0 to 99.
+function code128(bytes) {
+  const start = { A: 103, B: 104, C: 105 }[String.fromCharCode(bytes[1])];
+  if (bytes[0] !== 0x7b || !start) return null;
+  let set = "ABC"[start - 103], shifted = false, hri = "";
+  const values = [start];
+  for (let i = 2; i < bytes.length; i++) {
+    let c = bytes[i];
+    const current = shifted ? (set === "A" ? "B" : "A") : set;
+    shifted = false;
+    if (c === 0x7b) {
+      const code = String.fromCharCode(bytes[++i]);
+      const special = { A: set === "A" ? null : 101, B: set === "B" ? null : 100, C: set === "C" ? null : 99,
+        S: set === "C" ? null : 98, 1: 102, 2: 97, 3: 96, 4: current === "A" ? 101 : current === "B" ? 100 : null };
+      if (code === "{" && current !== "C") {
+        c = 0x7b;
+      } else {
+        if (special[code] == null) return null;
+        values.push(special[code]);
+        if ("ABC".includes(code)) set = code;
+        shifted = code === "S";
+        continue;
+      }
+    }
+    const value = current === "C" ? (c < 100 ? c : -1)
+      : current === "A" ? (c < 0x20 ? c + 64 : c < 0x60 ? c - 32 : -1) : (c >= 0x20 && c < 0x80 ? c - 32 : -1);
+    if (value < 0) return null;
+    values.push(value);
+    hri += current === "C" ? String(c).padStart(2, "0") : c >= 0x20 ? String.fromCharCode(c) : " ";
+  }
+  if (values.length < 2) return null;
+  values.push(values.reduce((sum, v, i) => sum + v * (i || 1), 0) % 103);
+  return { modules: widthsToModules(values.map((v) => CODE128[v]).join("") + CODE128[106]), hri };
+}
+
+const SYMBOLOGIES = [
+  ["UPC-A", upcA], ["UPC-E", upcE], ["EAN-13", ean13], ["EAN-8", ean8], ["CODE39", code39], ["ITF", itf],
+  ["CODABAR", codabar], ["CODE93", code93], ["CODE128", code128],
+];
+
+// The widths in dots of the bars and spaces, bar first.
+function barWidths(symbol, module) {
+  if (symbol.elements) {
+    const wide = Math.round(module * 2.5);
+    return Array.from(symbol.elements, (e) => (e === "w" ? wide : module));
+  }
+  return Array.from(symbol.modules.match(/1+|0+/g), (run) => run.length * module);
+}
+
+// GS k m d1 ... NUL (m 0 to 6) and GS k m n d1 ... dn (m 65 to 73): a barcode, with its human
+// readable digits (GS H) above, below or both in the font GS f selects, GS h dots tall.
 function barcodeCommand(t, data, at) {
-  if (lengthOf(data, at, 3) < 0) return -1;
-  t.skipped(data.subarray(at, at + 3));
-  return at + 3;
+  if (lengthOf(data, at, 4) < 0) return -1;
+  const m = data[at + 2];
+  let begin = at + 3, end;
+  if (m <= 6) {
+    end = data.indexOf(0, begin);
+    if (end < 0) return -1;
+  } else if (m >= 65 && m <= 79) {
+    begin = at + 4;
+    end = lengthOf(data, begin, data[at + 3]);
+    if (end < 0) return -1;
+  } else {
+    return skipFixed(t, data, at, 3);
+  }
+  const next = m <= 6 ? end + 1 : end;
+  const [name, encode] = SYMBOLOGIES[m <= 6 ? m : m - 65] ?? [];
+  const bytes = data.subarray(begin, end);
+  const symbol = encode && encode(name === "CODE128" ? bytes : String.fromCharCode(...bytes));
+  if (!symbol) {
+    t.skipped(data.subarray(at, next));
+    return next;
+  }
+  if (!drawBarcode(t, name, symbol)) t.skipped(data.subarray(at, next));
+  return next;
+}
+
+// Draws the barcode as a block of its own, or nothing (and says so) when it is wider than the
+// printing area.
+function drawBarcode(t, name, symbol) {
+  const s = t.s, widths = barWidths(symbol, s.barWidth);
+  const width = widths.reduce((a, b) => a + b, 0);
+  t.flushPending();
+  if (width > t.areaWidth()) return false;
+  const f = FONTS[s.hriFont], hriHeight = f.h + 4;
+  const above = s.hri & 1 ? hriHeight : 0, below = s.hri & 2 ? hriHeight : 0;
+  const hri = xml(symbol.hri.replace(/[^\x20-\x7e]/g, " "));
+  const label = (x, y) => `<text transform="translate(${x + width / 2} ${y})" x="0" y="${f.base}"` +
+    ` font-size="${f.size}" text-anchor="middle">${hri}</text>`;
+  t.block(width, above + s.barHeight + below, (x, y) => {
+    let d = "", at = x;
+    widths.forEach((w, i) => {
+      if (i % 2 === 0) d += `M${at} ${y + above}h${w}v${s.barHeight}h${-w}z`;
+      at += w;
+    });
+    return `<g class="korba-barcode" data-symbology="${name}">${above ? label(x, y) : ""}<path d="${d}"/>` +
+      `${below ? label(x, y + above + s.barHeight + 4) : ""}</g>`;
+  });
+  return true;
 }
 
 function symbolCommand(t, data, at) {
