@@ -25,7 +25,7 @@ export function texts(svg) {
   return Array.from(svg.matchAll(/<text ([^>]*)>([^<]*)<\/text>/g), ([, tag, body]) => {
     const a = attrs(tag);
     const [, x, y, sx = 1, sy = 1] = /translate\((\S+) (\S+)\)(?: scale\((\S+) (\S+)\))?/.exec(a.transform);
-    return { x: Number(x), y: Number(y), text: unescape(body), xs: a.x.split(" ").map(Number), scale: [Number(sx), Number(sy)],
+    return { x: Number(x), y: Number(y), text: unescape(body), length: Number(a.textLength), scale: [Number(sx), Number(sy)],
       size: Number(a["font-size"]), bold: a["font-weight"] === "bold", white: a.fill === "#fff" };
   });
 }

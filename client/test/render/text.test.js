@@ -19,7 +19,7 @@ describe("text, wrapping, tabs and feeds", () => {
       assert.deepEqual(lines(svg), [all.slice(0, count), all.slice(count, 2 * count), all.slice(2 * count)].filter(Boolean),
         `${paper} mm, font ${font}`);
       const [first] = texts(svg);
-      assert.equal(first.xs[1] - first.xs[0], font === "A" ? 12 : 9);
+      assert.equal(first.length / first.text.length, font === "A" ? 12 : 9);
       assert.equal(first.x, paper === 80 ? 32 : 40);
     }
     // A double-width character that no longer fits goes to the next line whole.
@@ -64,7 +64,7 @@ describe("character styles, alignment, margins and rotation", () => {
     const svg = draw(encoder().raw([0x1b, 0x21, 0x01 | 0x08 | 0x10 | 0x20 | 0x80, ...ascii("ab"), 0x1b, 0x21, 0,
       ...ascii("c\n")]));
     const [big, plain] = texts(svg);
-    assert.deepEqual([big.text, big.bold, big.scale, big.size, big.xs], ["ab", true, [2, 2], 15, [0, 9]]);
+    assert.deepEqual([big.text, big.bold, big.scale, big.size, big.length], ["ab", true, [2, 2], 15, 18]);
     assert.deepEqual([plain.text, plain.bold, plain.scale, plain.size, plain.x - big.x], ["c", false, [1, 1], 20, 36]);
     // Underlined, one dot thick, under both double-width characters: 36 dots.
     assert.match(svg, /<rect x="32" y="\d+" width="36" height="1"\/>/);
