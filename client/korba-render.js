@@ -218,7 +218,7 @@ class Ticket {
     if (this.line.items.length) this.flush(0);
     const { paper } = this.paper, height = this.y + BOTTOM;
     return `<svg xmlns="http://www.w3.org/2000/svg" class="korba-ticket" width="${paper}" height="${height}"` +
-      ` viewBox="0 0 ${paper} ${height}" font-family="monospace" xml:space="preserve" style="white-space:pre"` +
+      ` viewBox="0 0 ${paper} ${height}" font-family="monospace"` +
       ` shape-rendering="crispEdges"><rect class="korba-paper" width="${paper}" height="${height}" fill="#fff"/>` +
       `<g fill="#000">${this.out.join("")}</g></svg>`;
   }
@@ -234,7 +234,9 @@ function textSvg(run, x, y, f, pitch, wide, high, { bold, underline, reverse }) 
   if (underline) out += `<rect x="${x}" y="${y + h - underline}" width="${width}" height="${underline}"/>`;
   const scale = wide !== 1 || high !== 1 ? ` scale(${wide} ${high})` : "";
   const adjust = pitch === f.w ? "spacingAndGlyphs" : "spacing";
-  out += `<text transform="translate(${x} ${y})${scale}" y="${f.base}" font-size="${f.size}" textLength="${n * pitch}"` +
+  // Spaces kept as they are, which browsers do only when each text element says so.
+  out += `<text xml:space="preserve" transform="translate(${x} ${y})${scale}" y="${f.base}" font-size="${f.size}"` +
+    ` textLength="${n * pitch}"` +
     ` lengthAdjust="${adjust}"${bold ? ' font-weight="bold"' : ""}${reverse ? ' fill="#fff"' : ""}>` +
     `${xml(run.chars.join(""))}</text>`;
   return out;
@@ -708,7 +710,7 @@ function drawBarcode(t, name, symbol) {
   const f = FONTS[s.hriFont], hriHeight = f.h + 4;
   const above = s.hri & 1 ? hriHeight : 0, below = s.hri & 2 ? hriHeight : 0;
   const hri = xml(symbol.hri.replace(/[^\x20-\x7e]/g, " "));
-  const label = (x, y) => `<text transform="translate(${x + width / 2} ${y})" x="0" y="${f.base}"` +
+  const label = (x, y) => `<text xml:space="preserve" transform="translate(${x + width / 2} ${y})" y="${f.base}"` +
     ` font-size="${f.size}" text-anchor="middle">${hri}</text>`;
   t.block(width, above + s.barHeight + below, (x, y) => {
     let d = "", at = x;

@@ -26,7 +26,8 @@ export function texts(svg) {
     const a = attrs(tag);
     const [, x, y, sx = 1, sy = 1] = /translate\((\S+) (\S+)\)(?: scale\((\S+) (\S+)\))?/.exec(a.transform);
     return { x: Number(x), y: Number(y), text: unescape(body), length: Number(a.textLength), scale: [Number(sx), Number(sy)],
-      size: Number(a["font-size"]), bold: a["font-weight"] === "bold", white: a.fill === "#fff" };
+      size: Number(a["font-size"]), bold: a["font-weight"] === "bold", white: a.fill === "#fff",
+      preserve: a["xml:space"] === "preserve" };
   });
 }
 

@@ -37,6 +37,8 @@ describe("text, wrapping, tabs and feeds", () => {
 
   test("HT goes to the next stop, every 8 characters or where ESC D puts them", () => {
     assert.deepEqual(lines(draw(encoder().raw(ascii("a\tbc\td\n")))), ["a       bc      d"]);
+    // Browsers keep a text's spaces only when the text element itself asks.
+    assert.ok(texts(draw(encoder().line("a   b").barcode("A B", "code39", 40))).every((t) => t.preserve));
     // Measured in the characters of the font and size in use.
     const wide = texts(draw(encoder().raw([0x1b, 0x21, 0x21, ...ascii("\ta\n")])));
     assert.deepEqual(wide.map((t) => [t.text, t.x - 32]), [["        ", 0], ["a", 8 * 18]]);
