@@ -232,11 +232,11 @@ function textSvg(run, x, y, f, pitch, wide, high, { bold, underline, reverse }) 
   let out = "";
   if (reverse) out += `<rect x="${x}" y="${y}" width="${width}" height="${h}"/>`;
   if (underline) out += `<rect x="${x}" y="${y + h - underline}" width="${width}" height="${underline}"/>`;
-  const scale = wide !== 1 || high !== 1 ? ` scale(${wide} ${high})` : "";
+  const place = wide !== 1 || high !== 1 ? `transform="translate(${x} ${y}) scale(${wide} ${high})" y="${f.base}"`
+    : `x="${x}" y="${y + f.base}"`;
   const adjust = pitch === f.w ? "spacingAndGlyphs" : "spacing";
   // Spaces kept as they are, which browsers do only when each text element says so.
-  out += `<text xml:space="preserve" transform="translate(${x} ${y})${scale}" y="${f.base}" font-size="${f.size}"` +
-    ` textLength="${n * pitch}"` +
+  out += `<text xml:space="preserve" ${place} font-size="${f.size}" textLength="${n * pitch}"` +
     ` lengthAdjust="${adjust}"${bold ? ' font-weight="bold"' : ""}${reverse ? ' fill="#fff"' : ""}>` +
     `${xml(run.chars.join(""))}</text>`;
   return out;
@@ -710,7 +710,7 @@ function drawBarcode(t, name, symbol) {
   const f = FONTS[s.hriFont], hriHeight = f.h + 4;
   const above = s.hri & 1 ? hriHeight : 0, below = s.hri & 2 ? hriHeight : 0;
   const hri = xml(symbol.hri.replace(/[^\x20-\x7e]/g, " "));
-  const label = (x, y) => `<text xml:space="preserve" transform="translate(${x + width / 2} ${y})" y="${f.base}"` +
+  const label = (x, y) => `<text xml:space="preserve" x="${x + width / 2}" y="${y + f.base}"` +
     ` font-size="${f.size}" text-anchor="middle">${hri}</text>`;
   t.block(width, above + s.barHeight + below, (x, y) => {
     let d = "", at = x;
