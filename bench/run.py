@@ -1,9 +1,12 @@
 """The benchmarks behind docs/evidence.md; bench/run.sh installs, builds and calls this.
 Prints one table; each figure says what produced it. Loopback only, bounded in time."""
 
+import functools
+import http.server
 import json
 import os
 import re
+import shutil
 import socket
 import statistics
 import subprocess
@@ -17,6 +20,7 @@ ROOT = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / "tests/e2e"))
 import cups_queue  # noqa: E402  (the capture queue of the black-box tests)
 import harness  # noqa: E402
+from browser import chromium  # noqa: E402  (headless Chromium of the black-box tests)
 
 NATIVE = ROOT / "build/native/korba-vizoza"
 EXE = ROOT / "build/windows/korba-vizoza.exe"
@@ -284,29 +288,15 @@ document.title = "listo";
 
 
 def drawing():
-    import http.server
-    from browser import chromium
     print("Drawing a 200-line ticket with a logo and a QR code in headless Chromium, 30 runs")
-    files = {"/": (DRAWING_PAGE, "text/html"),
-             "/korba-render.js": ((ROOT / "client/korba-render.js").read_bytes(), "text/javascript")}
-
-    class Files(http.server.BaseHTTPRequestHandler):
-        def do_GET(self):
-            body, kind = files.get(self.path, (b"", "text/plain"))
-            self.send_response(200 if body else 404)
-            self.send_header("Content-Type", kind)
-            self.send_header("Content-Length", str(len(body)))
-            self.end_headers()
-            self.wfile.write(body)
-
-        def log_message(self, *args):
-            pass
-
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Files)
-    threading.Thread(target=server.serve_forever, daemon=True).start()
     ticket = drawing_ticket()
-    with tempfile.TemporaryDirectory() as profile:
-        driver = chromium(Path(profile))
+    with tempfile.TemporaryDirectory() as folder:
+        (Path(folder) / "index.html").write_bytes(DRAWING_PAGE)
+        shutil.copy(ROOT / "client/korba-render.js", folder)
+        quiet = type("Files", (http.server.SimpleHTTPRequestHandler,), {"log_message": lambda *args: None})
+        server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(quiet, directory=folder))
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+        driver = chromium(Path(folder) / "profile")
         try:
             driver.get(f"http://127.0.0.1:{server.server_address[1]}/")
             driver.execute_async_script("""const done = arguments[0];

@@ -243,10 +243,17 @@ function textSvg(run, x, y, f, pitch, wide, high, { bold, underline, reverse }) 
 }
 
 // The commands. Each handler gets the ticket, the bytes and the position of its first byte, and
-// returns the position after the command; `need` says how many bytes the command has, so that
-// one cut short by the end of the ticket is marked and ends the drawing.
+// returns the position after the command, or -1 when the ticket ends before the command does
+// (which is marked and ends the drawing).
 function lengthOf(data, at, count) {
   return at + count <= data.length ? at + count : -1;
+}
+
+// A command of `count` bytes: carried out by `apply` when the ticket holds all of them.
+function applied(data, at, count, apply) {
+  const end = lengthOf(data, at, count);
+  if (end >= 0) apply();
+  return end;
 }
 
 function word(data, at) {
@@ -260,11 +267,7 @@ const GS_QUIET = { 0x50: 4, 0x61: 3, 0x62: 3, 0x49: 3, 0x72: 3, 0x6a: 3, 0x7a: 4
 
 function esc(t, data, at) {
   const s = t.s, c = data[at + 1], n = data[at + 2];
-  const fixed = (count, apply) => {
-    const end = lengthOf(data, at, count);
-    if (end >= 0) apply();
-    return end;
-  };
+  const fixed = (count, apply) => applied(data, at, count, apply);
   switch (c) {
     case 0x20: return fixed(3, () => { s.charSpacing = n; });
     case 0x21: return fixed(3, () => {
@@ -384,11 +387,7 @@ function rasterImage(t, data, at) {
 
 function gs(t, data, at) {
   const s = t.s, c = data[at + 1], n = data[at + 2];
-  const fixed = (count, apply) => {
-    const end = lengthOf(data, at, count);
-    if (end >= 0) apply();
-    return end;
-  };
+  const fixed = (count, apply) => applied(data, at, count, apply);
   switch (c) {
     case 0x21: return fixed(3, () => { s.wide = ((n >> 4) & 7) + 1; s.high = (n & 7) + 1; });
     case 0x42: return fixed(3, () => { s.reverse = !!(n & 1); });
