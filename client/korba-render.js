@@ -64,17 +64,17 @@ function initialState(print) {
 // Horizontal runs of set bits as one path: `bit(c, r)` for a grid of cols x rows cells drawn
 // sx x sy dots each from (x0, y0).
 function bitsPath(x0, y0, cols, rows, sx, sy, bit) {
-  let d = "";
+  const d = [];
   for (let r = 0; r < rows; r++) {
     for (let c = 0; c < cols;) {
       if (!bit(c, r)) { c++; continue; }
       let end = c + 1;
       while (end < cols && bit(end, r)) end++;
-      d += `M${x0 + c * sx} ${y0 + r * sy}h${(end - c) * sx}v${sy}h${-(end - c) * sx}z`;
+      d.push(`M${x0 + c * sx} ${y0 + r * sy}h${(end - c) * sx}v${sy}h${-(end - c) * sx}z`);
       c = end;
     }
   }
-  return d ? `<path d="${d}"/>` : "";
+  return d.length ? `<path d="${d.join("")}"/>` : "";
 }
 
 class Ticket {
@@ -142,14 +142,16 @@ class Ticket {
   // The run that the next character of this style joins: the last one when it ends where the
   // character goes, a new one otherwise.
   textRun(s, f, pitch, decorated) {
-    const items = this.line.items, last = items[items.length - 1];
-    const key = [s.font, s.bold || s.strike, decorated && s.underline, decorated && s.reverse, s.wide, s.high,
-      pitch].join();
-    if (last && last.key === key && last.x + last.chars.length * pitch === this.line.x) return last;
-    const style = { bold: s.bold || s.strike, underline: decorated ? s.underline : 0, reverse: decorated && s.reverse };
+    const items = this.line.items, last = items[items.length - 1], was = last && last.style;
+    const bold = s.bold || s.strike, underline = decorated ? s.underline : 0, reverse = decorated && s.reverse;
     const { wide, high } = s;
+    if (was && was.f === f && was.pitch === pitch && was.wide === wide && was.high === high && was.bold === bold &&
+      was.underline === underline && was.reverse === reverse && last.x + last.chars.length * pitch === this.line.x) {
+      return last;
+    }
+    const style = { f, bold, underline, reverse, wide, high, pitch };
     const run = {
-      key, x: this.line.x, h: f.h * high, chars: [],
+      style, x: this.line.x, h: f.h * high, chars: [],
       draw: (x, y) => textSvg(run, x, y, f, pitch / wide, wide, high, style),
     };
     items.push(run);
@@ -952,32 +954,34 @@ function qrSymbol(bytes, level) {
   return best.rows;
 }
 
-// The four penalty rules that choose the mask.
+// The four penalty rules that choose the mask: runs of five or more, 2 x 2 blocks, finder-like
+// patterns (1:1:3:1:1 with four light modules on one side) and the share of dark modules.
 function qrPenalty(rows) {
   const size = rows.length;
   let score = 0, darkCount = 0;
-  const columns = rows.map((_, x) => rows.map((row) => row[x]));
-  for (const line of [...rows, ...columns]) {
-    for (let i = 0, run = 1; i < size; i++) {
-      if (i > 0 && line[i] === line[i - 1]) {
-        run++;
-        if (run === 5) score += 3;
-        else if (run > 5) score++;
-      } else {
-        run = 1;
+  for (let across = 0; across < 2; across++) {
+    for (let i = 0; i < size; i++) {
+      let run = 0, previous = null, recent = 0;
+      for (let j = 0; j < size; j++) {
+        const on = across ? rows[i][j] : rows[j][i];
+        if (on === previous) {
+          run++;
+          if (run === 5) score += 3;
+          else if (run > 5) score++;
+        } else {
+          run = 1;
+          previous = on;
+        }
+        recent = ((recent << 1) | on) & 0x7ff;
+        if (j >= 10 && (recent === 0x5d0 || recent === 0x05d)) score += 40;
       }
-    }
-    const text = line.map((on) => (on ? "1" : "0")).join("");
-    for (const pattern of ["10111010000", "00001011101"]) {
-      for (let at = text.indexOf(pattern); at >= 0; at = text.indexOf(pattern, at + 1)) score += 40;
     }
   }
   for (let y = 0; y < size; y++) {
     for (let x = 0; x < size; x++) {
-      if (rows[y][x]) darkCount++;
-      if (x && y && rows[y][x] === rows[y - 1][x] && rows[y][x] === rows[y][x - 1] && rows[y][x] === rows[y - 1][x - 1]) {
-        score += 3;
-      }
+      const on = rows[y][x];
+      if (on) darkCount++;
+      if (x && y && on === rows[y - 1][x] && on === rows[y][x - 1] && on === rows[y - 1][x - 1]) score += 3;
     }
   }
   return score + Math.floor(Math.abs(darkCount * 20 - size * size * 10) / (size * size)) * 10;

@@ -41,7 +41,7 @@ describe("text, wrapping, tabs and feeds", () => {
     assert.ok(texts(draw(encoder().line("a   b").barcode("A B", "code39", 40))).every((t) => t.preserve));
     // Measured in the characters of the font and size in use.
     const wide = texts(draw(encoder().raw([0x1b, 0x21, 0x21, ...ascii("\ta\n")])));
-    assert.deepEqual(wide.map((t) => [t.text, t.x - 32]), [["        ", 0], ["a", 8 * 18]]);
+    assert.deepEqual(wide.map((t) => [t.text, t.x - 32, t.length * t.scale[0]]), [["        a", 0, 9 * 18]]);
     // Stops at 4 and 10 characters; past the last one HT does nothing.
     assert.deepEqual(lines(draw(encoder().raw([0x1b, 0x44, 4, 10, 0, ...ascii("a\tb\tc\td\n")]))), ["a   b     cd"]);
     // ESC D NUL clears them all.
