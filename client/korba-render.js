@@ -57,7 +57,7 @@ function initialState(print) {
     align: 0, spacing: DEFAULT_SPACING, charSpacing: 0, tabs: defaultTabs(), codePage: 0,
     left: 0, width: print,
     barHeight: 162, barWidth: 3, hri: 0, hriFont: 0,
-    qrSize: 3, qrLevel: 0, qrData: null,
+    qrSize: 3, qrLevel: 0, qrData: null, graphics: null,
   };
 }
 
@@ -378,12 +378,37 @@ function rasterImage(t, data, at) {
   const m = data[at + 3], rowBytes = word(data, at + 4), rows = word(data, at + 6);
   const end = lengthOf(data, at, 8 + rowBytes * rows);
   if (end < 0) return -1;
-  const sx = m & 1 ? 2 : 1, sy = m & 2 ? 2 : 1;
-  const bits = data.slice(at + 8, end);
+  drawRaster(t, { bits: data.slice(at + 8, end), cols: rowBytes * 8, rowBytes, rows, sx: m & 1 ? 2 : 1,
+    sy: m & 2 ? 2 : 1 });
+  return end;
+}
+
+// Rows of `rowBytes` bytes, the leftmost dot in the high bit; what passes the printing area is cut.
+function drawRaster(t, { bits, cols, rowBytes, rows, sx, sy }) {
   const bit = (c, r) => (bits[r * rowBytes + (c >> 3)] >> (7 - (c & 7))) & 1;
-  const width = rowBytes * 8 * sx;
-  t.block(width, rows * sy, (x, y, area) => bitsPath(x, y, Math.min(rowBytes * 8, Math.floor(area / sx)), rows,
-    sx, sy, bit));
+  t.block(cols * sx, rows * sy, (x, y, area) => bitsPath(x, y, Math.min(cols, Math.floor(area / sx)), rows, sx, sy,
+    bit));
+}
+
+// GS ( L pL pH m fn ... and GS 8 L p1 p2 p3 p4 m fn ... (`head` bytes before m): monochrome
+// graphics kept in the print buffer (fn 112) and printed (fn 50); what they ask of the printer's
+// memory (fn 48, 49) changes nothing on the paper.
+function graphicsCommand(t, data, at, head, end) {
+  const fn = end - at >= head + 2 ? data[at + head + 1] : -1, p = at + head + 2;
+  if (fn === 48 || fn === 49) return end;
+  if (fn === 112 && data[p] === 48 && end - p >= 8) {
+    const cols = word(data, p + 4), rows = word(data, p + 6), rowBytes = Math.ceil(cols / 8);
+    if (p + 8 + rowBytes * rows <= end) {
+      t.s.graphics = { bits: data.slice(p + 8, p + 8 + rowBytes * rows), cols, rowBytes, rows,
+        sx: data[p + 1] === 2 ? 2 : 1, sy: data[p + 2] === 2 ? 2 : 1 };
+      return end;
+    }
+  } else if ((fn === 50 || fn === 2) && t.s.graphics) {
+    drawRaster(t, t.s.graphics);
+    t.s.graphics = null;
+    return end;
+  }
+  t.skipped(data.subarray(at, end));
   return end;
 }
 
@@ -402,12 +427,21 @@ function gs(t, data, at) {
     case 0x48: return fixed(3, () => { s.hri = n % 48 & 3; });
     case 0x66: return fixed(3, () => { s.hriFont = n % 48 === 1 ? 1 : 0; });
     case 0x6b: return barcodeCommand(t, data, at);
-    case 0x28: return n === 0x6b ? symbolCommand(t, data, at) : skipSized(t, data, at, 3);
+    case 0x28: {
+      if (n === 0x6b) return symbolCommand(t, data, at);
+      if (n !== 0x4c) return skipSized(t, data, at, 3);
+      const end = lengthOf(data, at, 5) < 0 ? -1 : lengthOf(data, at, 5 + word(data, at + 3));
+      return end < 0 ? -1 : graphicsCommand(t, data, at, 5, end);
+    }
     case 0x2a: return lengthOf(data, at, 4) < 0 ? -1 : skipFixed(t, data, at, 4 + data[at + 2] * data[at + 3] * 8);
     case 0x38: {
       if (lengthOf(data, at, 7) < 0) return -1;
       const size = data[at + 3] + data[at + 4] * 0x100 + data[at + 5] * 0x10000 + data[at + 6] * 0x1000000;
-      return skipFixed(t, data, at, 7 + size);
+      const end = lengthOf(data, at, 7 + size);
+      if (end < 0) return -1;
+      if (n === 0x4c) return graphicsCommand(t, data, at, 7, end);
+      t.skipped(data.subarray(at, end));
+      return end;
     }
     default: {
       if (GS_QUIET[c]) return lengthOf(data, at, GS_QUIET[c]);
