@@ -866,17 +866,19 @@ function qrSegment(bytes) {
 // The codewords of the smallest version that holds `bytes` at `level` (0 L, 1 M, 2 Q, 3 H), data
 // and error correction interleaved; null when not even version 40 holds them.
 function qrCodewordsFor(bytes, level) {
-  const segment = qrSegment(bytes);
+  // Version 40 holds 7089 digits at the most.
+  if (bytes.length > 7089) return null;
+  const segment = qrSegment(bytes), body = new Bits();
+  segment.write(body);
   for (let version = 1; version <= 40; version++) {
     const blocks = QR_BLOCKS[level][version - 1], ec = QR_EC_PER_BLOCK[level][version - 1];
     const total = qrCodewords(version), capacity = (total - blocks * ec) * 8;
     const countBits = segment.counts[version < 10 ? 0 : version < 27 ? 1 : 2];
-    if (segment.length >= 2 ** countBits) continue;
+    if (segment.length >= 2 ** countBits || 4 + countBits + body.bits.length > capacity) continue;
     const b = new Bits();
     b.put(segment.mode, 4);
     b.put(segment.length, countBits);
-    segment.write(b);
-    if (b.bits.length > capacity) continue;
+    b.bits.push(...body.bits);
     b.put(0, Math.min(4, capacity - b.bits.length));
     b.put(0, (8 - (b.bits.length % 8)) % 8);
     const data = [];
@@ -905,17 +907,17 @@ const QR_MASKS = [
   (x, y) => (((x * y) % 2) + ((x * y) % 3)) % 2 === 0, (x, y) => (((x + y) % 2) + ((x * y) % 3)) % 2 === 0,
 ];
 
-// The symbol of `bytes` as rows of booleans (dark modules true), or null when it cannot hold them.
+// The symbol of `bytes`: its size in modules and its modules row by row (1 dark), or null when it
+// cannot hold them.
 function qrSymbol(bytes, level) {
   const coded = qrCodewordsFor(bytes, level);
   if (!coded) return null;
   const { version, codewords } = coded, size = version * 4 + 17;
-  const dark = Array.from({ length: size }, () => new Array(size).fill(false));
-  const fixed = Array.from({ length: size }, () => new Array(size).fill(false));
+  const dark = new Uint8Array(size * size), fixed = new Uint8Array(size * size);
   const set = (x, y, on) => {
     if (x < 0 || y < 0 || x >= size || y >= size) return;
-    dark[y][x] = on;
-    fixed[y][x] = true;
+    dark[y * size + x] = on ? 1 : 0;
+    fixed[y * size + x] = 1;
   };
   for (let i = 0; i < size; i++) {
     set(6, i, i % 2 === 0);
@@ -937,14 +939,14 @@ function qrSymbol(bytes, level) {
   // The level and mask, twice, and the dark module beside the lower copy.
   const format = (grid, mask) => {
     const put = (x, y, on) => {
-      grid[y][x] = on;
-      fixed[y][x] = true;
+      grid[y * size + x] = on ? 1 : 0;
+      fixed[y * size + x] = 1;
     };
     const value = (QR_LEVEL_BITS[level] << 3) | mask;
     let rem = value;
     for (let i = 0; i < 10; i++) rem = (rem << 1) ^ ((rem >> 9) * 0x537);
     const bits = ((value << 10) | rem) ^ 0x5412;
-    const bit = (i) => ((bits >> i) & 1) === 1;
+    const bit = (i) => (bits >> i) & 1;
     for (let i = 0; i <= 5; i++) put(8, i, bit(i));
     put(8, 7, bit(6));
     put(8, 8, bit(7));
@@ -952,7 +954,7 @@ function qrSymbol(bytes, level) {
     for (let i = 9; i < 15; i++) put(14 - i, 8, bit(i));
     for (let i = 0; i < 8; i++) put(size - 1 - i, 8, bit(i));
     for (let i = 8; i < 15; i++) put(8, size - 15 + i, bit(i));
-    put(8, size - 8, true);
+    put(8, size - 8, 1);
   };
   format(dark, 0);
   if (version >= 7) {
@@ -960,7 +962,7 @@ function qrSymbol(bytes, level) {
     for (let i = 0; i < 12; i++) rem = (rem << 1) ^ ((rem >> 11) * 0x1f25);
     const bits = (version << 12) | rem;
     for (let i = 0; i < 18; i++) {
-      const on = ((bits >> i) & 1) === 1, a = size - 11 + (i % 3), b = Math.floor(i / 3);
+      const on = (bits >> i) & 1, a = size - 11 + (i % 3), b = Math.floor(i / 3);
       set(a, b, on);
       set(b, a, on);
     }
@@ -972,32 +974,34 @@ function qrSymbol(bytes, level) {
     for (let v = 0; v < size; v++) {
       for (let j = 0; j < 2; j++) {
         const x = right - j, y = ((right + 1) & 2) === 0 ? size - 1 - v : v;
-        if (fixed[y][x]) continue;
-        dark[y][x] = bit < codewords.length * 8 && ((codewords[bit >> 3] >> (7 - (bit & 7))) & 1) === 1;
+        if (fixed[y * size + x]) continue;
+        dark[y * size + x] = bit < codewords.length * 8 ? (codewords[bit >> 3] >> (7 - (bit & 7))) & 1 : 0;
         bit++;
       }
     }
   }
   let best = null;
   for (let mask = 0; mask < 8; mask++) {
-    const candidate = dark.map((row, y) => row.map((on, x) => (fixed[y][x] ? on : on !== QR_MASKS[mask](x, y))));
+    const candidate = dark.slice(), flip = QR_MASKS[mask];
+    for (let y = 0; y < size; y++) {
+      for (let x = 0; x < size; x++) if (!fixed[y * size + x] && flip(x, y)) candidate[y * size + x] ^= 1;
+    }
     format(candidate, mask);
-    const score = qrPenalty(candidate);
-    if (!best || score < best.score) best = { score, rows: candidate };
+    const score = qrPenalty(candidate, size);
+    if (!best || score < best.score) best = { score, modules: candidate };
   }
-  return best.rows;
+  return { size, modules: best.modules };
 }
 
 // The four penalty rules that choose the mask: runs of five or more, 2 x 2 blocks, finder-like
 // patterns (1:1:3:1:1 with four light modules on one side) and the share of dark modules.
-function qrPenalty(rows) {
-  const size = rows.length;
+function qrPenalty(modules, size) {
   let score = 0, darkCount = 0;
   for (let across = 0; across < 2; across++) {
     for (let i = 0; i < size; i++) {
-      let run = 0, previous = null, recent = 0;
+      let run = 0, previous = -1, recent = 0;
       for (let j = 0; j < size; j++) {
-        const on = across ? rows[i][j] : rows[j][i];
+        const on = across ? modules[i * size + j] : modules[j * size + i];
         if (on === previous) {
           run++;
           if (run === 5) score += 3;
@@ -1013,9 +1017,9 @@ function qrPenalty(rows) {
   }
   for (let y = 0; y < size; y++) {
     for (let x = 0; x < size; x++) {
-      const on = rows[y][x];
-      if (on) darkCount++;
-      if (x && y && on === rows[y - 1][x] && on === rows[y][x - 1] && on === rows[y - 1][x - 1]) score += 3;
+      const at = y * size + x, on = modules[at];
+      darkCount += on;
+      if (x && y && on === modules[at - size] && on === modules[at - 1] && on === modules[at - size - 1]) score += 3;
     }
   }
   return score + Math.floor(Math.abs(darkCount * 20 - size * size * 10) / (size * size)) * 10;
@@ -1039,13 +1043,13 @@ function symbolCommand(t, data, at) {
 }
 
 function drawQr(t) {
-  const rows = t.s.qrData && t.s.qrData.length && qrSymbol(t.s.qrData, t.s.qrLevel);
-  if (!rows) return false;
-  const module = t.s.qrSize, width = rows.length * module;
+  const symbol = t.s.qrData && t.s.qrData.length && qrSymbol(t.s.qrData, t.s.qrLevel);
+  if (!symbol) return false;
+  const { size, modules } = symbol, module = t.s.qrSize, width = size * module;
   t.flushPending();
   if (width > t.areaWidth()) return false;
-  t.block(width, width, (x, y) => `<g class="korba-qr">${bitsPath(x, y, rows.length, rows.length, module, module,
-    (c, r) => rows[r][c])}</g>`);
+  t.block(width, width, (x, y) => `<g class="korba-qr">${bitsPath(x, y, size, size, module, module,
+    (c, r) => modules[r * size + c])}</g>`);
   return true;
 }
 
