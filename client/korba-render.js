@@ -18,21 +18,31 @@ const BOTTOM = 16;
 const DEFAULT_SPACING = 30;
 const CUT_GAP = 16;
 
-const DOS_HIGH =
-  "ÇüéâäàåçêëèïîìÄÅÉæÆôöòûùÿÖÜ";
+const DOS_HIGH = "ÇüéâäàåçêëèïîìÄÅÉæÆôöòûùÿÖÜ";
 const BOX_437 = "░▒▓│┤╡╢╖╕╣║╗╝╜╛┐└┴┬├─┼╞╟╚╔╩╦╠═╬╧╨╤╥╙╘╒╓╫╪┘┌█▄▌▐▀";
-const PC437 = DOS_HIGH + "¢£¥₧ƒáíóúñÑªº¿⌐¬½¼¡«»" + BOX_437 +
-  "αßΓπΣσµτΦΘΩδ∞φε∩≡±≥≤⌠⌡÷≈°∙·√ⁿ²■\u00a0";
+const GREEK_437 = "αßΓπΣσµτΦΘΩδ∞φε∩≡±≥≤⌠⌡÷≈°∙·√ⁿ²■\u00a0";
+const PC437 = DOS_HIGH + "¢£¥₧ƒáíóúñÑªº¿⌐¬½¼¡«»" + BOX_437 + GREEK_437;
 const PC850 = DOS_HIGH + "ø£Ø×ƒáíóúñÑªº¿®¬½¼¡«»░▒▓│┤ÁÂÀ©╣║╗╝¢¥┐└┴┬├─┼ãÃ╚╔╩╦╠═╬¤ðÐÊËÈıÍÎÏ┘┌█▄¦Ì▀" +
   "ÓßÔÒõÕµþÞÚÛÙýÝ¯´\u00ad±‗¾¶§÷¸°¨·¹³²■\u00a0";
 const PC858 = PC850.slice(0, 0x55) + "€" + PC850.slice(0x56);
+const PC860 = "ÇüéâãàÁçêÊèÍÔìÃÂÉÀÈôõòÚùÌÕÜ¢£Ù₧ÓáíóúñÑªº¿Ò¬½¼¡«»" + BOX_437 + GREEK_437;
+const PC863 = "ÇüéâÂà¶çêëèïî‗À§ÉÈÊôËÏûù¤ÔÜ¢£ÙÛƒ¦´óú¨¸³¯Î⌐¬½¼¾«»" + BOX_437 + GREEK_437;
+const PC865 = DOS_HIGH + "ø£Ø₧ƒáíóúñÑªº¿⌐¬½¼¡«¤" + BOX_437 + GREEK_437;
+const PC852 = "ÇüéâäůćçłëŐőîŹÄĆÉĹĺôöĽľŚśÖÜŤťŁ×čáíóúĄąŽžĘę¬źČş«»░▒▓│┤ÁÂĚŞ╣║╗╝Żż┐└┴┬├─┼Ăă╚╔╩╦╠═╬¤đĐĎËďŇÍÎě┘┌█▄ŢŮ▀" +
+  "ÓßÔŃńňŠšŔÚŕŰýÝţ´\u00ad˝˛ˇ˘§÷¸°¨˙űŘř■\u00a0";
+const PC866 = "АБВГДЕЖЗИЙКЛМНОПРСТУФХЦЧШЩЪЫЬЭЮЯабвгдежзийклмноп" + BOX_437 + "рстуфхцчшщъыьэюяЁёЄєЇїЎў°∙·√№¤■\u00a0";
 const WPC1252 = "€\ufffd‚ƒ„…†‡ˆ‰Š‹Œ\ufffdŽ\ufffd\ufffd‘’“”•–—˜™š›œ\ufffdžŸ" +
   Array.from({ length: 96 }, (_, i) => String.fromCharCode(0xa0 + i)).join("");
 // ESC t page number -> the characters of bytes 0x80 to 0xFF, and what 0x7F shows.
 const CODE_PAGES = {
   0: { high: PC437, del: "⌂" },
   2: { high: PC850, del: "⌂" },
+  3: { high: PC860, del: "⌂" },
+  4: { high: PC863, del: "⌂" },
+  5: { high: PC865, del: "⌂" },
   16: { high: WPC1252, del: "\ufffd" },
+  17: { high: PC866, del: "⌂" },
+  18: { high: PC852, del: "⌂" },
   19: { high: PC858, del: "⌂" },
 };
 

@@ -106,9 +106,10 @@ describe("character styles, alignment, margins and rotation", () => {
 });
 
 describe("code pages", () => {
-  test("ESC t 0, 2, 16 and 19 show the ticket's characters", () => {
+  test("ESC t 0, 2, 3, 4, 5, 16, 17, 18 and 19 show the ticket's characters", () => {
     const words = { cp437: "Año ¿Qué? ½ ß ±", cp850: "Ação Ñandú ® Ø", cp858: "Ñoño 3,50 € ÿ",
-      windows1252: "Œuvre “ñ” – 5 € Ÿ" };
+      windows1252: "Œuvre “ñ” – 5 € Ÿ", cp860: "Ação à Ó Ò", cp863: "Père Noël Ç ¾", cp865: "Blåbær Øl ¤",
+      cp852: "Łódź Příliš ű", cp866: "Привет Ёё №" };
     for (const [page, text] of Object.entries(words)) {
       const bytes = encoder().codepage(page).line(text).encode();
       assert.deepEqual(lines(renderTicket(bytes)), [text], page);
