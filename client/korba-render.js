@@ -343,7 +343,7 @@ function esc(t, data, at) {
     default: {
       if (ESC_QUIET[c]) return lengthOf(data, at, ESC_QUIET[c]);
       // The rest of ESC's commands take one parameter byte, or none.
-      const count = [0x25, 0x3f, 0x54, 0x56, 0x65, 0x72].includes(c) ? 3 : 2;
+      const count = [0x25, 0x34, 0x3f, 0x54, 0x56, 0x65, 0x72].includes(c) ? 3 : 2;
       return skipFixed(t, data, at, count);
     }
   }

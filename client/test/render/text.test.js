@@ -172,6 +172,7 @@ describe("cuts, drawer pulses and skipped commands", () => {
       [0x1b, 0x57, 0, 0, 0, 0, 0x41, 0x41, 0x41, 0x41], // ESC W
       [0x1d, 0x2a, 1, 1, ...Array(8).fill(0x41)], // GS *
       [0x1c, 0x70, 1, 0x41], // FS p
+      [0x1b, 0x34, 0x41], // ESC 4: italic, which some printers have
     ];
     const svg = renderTicket(Uint8Array.from([...commands.flat(), ...ascii("ok\n")]));
     assert.deepEqual(lines(svg), ["ok"]);
