@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
 #include <thread>
 
 #include "fakes/fake_device.h"
 #include "fakes/fake_spooler.h"
+#include "unit/http/loopback.h"
 
 namespace korba {
 namespace {
@@ -64,6 +66,35 @@ TEST(DeviceQuery, OneConnectionFourRequestsFourBytesWithinASecond) {
         }
         EXPECT_EQ(printer.log(), expected);
     }
+}
+
+TEST(DeviceQuery, AConnectionLateForItsWaitIsGivenUpAndClosedWhenItComes) {
+    init_sockets();
+    const NativeSocket listener = test::must(open_loopback_listener(0, 4));
+    const std::uint16_t port = local_port(listener);
+    const auto connect_now = [port](const std::string&, std::uint16_t, int) -> std::optional<NativeSocket> {
+        Result<NativeSocket> connected = connect_loopback(port);
+        return connected ? std::optional<NativeSocket>(connected.value()) : std::nullopt;
+    };
+    // A name lookup that hangs until the caller has given up (or five seconds, when it never does).
+    std::promise<void> given_up;
+    std::shared_future<void> later = given_up.get_future().share();
+    const TcpConnect hanging = [later, connect_now](const std::string& host, std::uint16_t p, int ms) {
+        later.wait_for(std::chrono::seconds{5});
+        return connect_now(host, p, ms);
+    };
+    EXPECT_FALSE(connect_within(hanging, PRINTER, milliseconds{50}));
+    given_up.set_value();
+    Socket late(test::must(accept_connection(listener)));
+    late.set_receive_timeout(10);
+    char byte;
+    const Result<size_t> end = late.receive(&byte, 1);
+    EXPECT_TRUE(end && end.value() == 0) << "the late connection was left open";
+
+    const std::optional<NativeSocket> quick = connect_within(connect_now, PRINTER, milliseconds{1000});
+    ASSERT_TRUE(quick);
+    close_socket(*quick);
+    close_socket(listener);
 }
 
 class DeviceMonitorTest : public testing::Test {
