@@ -143,8 +143,9 @@ def test_a_paused_queue_holds_expires_and_cancels(start_bridge, target, queue, t
     post(bridge.port, "/raw?id=waits", b"espera")
     post(bridge.port, "/raw?id=late&expire=2", b"tarde")
     cancelled = job_of(post(bridge.port, "/raw?id=gone", b"borrado"))
-    waiting = wait_state(bridge.port, "waits", "queued", timeout=5)
-    assert "paused" in waiting["reasons"]
+    # The queue's reasons come with the first look at the job.
+    wait_until(lambda: "paused" in ticket(bridge.port, "waits")["reasons"], 5, "the pause is not shown")
+    assert ticket(bridge.port, "waits")["state"] == "queued"
     subprocess.run(["cancel", f"{queue.name}-{cancelled}"], check=True)
     assert wait_state(bridge.port, "gone", "cancelled")["job"] == cancelled
     assert wait_state(bridge.port, "late", "expired", timeout=10)["reasons"] != []
