@@ -41,33 +41,30 @@ struct CupsPrinter {
 
 CupsPrinter& printer_of(PrinterHandle handle) { return *static_cast<CupsPrinter*>(handle); }
 
-// The destination's state, or null when the scheduler does not answer for such a destination.
-ipp_t* ask_printer(const std::string& name) {
-    char uri[HTTP_MAX_URI];
-    httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0, "/printers/%s",
-                     name.c_str());
-    static const char* const wanted[] = {"printer-state", "printer-state-reasons", "device-uri"};
-    ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
-    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3, nullptr, wanted);
+// The attributes `wanted` of the printer or job at `uri`, or null when the scheduler does not
+// answer for such a printer or job.
+template <size_t Count>
+ipp_t* ask(ipp_op_t operation, const char* uri_kind, const std::string& uri, const char* const (&wanted)[Count]) {
+    ipp_t* request = ippNewRequest(operation);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, uri_kind, nullptr, uri.c_str());
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", Count, nullptr, wanted);
     ipp_t* response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
     if (response && cupsLastError() <= IPP_STATUS_OK_CONFLICTING) return response;
     ippDelete(response);
     return nullptr;
 }
 
-// The job's state, or null when the scheduler does not answer for such a job.
-ipp_t* ask_job(JobNumber job) {
+ipp_t* ask_printer(const std::string& name) {
     char uri[HTTP_MAX_URI];
-    httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0, "/jobs/%u", job);
+    httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0, "/printers/%s",
+                     name.c_str());
+    static const char* const wanted[] = {"printer-state", "printer-state-reasons", "device-uri"};
+    return ask(IPP_OP_GET_PRINTER_ATTRIBUTES, "printer-uri", uri, wanted);
+}
+
+ipp_t* ask_job(JobNumber job) {
     static const char* const wanted[] = {"job-state", "job-state-reasons"};
-    ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri);
-    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 2, nullptr, wanted);
-    ipp_t* response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
-    if (response && cupsLastError() <= IPP_STATUS_OK_CONFLICTING) return response;
-    ippDelete(response);
-    return nullptr;
+    return ask(IPP_OP_GET_JOB_ATTRIBUTES, "job-uri", "ipp://localhost/jobs/" + std::to_string(job), wanted);
 }
 
 // The keywords of one attribute joined by commas.
