@@ -114,6 +114,19 @@ def test_a_refused_ticket_prints_when_sent_again(start_bridge, target, own_queue
     assert [j.data for j in own_queue.wait_for_jobs(known, 1)] == [b"uno"]
 
 
+def test_a_record_that_cannot_be_written_prints_no_ticket_with_an_id(start_bridge, target, own_queue, tmp_path):
+    native_only(target)
+    (tmp_path / "file").write_bytes(b"")
+    bridge = start_bridge("--printer", own_queue.name, "--data", str(tmp_path / "file" / "tickets"))
+    known, last = own_queue.captured_ids(), own_queue.last_cups_job()
+    message = b'"no puedo guardar el registro de tickets: Not a directory (os error 20)"'
+    assert post(bridge.port, "/raw?id=w1", b"uno") == \
+        reply_bytes(500, "Internal Server Error", JSON, b'{"ok":false,"error":' + message + b"}", cors())
+    assert post(bridge.port, "/raw", b"dos") == ok(b'{"ok":true,"printer":"%s","bytes":3}' % own_queue.name.encode())
+    assert [j.data for j in own_queue.wait_for_jobs(known, 1)] == [b"dos"]
+    assert len(own_queue.cups_jobs_since(last)) == 1
+
+
 def test_killed_after_the_reply_the_restarted_bridge_does_not_print_again(start_bridge, target, own_queue, tmp_path):
     native_only(target)
     bridge = start_bridge("--printer", own_queue.name, "--data", str(tmp_path))

@@ -102,6 +102,10 @@ TEST(TicketBook, AnIdIsTakenOnTheDiskBeforeTheSpoolerSeesTheTicket) {
     // Without an id the line is not waited for.
     EXPECT_EQ(b.book.submit({std::nullopt, 0, "ACME", "x"}).outcome, Outcome::Printed);
     EXPECT_EQ(b.spooler.calls.front(), "record T");
+    // The virtual printer's jobs are done once it has them.
+    FakeRecordFile nowhere;
+    TicketBook preview(nowhere, fake_now, true);
+    EXPECT_EQ(preview.submit(with_id("p", "A")).ticket.state, TicketState::Sent);
 }
 
 TEST(TicketBook, ARefusedTicketLeavesItsIdFreeAndAnyOtherEndKeepsItTaken) {
