@@ -81,9 +81,11 @@ def test_an_id_prints_once_across_repeats_and_restarts(start_bridge, target, own
     if not target.is_wine:
         assert own_queue.cups_jobs_since(last) == [job, job + 1]
         assert folder.stat().st_mode & 0o777 == 0o700 and folder.parent.stat().st_mode & 0o777 == 0o700
-    # Wine's spooler lets go of a job once it has handed it to CUPS, which counts as sent.
-    done = wait_state(bridge.port, id, "sent")
-    assert done == {"id": id, "printer": own_queue.name, "bytes": 3, "job": job, "state": "sent",
+    # Wine's spooler answers no question about a job (GetJobW fails with ERROR_INVALID_HANDLE), so
+    # there the job's end is never seen.
+    final = "unknown" if target.is_wine else "sent"
+    done = wait_state(bridge.port, id, final)
+    assert done == {"id": id, "printer": own_queue.name, "bytes": 3, "job": job, "state": final,
                     "reasons": done["reasons"], "error": None}
     listed = ticket(bridge.port)["tickets"]
     assert [(t["id"], t["bytes"]) for t in listed[:2]] == [(None, 6), (id, 3)]
@@ -94,7 +96,7 @@ def test_an_id_prints_once_across_repeats_and_restarts(start_bridge, target, own
     bridge = start_bridge("--printer", own_queue.name, *data_option)
     sent(bridge.port, id, b"uno", own_queue.name, job, repeat=True)
     assert post(bridge.port, f"/raw?id={id}", b"otro") == conflict(id)
-    assert ticket(bridge.port, id)["state"] == "sent"
+    assert ticket(bridge.port, id)["state"] == final
     assert len(own_queue.captured_ids() - known) == 2
 
 
