@@ -191,9 +191,13 @@ std::vector<TicketBook::Seen> TicketBook::look_up(const std::vector<Followed>& b
     for (const Followed& followed : batch) by_printer[followed.printer].push_back(&followed);
     std::vector<Seen> seen;
     for (const auto& [printer, jobs] : by_printer) {
-        const std::vector<std::string> printer_reasons = read_queue_state(printer).reasons;
         const std::u16string name = to_wide(printer);
         const Result<PrinterHandle> opened = spool.open_printer(name.c_str());
+        const std::optional<std::vector<std::byte>> state =
+            opened ? read_printer_state(spool, opened.value()) : std::nullopt;
+        const std::vector<std::string> printer_reasons =
+            state ? map_queue_state(*reinterpret_cast<const PrinterState*>(state->data()), 0).reasons
+                  : std::vector<std::string>();
         for (const Followed* followed : jobs)
             seen.push_back(opened ? look_up_job(spool, opened.value(), *followed, printer_reasons)
                                   : Seen{followed->seq, std::nullopt, followed->reasons});
