@@ -99,7 +99,10 @@ def test_demo_printer_on_a_machine_without_printers(own_cups):
     (PANEL_TICKET, PANEL_TICKET_SHOWN),
     (b"\x1b-\x02T\x1b-\x00\x1bp\x01\x32\x32\x1dVA\x10", "[subrayado]T[/subrayado][cajon pin 5: 100/100 ms][corte]\n"),
     (b"Caf\x82 \x1b\x7a\x01\r\n\x1dV", "Caf\u00e9 [ESC 7A][01]\n[incompleto: 1d 56]\n"),
-], ids=["panel ticket", "underline, pin 5, cut with feed", "code page 437, unknown and cut short"])
+    (b"\x07Total\t1\x7f\xc2\x9b2J\xc2\x85\n", "[07]Total\t1[7F][9B]2J[85]\n"),
+    (b"\x9b\x7f\x80", "\u00a2[7F]\u00c7\n"),
+], ids=["panel ticket", "underline, pin 5, cut with feed", "code page 437, unknown and cut short",
+        "C0, DEL and C1 escaped", "DEL escaped in code page 437"])
 def test_ticket_viewer(tmp_path, data, shown):
     ticket = tmp_path / "ticket.bin"
     ticket.write_bytes(data)
