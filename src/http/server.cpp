@@ -109,15 +109,17 @@ void drain_before_close(Socket& socket) {
 }
 
 // The configuration outlives every connection: run_server holds it and never returns.
-void serve_connection(NativeSocket handle, const ServerConfig* config) {
+void serve_connection(NativeSocket handle, const ServerConfig* config, bool has_timeout) {
     Socket socket(handle);
-    socket.set_receive_timeout(READ_TIMEOUT_SECONDS);  // without it the connection simply has no time-out
+    // Without it the connection simply has no time-out.
+    if (!has_timeout) socket.set_receive_timeout(READ_TIMEOUT_SECONDS);
     if (handle_connection(socket, *config, process_bodies) == ReadOutcome::AlreadyAnswered) drain_before_close(socket);
 }
 }  // namespace
 
 void run_server(NativeSocket listener, SharedConfig config) {
     tune_memory_for_serving();
+    const bool timeout_given = give_accepted_receive_timeout(listener, READ_TIMEOUT_SECONDS);
     for (;;) {
         Result<NativeSocket> accepted = accept_connection(listener);
         if (!accepted) {
@@ -125,7 +127,7 @@ void run_server(NativeSocket listener, SharedConfig config) {
             continue;
         }
         try {
-            std::thread(serve_connection, accepted.value(), config.get()).detach();
+            std::thread(serve_connection, accepted.value(), config.get(), timeout_given).detach();
         } catch (const std::exception&) {
             // Out of threads: drop this one connection and keep serving the rest.
             close_socket(accepted.value());
