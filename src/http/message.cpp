@@ -74,7 +74,8 @@ Status send_all(ByteStream& stream, std::string_view data) {
 }
 
 ReadOutcome read_head(ByteStream& stream, HttpRequest& request, std::string& after_head) {
-    // Grown as the head arrives: most heads come whole in one read of a few hundred bytes.
+    // A head that comes whole in its first read, as most do, is judged where it was received;
+    // one that takes more reads is gathered in `buffer`.
     std::string& buffer = after_head;
     buffer.clear();
     char chunk[READ_CHUNK];
@@ -82,15 +83,19 @@ ReadOutcome read_head(ByteStream& stream, HttpRequest& request, std::string& aft
     for (;;) {
         Result<size_t> got = stream.receive(chunk, sizeof chunk);
         if (!got || got.value() == 0) return ReadOutcome::NothingToSay;
-        buffer.append(chunk, got.value());
+        const bool first_read = buffer.empty();
+        if (!first_read) buffer.append(chunk, got.value());
+        const std::string_view received = first_read ? std::string_view(chunk, got.value()) : buffer;
         // Resumed, not restarted: a head that arrives a byte per read must not cost quadratic time.
-        const size_t found = buffer.find(HEAD_END, searched);
-        if (found != std::string::npos) {
+        const size_t found = received.find(HEAD_END, searched);
+        if (found != std::string_view::npos) {
             const size_t head_end = found + HEAD_END.size();
-            parse_head(std::string_view(buffer).substr(0, head_end), request);
-            buffer.erase(0, head_end);
+            parse_head(received.substr(0, head_end), request);
+            if (first_read) buffer.assign(received.substr(head_end));
+            else buffer.erase(0, head_end);
             return ReadOutcome::Request;
         }
+        if (first_read) buffer.assign(received);
         searched = buffer.size() - std::min(buffer.size(), HEAD_END.size() - 1);
         if (buffer.size() > HEADER_LIMIT) {
             (void)write_response(stream, {400, TEXT_TYPE, "headers too large", {}});
