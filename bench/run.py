@@ -86,12 +86,15 @@ def start_thread_server():
 
 def http_round_trip():
     print(f"HTTP round trip, GET /favicon.ico, a fresh connection per request (wrk, best of {ROUNDS} runs)")
-    b = bridge("--printer", "NADA")
     with tempfile.TemporaryDirectory() as folder:
-        nginx, nginx_port = start_nginx(folder)
-        threads, threads_port = start_thread_server()
-        ports = {"bridge": b.port, "thread server": threads_port, "nginx": nginx_port}
+        b = bridge("--printer", "NADA")
+        servers = []
         try:
+            nginx, nginx_port = start_nginx(folder)
+            servers.append(nginx)
+            threads, threads_port = start_thread_server()
+            servers.append(threads)
+            ports = {"bridge": b.port, "thread server": threads_port, "nginx": nginx_port}
             for connections in (1, 64):
                 # Taken in turns, so that a burst of other work on the machine falls on all of them.
                 runs = {name: [] for name in ports}
@@ -111,7 +114,8 @@ def http_round_trip():
                 else:
                     row("http", "p99 ratio at 1 conn (bridge/nginx)", f"{ours[2] / best['nginx'][2]:.2f}", "(<= 1.5)")
         finally:
-            for proc in (nginx, threads):
+            # Also when a server failed to start: nothing of the benchmark is left running.
+            for proc in servers:
                 proc.terminate()
                 proc.wait()
             b.stop()
