@@ -121,6 +121,9 @@ Result<NativeSocket> accept_connection(NativeSocket listener) {
     return static_cast<NativeSocket>(s);
 }
 
+// Not known to pass from a listener to its connections here: each connection sets its own.
+bool give_accepted_receive_timeout(NativeSocket, int) { return false; }
+
 std::uint16_t local_port(NativeSocket listener) {
     sockaddr_in address{};
     int length = sizeof address;
