@@ -5,6 +5,7 @@
 #include "app/browser.h"
 #include "common/text.h"
 #include "windows/command_runner.h"
+#include "windows/process.h"
 #include "windows/win_command_line.h"
 
 namespace korba {
@@ -27,6 +28,8 @@ void open_in_browser(const std::string& url) {
     const std::optional<std::string> cmd = find_program("cmd");
     if (!cmd) return;
     const std::u16string application = to_wide(*cmd);
+    // Started in the system folder, like every child, never in the folder the program was started from.
+    const std::u16string folder = to_wide(system_program_folders().front());
     std::u16string line = to_wide(render_command_line("cmd", args));
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -36,7 +39,8 @@ void open_in_browser(const std::string& url) {
     startup.hStdError = inheritable_copy(STD_ERROR_HANDLE);
     PROCESS_INFORMATION process{};
     if (CreateProcessW(reinterpret_cast<LPCWSTR>(application.c_str()), reinterpret_cast<LPWSTR>(line.data()), nullptr,
-                       nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT, nullptr, nullptr, &startup, &process)) {
+                       nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT, nullptr, reinterpret_cast<LPCWSTR>(folder.c_str()), &startup,
+                       &process)) {
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
     }
