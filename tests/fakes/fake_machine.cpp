@@ -17,6 +17,14 @@ CommandOutput sc_failed(std::uint32_t code, const std::string& what, const std::
     return exited(code, "[SC] " + what + " FAILED " + std::to_string(code) + ":\r\n\r\n" + text + "\r\n");
 }
 
+// The next queued error, or 0 when none is left.
+std::uint32_t next_error(std::deque<std::uint32_t>& errors) {
+    if (errors.empty()) return 0;
+    const std::uint32_t error = errors.front();
+    errors.pop_front();
+    return error;
+}
+
 CommandOutput no_such_service() {
     return sc_failed(1060, "OpenService", "The specified service does not exist as an installed service.");
 }
@@ -175,11 +183,7 @@ std::uint32_t FakeMachine::rename_aside(const std::string& from, const std::stri
 
 std::uint32_t FakeMachine::copy_file(const std::string& from, const std::string& to) {
     log.push_back("copy " + from + " -> " + to);
-    std::uint32_t error = 0;
-    if (!copy_errors.empty()) {
-        error = copy_errors.front();
-        copy_errors.pop_front();
-    }
+    std::uint32_t error = next_error(copy_errors);
     if (error == 0 && !files.contains(from)) error = 2;
     if (error == 0 && to.starts_with(std::string(INSTALL_DIR) + "\\") && !install_folder.exists) error = 3;
     if (error == 0) files[to] = files[from];
@@ -188,11 +192,7 @@ std::uint32_t FakeMachine::copy_file(const std::string& from, const std::string&
 
 std::uint32_t FakeMachine::replace_file(const std::string& from, const std::string& to) {
     log.push_back("replace " + from + " -> " + to);
-    std::uint32_t error = 0;
-    if (!replace_errors.empty()) {
-        error = replace_errors.front();
-        replace_errors.pop_front();
-    }
+    std::uint32_t error = next_error(replace_errors);
     if (error == 0 && !files.contains(from)) error = 2;
     if (error) return error;
     files[to] = files[from];
