@@ -3,10 +3,10 @@
 #include <functional>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 #include "common/system_error.h"
 #include "common/text.h"
+#include "windows/handle_list_win32.h"
 #include "windows/process.h"
 
 namespace korba {
@@ -48,28 +48,6 @@ void read_all(HANDLE pipe, std::string& sink) {
 // part of the program starts at the same time without a list of its own cannot keep these pipes open.
 std::mutex creation_lock;
 
-// The attribute that limits what a child inherits to the handles named in it.
-struct HandleList {
-    std::vector<char> storage;
-    LPPROC_THREAD_ATTRIBUTE_LIST list = nullptr;
-    explicit HandleList(HANDLE (&handles)[3]) {
-        SIZE_T size = 0;
-        InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
-        storage.resize(size);
-        auto* candidate = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage.data());
-        if (!InitializeProcThreadAttributeList(candidate, 1, 0, &size)) return;
-        list = candidate;
-        if (!UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles, sizeof handles, nullptr,
-                                       nullptr))
-            reset();
-    }
-    ~HandleList() { reset(); }
-    void reset() {
-        if (list) DeleteProcThreadAttributeList(list);
-        list = nullptr;
-    }
-};
-
 }  // namespace
 
 std::vector<std::string> system_program_folders() {
@@ -99,8 +77,7 @@ Result<CommandOutput> run_process(const std::string& application, const std::str
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     if (null_input.handle == INVALID_HANDLE_VALUE) return fail(system_error_text(last_system_error()));
 
-    HANDLE inherited[3] = {null_input.handle, out_write.handle, err_write.handle};
-    HandleList handle_list(inherited);
+    HandleList handle_list({null_input.handle, out_write.handle, err_write.handle});
     if (!handle_list.list) return fail(system_error_text(last_system_error()));
     STARTUPINFOEXW startup{};
     startup.StartupInfo.cb = sizeof startup;
@@ -114,7 +91,7 @@ Result<CommandOutput> run_process(const std::string& application, const std::str
     const std::wstring current_folder = as_wstring(folder);
     {
         std::lock_guard<std::mutex> guard(creation_lock);
-        for (HANDLE h : inherited) SetHandleInformation(h, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+        for (HANDLE h : handle_list.handles) SetHandleInformation(h, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
         const BOOL created = CreateProcessW(as_wstring(application).c_str(), line.data(), nullptr, nullptr, TRUE,
                                             CREATE_UNICODE_ENVIRONMENT | EXTENDED_STARTUPINFO_PRESENT, nullptr,
                                             folder.empty() ? nullptr : current_folder.c_str(),
