@@ -50,6 +50,7 @@ TEST(BrowserPolicy, OursTakeTheLowestFreeNumbersAndNothingTwice) {
         {"one of ours already there", {{"2", ours[1]}}, {{"1", ours[0]}, {"3", ours[2]}}},
         {"all there", {{"7", ours[2]}, {"8", ours[0]}, {"9", ours[1]}}, {}},
         {"names are taken literally", {{"01", "a"}, {"x", "b"}}, {{"1", ours[0]}, {"2", ours[1]}, {"3", ours[2]}}},
+        {"a value of another type keeps its number", {{"1", ""}}, {{"2", ours[0]}, {"3", ours[1]}, {"4", ours[2]}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
