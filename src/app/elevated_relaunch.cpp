@@ -46,8 +46,8 @@ std::string elevation_script(const std::string& program, const std::string& prin
         if (!list.empty()) list += ',';
         list += single_quoted(quote_argument(arg));
     }
-    return "try { $p = Start-Process -FilePath " + single_quoted(quote_argument(program)) + " -ArgumentList @(" +
-           list + ") -Verb RunAs -Wait -PassThru; exit $p.ExitCode } catch { exit 1223 }";
+    return "try { $p = Start-Process -FilePath " + single_quoted(quote_argument(program)) + " -ArgumentList @(" + list +
+           ") -Verb RunAs -Wait -PassThru; exit $p.ExitCode } catch { exit 1223 }";
 }
 
 RelaunchResult relaunch_elevated(const std::string& printer, std::uint16_t port) {

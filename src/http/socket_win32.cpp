@@ -109,7 +109,8 @@ Result<NativeSocket> open_loopback_listener(std::uint16_t port, int backlog) {
     const sockaddr_in address = loopback(port);
     // Without it, another program could bind the same port beside us (with SO_REUSEADDR) and take our requests.
     const BOOL exclusive = TRUE;
-    if (::setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive), sizeof exclusive) != 0 ||
+    const char* option = reinterpret_cast<const char*>(&exclusive);
+    if (::setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, option, sizeof exclusive) != 0 ||
         ::bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 || ::listen(s, backlog) != 0) {
         const Failure failure = socket_failure();
         ::closesocket(s);

@@ -60,7 +60,8 @@ std::uint32_t rename_aside_on_disk(const std::string& from, const std::string& t
 }
 
 std::uint32_t replace_file_on_disk(const std::string& from, const std::string& to) {
-    return MoveFileExW(wide_ptr(to_wide(from)), wide_ptr(to_wide(to)), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+    return MoveFileExW(wide_ptr(to_wide(from)), wide_ptr(to_wide(to)),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
                ? 0
                : GetLastError();
 }

@@ -8,8 +8,8 @@ namespace korba {
 namespace {
 
 // Adding, deleting or renaming what is inside, its attributes, and the folder's own rules or owner.
-constexpr unsigned WRITE_RIGHTS = 0x2 | 0x4 | 0x10 | 0x40 | 0x100 | 0x10000 | 0x40000 | 0x80000 | 0x10000000 |
-                                  0x40000000;
+constexpr unsigned WRITE_RIGHTS =
+    0x2 | 0x4 | 0x10 | 0x40 | 0x100 | 0x10000 | 0x40000 | 0x80000 | 0x10000000 | 0x40000000;
 constexpr unsigned EVERY_RIGHT = ~0u;
 
 const char* const ADMINISTRATORS[] = {"BA", "S-1-5-32-544"};
@@ -21,11 +21,10 @@ struct Code {
     unsigned mask;
 };
 const Code RIGHT_CODES[] = {
-    {"GA", 0x10000000}, {"GR", 0x80000000}, {"GW", 0x40000000}, {"GX", 0x20000000}, {"RC", 0x20000},
-    {"SD", 0x10000},    {"WD", 0x40000},    {"WO", 0x80000},    {"RP", 0x10},       {"WP", 0x20},
-    {"CC", 0x1},        {"DC", 0x2},        {"LC", 0x4},        {"SW", 0x8},        {"LO", 0x80},
-    {"DT", 0x40},       {"CR", 0x100},      {"FA", 0x1F01FF},   {"FR", 0x120089},   {"FW", 0x120116},
-    {"FX", 0x1200A0},
+    {"GA", 0x10000000}, {"GR", 0x80000000}, {"GW", 0x40000000}, {"GX", 0x20000000}, {"RC", 0x20000}, {"SD", 0x10000},
+    {"WD", 0x40000},    {"WO", 0x80000},    {"RP", 0x10},       {"WP", 0x20},       {"CC", 0x1},     {"DC", 0x2},
+    {"LC", 0x4},        {"SW", 0x8},        {"LO", 0x80},       {"DT", 0x40},       {"CR", 0x100},   {"FA", 0x1F01FF},
+    {"FR", 0x120089},   {"FW", 0x120116},   {"FX", 0x1200A0},
 };
 
 template <size_t N>
@@ -108,8 +107,8 @@ bool trusted_folder(const FolderFacts& facts) {
     const size_t owner_end = group != std::string_view::npos && group < dacl ? group : dacl;
     if (!trusted_owner(sddl.substr(2, owner_end - 2))) return false;
     const size_t system_list = sddl.find("S:", dacl);
-    return dacl_is_protected(sddl.substr(dacl + 2, system_list == std::string_view::npos ? system_list
-                                                                                          : system_list - dacl - 2));
+    return dacl_is_protected(
+        sddl.substr(dacl + 2, system_list == std::string_view::npos ? system_list : system_list - dacl - 2));
 }
 
 }  // namespace korba

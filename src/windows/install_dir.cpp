@@ -72,7 +72,11 @@ Status set_aside() {
     return success();
 }
 
-std::string two_digits(int number) { return (number < 10 ? "0" : "") + std::to_string(number); }
+std::string two_digits(int number) {
+    std::string digits = std::to_string(number);
+    if (digits.size() < 2) digits.insert(digits.begin(), '0');
+    return digits;
+}
 
 // Written beside the target and renamed over it, so the target is either the old file or the whole
 // new one, and a handle opened on the old file never reaches the new one.

@@ -92,10 +92,10 @@ Result<CommandOutput> run_process(const std::string& application, const std::str
     {
         std::lock_guard<std::mutex> guard(creation_lock);
         for (HANDLE h : handle_list.handles) SetHandleInformation(h, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
-        const BOOL created = CreateProcessW(as_wstring(application).c_str(), line.data(), nullptr, nullptr, TRUE,
-                                            CREATE_UNICODE_ENVIRONMENT | EXTENDED_STARTUPINFO_PRESENT, nullptr,
-                                            folder.empty() ? nullptr : current_folder.c_str(),
-                                            &startup.StartupInfo, &process);
+        const BOOL created =
+            CreateProcessW(as_wstring(application).c_str(), line.data(), nullptr, nullptr, TRUE,
+                           CREATE_UNICODE_ENVIRONMENT | EXTENDED_STARTUPINFO_PRESENT, nullptr,
+                           folder.empty() ? nullptr : current_folder.c_str(), &startup.StartupInfo, &process);
         const DWORD error = GetLastError();
         null_input.reset();
         out_write.reset();

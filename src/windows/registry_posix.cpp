@@ -11,9 +11,7 @@ public:
     std::optional<std::uint32_t> read_number(const std::string&, const std::string&) override {
         return std::nullopt;
     }
-    Result<std::vector<RegistryValue>> list_values(const std::string&) override {
-        return std::vector<RegistryValue>{};
-    }
+    Result<std::vector<RegistryValue>> list_values(const std::string&) override { return std::vector<RegistryValue>{}; }
 };
 
 }  // namespace

@@ -50,7 +50,7 @@ public:
     // key -> value name -> data (all REG_SZ), as reg query, add and delete see it ("HKLM\\..." for
     // the keys the registry functions read)
     std::map<std::string, std::map<std::string, std::string>> registry;
-    std::map<std::string, std::string> unreadable_keys;  // HKLM key -> what reading its values fails with
+    std::map<std::string, std::string> unreadable_keys;     // HKLM key -> what reading its values fails with
     Result<CommandOutput> prompt_result = CommandOutput{};  // what powershell ends with
 
     std::string running_program_path;

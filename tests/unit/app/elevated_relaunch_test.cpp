@@ -16,7 +16,8 @@ const std::string BEFORE_PATH = "try { $p = Start-Process -FilePath ";
 const std::string BEFORE_LIST = " -ArgumentList @(";
 
 std::string script_with(const std::string& path, const std::string& list) {
-    return BEFORE_PATH + path + BEFORE_LIST + list + ") -Verb RunAs -Wait -PassThru; exit $p.ExitCode } catch { exit 1223 }";
+    return BEFORE_PATH + path + BEFORE_LIST + list +
+           ") -Verb RunAs -Wait -PassThru; exit $p.ExitCode } catch { exit 1223 }";
 }
 
 bool powershell_quote(char32_t c) { return c == U'\'' || (c >= U'\u2018' && c <= U'\u201B'); }

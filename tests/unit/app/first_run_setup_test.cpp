@@ -1,8 +1,8 @@
 #include "app/first_run_setup.h"
 
-#include <algorithm>
-
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include "fakes/fake_machine.h"
 #include "windows/install_dir.h"
@@ -146,7 +146,8 @@ TEST(FirstRunSetup, AnOrdinaryUserRelaunchesTheRunningProgramAndWritesNothing) {
                                  "' -ArgumentList @('--printer','\\\"POS 80\\\"','--port','9231','--install')"),
                   std::string::npos)
             << *relaunch;
-        for (const std::string& entry : machine.log) EXPECT_TRUE(entry.starts_with('"')) << "touched the disk: " << entry;
+        for (const std::string& entry : machine.log)
+            EXPECT_TRUE(entry.starts_with('"')) << "touched the disk: " << entry;
         EXPECT_FALSE(machine.install_folder.exists);
         EXPECT_EQ(machine.run_value().has_value(), answer == 1223) << "modo simple only when refused";
     }

@@ -1,6 +1,5 @@
 // The listener's claim on its port, as the system reports it back.
 #include <gtest/gtest.h>
-
 #include <winsock2.h>
 
 #include "http/socket.h"

@@ -45,7 +45,9 @@ TEST(BrowserPolicy, OursTakeTheLowestFreeNumbersAndNothingTwice) {
         std::vector<RegistryValue> added;
     } cases[] = {
         {"no list yet", {}, {{"1", ours[0]}, {"2", ours[1]}, {"3", ours[2]}}},
-        {"an administrator's value first", {{"1", "https://admin.example"}}, {{"2", ours[0]}, {"3", ours[1]}, {"4", ours[2]}}},
+        {"an administrator's value first",
+         {{"1", "https://admin.example"}},
+         {{"2", ours[0]}, {"3", ours[1]}, {"4", ours[2]}}},
         {"a gap is filled", {{"1", "a"}, {"3", "b"}}, {{"2", ours[0]}, {"4", ours[1]}, {"5", ours[2]}}},
         {"one of ours already there", {{"2", ours[1]}}, {{"1", ours[0]}, {"3", ours[2]}}},
         {"all there", {{"7", ours[2]}, {"8", ours[0]}, {"9", ours[1]}}, {}},
@@ -65,9 +67,11 @@ TEST(BrowserPolicy, AnAdministratorsEntriesAreNeverChangedNorTakenAway) {
     chrome = {{"1", "https://admin.example"}, {"2", ours[1]}};  // the administrator's own copy of a pattern of ours
     ASSERT_TRUE(allow_app_origins());
     EXPECT_EQ(chrome, (Values{{"1", "https://admin.example"}, {"2", ours[1]}, {"3", ours[0]}, {"4", ours[2]}}));
-    EXPECT_EQ(machine.registry["HKLM\\SOFTWARE\\KORBA"],
-              (Values{{CHROME + "\\3", ours[0]}, {CHROME + "\\4", ours[2]}, {EDGE + "\\1", ours[0]},
-                      {EDGE + "\\2", ours[1]}, {EDGE + "\\3", ours[2]}}));
+    EXPECT_EQ(machine.registry["HKLM\\SOFTWARE\\KORBA"], (Values{{CHROME + "\\3", ours[0]},
+                                                                 {CHROME + "\\4", ours[2]},
+                                                                 {EDGE + "\\1", ours[0]},
+                                                                 {EDGE + "\\2", ours[1]},
+                                                                 {EDGE + "\\3", ours[2]}}));
     ASSERT_TRUE(allow_app_origins());
     EXPECT_EQ(chrome.size(), 4u) << "nothing twice";
 

@@ -85,8 +85,9 @@ TEST(InstallDir, TheInstalledCopyOnlyProtectsItsTrustedFolderAgainAndNeverVouche
     untrusted.install_folder_with(FakeMachine::USERS_OWN);
     const Result<CopyOutcome> refused = copy_to_install_dir();
     ASSERT_FALSE(refused);
-    EXPECT_EQ(refused.error(), "C:\\KORBA no es segura y no se puede apartar (este programa se ejecuta desde ella); "
-                               "cierra los programas que la usen y vuelve a intentarlo");
+    EXPECT_EQ(refused.error(),
+              "C:\\KORBA no es segura y no se puede apartar (este programa se ejecuta desde ella); "
+              "cierra los programas que la usen y vuelve a intentarlo");
     EXPECT_EQ(untrusted.log, std::vector<std::string>{INSPECT});
     EXPECT_EQ(untrusted.service, ServiceState::Running);
 }
@@ -100,7 +101,8 @@ TEST(InstallDir, EachKindOfExistingFolderIsKeptOrSetAsideBeforeAnythingGoesIn) {
         const char* security;
         std::vector<std::string> log;
     } cases[] = {
-        {"missing: created with its protection in one call", false, false, false, "", joined({{INSPECT, CREATE}, copied})},
+        {"missing: created with its protection in one call", false, false, false, "",
+         joined({{INSPECT, CREATE}, copied})},
         {"made by this program: kept and protected again", true, true, false, FakeMachine::PROTECTED,
          joined({{INSPECT, PROTECT, QUERY}, copied})},
         {"owned by a user", true, true, false, FakeMachine::USERS_OWN, joined({set_aside, copied})},
@@ -133,8 +135,9 @@ TEST(InstallDir, SettingAsideStopsTheServiceFirstTakesTheNextFreeNameOrStopsTheI
     machine.install_folder_with(FakeMachine::USERS_OWN);
     machine.taken_names = {ASIDE, ASIDE + "-2"};
     ASSERT_TRUE(copy_to_install_dir());
-    EXPECT_EQ(machine.log, joined({{INSPECT, QUERY, "\"sc\" stop KORBAVizoza", QUERY, "\"sc\" delete KORBAVizoza", PROBE,
-                                    SET_ASIDE, SET_ASIDE + "-2", SET_ASIDE + "-3", CREATE, QUERY, COPY, REPLACE}}));
+    EXPECT_EQ(machine.log,
+              joined({{INSPECT, QUERY, "\"sc\" stop KORBAVizoza", QUERY, "\"sc\" delete KORBAVizoza", PROBE, SET_ASIDE,
+                       SET_ASIDE + "-2", SET_ASIDE + "-3", CREATE, QUERY, COPY, REPLACE}}));
 
     FakeMachine held;
     held.run_from_downloads();
@@ -195,8 +198,8 @@ TEST(InstallDir, AFileThatStaysBusyIsProbedEightTimesThenCopiedAnyway) {
     machine.install_earlier(ServiceState::Stopped, FakeMachine::OTHER_BUILD);
     machine.busy_probes = 100;
     ASSERT_TRUE(copy_to_install_dir());
-    std::vector<std::string> expected{INSPECT, PROTECT, QUERY, QUERY, "\"sc\" stop KORBAVizoza", QUERY,
-                                      "\"sc\" delete KORBAVizoza"};
+    std::vector<std::string> expected{
+        INSPECT, PROTECT, QUERY, QUERY, "\"sc\" stop KORBAVizoza", QUERY, "\"sc\" delete KORBAVizoza"};
     for (int i = 0; i < 8; ++i) expected.insert(expected.end(), {PROBE, "pause 250 ms"});
     expected.insert(expected.end(), {COPY, REPLACE});
     EXPECT_EQ(machine.log, expected);
@@ -224,8 +227,8 @@ TEST(InstallDir, ALockedFileIsTriedTwiceAndTheMessageNamesTheRightError) {
                                     system_error_text(c.shown) +
                                     "). Cierra cualquier ventana de KORBA Vizoza y vuelve a intentarlo, o reinicia el "
                                     "PC y ejecuta de nuevo el instalador.");
-        EXPECT_EQ(machine.log, (std::vector<std::string>{INSPECT, PROTECT, QUERY, QUERY, COPY, REPLACE, "pause 1000 ms", COPY,
-                                                         REPLACE, "remove C:\\KORBA\\korba-vizoza.nuevo"}));
+        EXPECT_EQ(machine.log, (std::vector<std::string>{INSPECT, PROTECT, QUERY, QUERY, COPY, REPLACE, "pause 1000 ms",
+                                                         COPY, REPLACE, "remove C:\\KORBA\\korba-vizoza.nuevo"}));
         EXPECT_EQ(machine.files[INSTALL_EXE], FakeMachine::OTHER_BUILD) << "never half a program";
         EXPECT_FALSE(machine.files.contains(INSTALL_EXE_INCOMING));
     }

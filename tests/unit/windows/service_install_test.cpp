@@ -29,8 +29,8 @@ std::vector<std::string> fresh_policy_lines() {
         for (const std::string& pattern : app_origin_patterns()) {
             const std::string name = std::to_string(++number);
             lines.push_back("\"reg\" add " + key + " /v " + name + " /t REG_SZ /d " + pattern + " /f");
-            lines.push_back("\"reg\" add HKLM\\SOFTWARE\\KORBA /v " + key.substr(5) + "\\" + name +
-                            " /t REG_SZ /d " + pattern + " /f");
+            lines.push_back("\"reg\" add HKLM\\SOFTWARE\\KORBA /v " + key.substr(5) + "\\" + name + " /t REG_SZ /d " +
+                            pattern + " /f");
         }
     }
     return lines;
@@ -237,9 +237,8 @@ TEST(ServiceUninstall, StopsAndDeletes) {
     const Result<std::string> removed = uninstall_service();
     ASSERT_TRUE(removed);
     EXPECT_EQ(removed.value(), "Servicio detenido y eliminado.");
-    EXPECT_EQ(machine.commands(),
-              (std::vector<std::string>{"\"net\" session", QUERY, "\"sc\" stop KORBAVizoza", QUERY,
-                                        "\"sc\" delete KORBAVizoza"}));
+    EXPECT_EQ(machine.commands(), (std::vector<std::string>{"\"net\" session", QUERY, "\"sc\" stop KORBAVizoza", QUERY,
+                                                            "\"sc\" delete KORBAVizoza"}));
     EXPECT_EQ(machine.service, ServiceState::Absent);
     EXPECT_TRUE(machine.files.contains(INSTALL_EXE)) << "the installed file stays";
 }
