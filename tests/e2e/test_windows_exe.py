@@ -68,6 +68,10 @@ def test_manifest_runs_as_invoker_on_windows_7_to_11(exe):
         "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",  # 8.1
         "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",  # 10 and 11
     ]
+    # A Windows 7 without the library-search update lacks these; imported, the program would not start there.
+    imported = {i.name for entry in exe.DIRECTORY_ENTRY_IMPORT for i in entry.imports if i.name}
+    assert imported & {b"SetDefaultDllDirectories", b"AddDllDirectory", b"RemoveDllDirectory"} == set()
+    assert b"GetProcAddress" in imported
 
 
 def test_icon_is_the_drawn_receipt(exe, tmp_path):
