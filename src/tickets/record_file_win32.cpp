@@ -1,5 +1,7 @@
 // The ticket record on Windows files: appends through FILE_APPEND_DATA, flushes with FlushFileBuffers.
 #include <windows.h>
+// After windows.h, which they need.
+#include <sddl.h>
 
 #include <algorithm>
 #include <vector>
@@ -39,16 +41,47 @@ std::optional<std::string> environment_value(const char* name) {
     return from_wide(std::u16string_view(value.data(), length));
 }
 
-// Created folders inherit the rules of the folder they are made in: the user's own profile, or
-// the protected installation folder.
+namespace {
+
+// The access rules of a folder made here: the calling user, SYSTEM and the administrators alone,
+// whatever the folder it is made in lets others do.
+std::uint32_t private_folder_rules(std::u16string& sddl) {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return GetLastError();
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<unsigned char> user(size ? size : 1);
+    wchar_t* sid = nullptr;
+    const bool known = GetTokenInformation(token, TokenUser, user.data(), size, &size) &&
+                       ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &sid);
+    const DWORD error = known ? 0 : GetLastError();
+    CloseHandle(token);
+    if (!known) return error;
+    sddl = u"D:P(A;OICI;FA;;;" + std::u16string(reinterpret_cast<const char16_t*>(sid)) +
+           u")(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+    LocalFree(sid);
+    return 0;
+}
+
+}  // namespace
+
+// Folders that exist are left as they are (the user's profile, the protected installation
+// folder); the ones made here get the private rules in the creating call itself.
 std::uint32_t create_private_folders(const std::string& path) {
+    std::u16string sddl;
+    if (const std::uint32_t error = private_folder_rules(sddl)) return error;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(wide(sddl), SDDL_REVISION_1, &descriptor, nullptr))
+        return GetLastError();
+    SECURITY_ATTRIBUTES security{sizeof security, descriptor, FALSE};
     std::uint32_t error = 0;
     for (size_t end = 0; end != std::string::npos;) {
         end = path.find_first_of("\\/", end + 1);
         const std::u16string part = to_wide(path.substr(0, end));
-        const DWORD failure = CreateDirectoryW(wide(part), nullptr) ? ERROR_SUCCESS : GetLastError();
+        const DWORD failure = CreateDirectoryW(wide(part), &security) ? ERROR_SUCCESS : GetLastError();
         error = failure == ERROR_ALREADY_EXISTS ? 0 : failure;
     }
+    LocalFree(descriptor);
     return error;
 }
 

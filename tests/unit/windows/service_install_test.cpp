@@ -49,7 +49,7 @@ TEST(ServiceInstall, CommandLineQuotesThePathAndWritesOnlyWhatDiffersFromTheDefa
         {"", 9230, R"("C:\KORBA\korba-vizoza.exe" --service --no-console)"},
         {"POS 80 Caja", 9230, R"("C:\KORBA\korba-vizoza.exe" --service --no-console --printer POS+80+Caja)"},
         {"", 9231, R"("C:\KORBA\korba-vizoza.exe" --service --no-console --port 9231)"},
-        {" EPSON  TM ", 0, R"("C:\KORBA\korba-vizoza.exe" --service --no-console --printer +EPSON++TM+ --port 0)"},
+        {" CAJA  BAR ", 0, R"("C:\KORBA\korba-vizoza.exe" --service --no-console --printer +CAJA++BAR+ --port 0)"},
         // Only a tab or a double quote still splits the name once the spaces are plus signs.
         {"Caja 1\t2", 9230, "\"C:\\KORBA\\korba-vizoza.exe\" --service --no-console --printer \"Caja+1\t2\""},
         {"Caja \"A\"\\", 9230, R"("C:\KORBA\korba-vizoza.exe" --service --no-console --printer Caja+\"A\"\)"},
