@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing need, and any named ones, when missing,
-# and the pinned TypeScript compiler that checks the JavaScript client's types.
+# and the pinned npm packages of the JavaScript client's tests.
 # Usage: scripts/deps.sh [--run] [package...]   (--run: only what building and running the native
 # bridge need, with its demo printer and ticket viewer)
 set -euo pipefail
@@ -10,7 +10,7 @@ run_packages=(cmake g++ make googletest libcups2-dev cups cups-client cups-bsd p
 test_packages=(
   pkg-config g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64 osslsigncode openssl nodejs
   python3-pytest python3-yaml python3-jsonschema python3-pefile
-  chromium chromium-driver python3-selenium zbar-tools
+  chromium chromium-driver python3-selenium librsvg2-bin zbar-tools
   clang libclang-rt-14-dev
 )
 testing=true
@@ -36,8 +36,10 @@ if ((${#missing[@]})); then
 fi
 $testing || exit 0
 
-# The TypeScript compiler that checks the JavaScript client's types, pinned by its lock file.
-types=client/test/types
-if ! npm ls --prefix "$types" >/dev/null 2>&1; then
-  npm ci --prefix "$types" --no-audit --no-fund --loglevel=error >/dev/null
-fi
+# Pinned by their lock files: the TypeScript compiler that checks the JavaScript client's types,
+# and the ESC/POS encoder that makes the renderer's test tickets.
+for folder in client/test/types client/test/render; do
+  if ! npm ls --prefix "$folder" >/dev/null 2>&1; then
+    npm ci --prefix "$folder" --no-audit --no-fund --loglevel=error >/dev/null
+  fi
+done

@@ -62,7 +62,7 @@ def test_node_runner(native, queue, start_bridge, capsys):
     env = {"KORBA_BRIDGE": f"http://127.0.0.1:{bridge.port}",
            "KORBA_BRIDGE_MISSING": f"http://127.0.0.1:{missing.port}",
            "KORBA_PRINTER": QUEUE, "KORBA_EXE": str(harness.NATIVE_BIN.resolve()), "KORBA_TICKET_HEX": TICKET.hex()}
-    run = subprocess.run(["node", "--test", "--test-reporter=spec", str(CLIENT / "test")],
+    run = subprocess.run(["node", "--test", "--test-reporter=spec", str(CLIENT / "test" / "bridge.test.js")],
                          env=harness.Target("native").env(env), capture_output=True, text=True, timeout=120)
     show_summary(capsys, run.stdout)
     assert run.returncode == 0, run.stdout + run.stderr
@@ -207,6 +207,14 @@ def test_refused_origin_and_host(native, queue, start_bridge, page):
     # The JSON post's preflight is refused, which the page sees as a failed fetch; a plain-HTTP page
     # that is not on the PC can never have the permission, so that is what the client reports.
     assert page.run(address, "return await bridge.print(new Uint8Array([65]));") == DENIED
+
+
+def test_renderer(native, capsys):
+    # Tickets from the encoder that scripts/deps.sh installs; zbarimg reads the barcodes drawn.
+    run = subprocess.run(["node", "--test", "--test-reporter=spec", str(CLIENT / "test" / "render")],
+                         capture_output=True, text=True, timeout=300)
+    show_summary(capsys, run.stdout)
+    assert run.returncode == 0, run.stdout + run.stderr
 
 
 def test_types_over_an_example_of_every_method():

@@ -1,5 +1,6 @@
-// Every method of the client, as a page would use it; tsc --noEmit checks it against the types.
+// Every method of the client and the renderer, as a page would use them; tsc --noEmit checks them against the types.
 import { Bridge, BridgeError, DEFAULT_ADDRESS, type BridgeErrorCode, type Queue, type Status } from "korba-vizoza";
+import { renderTicket } from "korba-vizoza/render";
 
 const bridge = new Bridge({ address: DEFAULT_ADDRESS, timeout: 3000 });
 
@@ -44,3 +45,7 @@ export async function sell(ticket: Uint8Array, raw: ArrayBuffer): Promise<string
     throw error;
   }
 }
+
+// The ticket as it would come out, for a page's own preview.
+export const preview: string = renderTicket(new Uint8Array([0x1b, 0x40, 0x41, 0x0a]), { paper: 58 }) +
+  renderTicket(Uint8Array.of(0x41));

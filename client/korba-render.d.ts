@@ -1,0 +1,12 @@
+export interface RenderOptions {
+  /** Paper width in millimetres: 80 (576 dots a line, the default) or 58 (384 dots). */
+  paper?: 80 | 58;
+}
+
+/**
+ * Draws an ESC/POS ticket as a 203 dpi thermal printer prints it: an SVG document whose unit is
+ * one printer dot. Text is SVG text; cuts, drawer pulses and commands the drawing skips are marked
+ * by elements of the classes korba-cut, korba-pulse and korba-skip. Never throws on the ticket's
+ * bytes; a paper other than 58 or 80 is a RangeError.
+ */
+export function renderTicket(bytes: Uint8Array, options?: RenderOptions): string;

@@ -1,0 +1,796 @@
+// Draws the bytes of an ESC/POS ticket as a 203 dpi thermal printer prints them: an SVG string,
+// made without a DOM, the same in Node and in a browser. One SVG unit is one printer dot.
+// Text is SVG <text> (so it can be read and searched on the page), images, barcodes and QR codes
+// are filled paths, cuts and drawer pulses are marks, and every command the drawing does not
+// interpret is skipped by its length and marked in the left margin.
+
+const PAPERS = {
+  80: { paper: 640, print: 576 },
+  58: { paper: 464, print: 384 },
+};
+// Cell width and height in dots; the SVG font size and baseline that fill that cell.
+const FONTS = [
+  { w: 12, h: 24, size: 20, base: 19 },
+  { w: 9, h: 17, size: 15, base: 13 },
+];
+const TOP = 16;
+const BOTTOM = 16;
+const DEFAULT_SPACING = 30;
+const CUT_GAP = 16;
+
+const DOS_HIGH =
+  "ÇüéâäàåçêëèïîìÄÅÉæÆôöòûùÿÖÜ";
+const BOX_437 = "░▒▓│┤╡╢╖╕╣║╗╝╜╛┐└┴┬├─┼╞╟╚╔╩╦╠═╬╧╨╤╥╙╘╒╓╫╪┘┌█▄▌▐▀";
+const PC437 = DOS_HIGH + "¢£¥₧ƒáíóúñÑªº¿⌐¬½¼¡«»" + BOX_437 +
+  "αßΓπΣσµτΦΘΩδ∞φε∩≡±≥≤⌠⌡÷≈°∙·√ⁿ²■\u00a0";
+const PC850 = DOS_HIGH + "ø£Ø×ƒáíóúñÑªº¿®¬½¼¡«»░▒▓│┤ÁÂÀ©╣║╗╝¢¥┐└┴┬├─┼ãÃ╚╔╩╦╠═╬¤ðÐÊËÈıÍÎÏ┘┌█▄¦Ì▀" +
+  "ÓßÔÒõÕµþÞÚÛÙýÝ¯´\u00ad±‗¾¶§÷¸°¨·¹³²■\u00a0";
+const PC858 = PC850.slice(0, 0x55) + "€" + PC850.slice(0x56);
+const WPC1252 = "€\ufffd‚ƒ„…†‡ˆ‰Š‹Œ\ufffdŽ\ufffd\ufffd‘’“”•–—˜™š›œ\ufffdžŸ" +
+  Array.from({ length: 96 }, (_, i) => String.fromCharCode(0xa0 + i)).join("");
+// ESC t page number -> the characters of bytes 0x80 to 0xFF, and what 0x7F shows.
+const CODE_PAGES = {
+  0: { high: PC437, del: "⌂" },
+  2: { high: PC850, del: "⌂" },
+  16: { high: WPC1252, del: "\ufffd" },
+  19: { high: PC858, del: "⌂" },
+};
+
+const ESC = 0x1b, GS = 0x1d, FS = 0x1c, DLE = 0x10;
+
+function xml(text) {
+  return text.replace(/[&<>"]/g, (c) => ({ "&": "&amp;", "<": "&lt;", ">": "&gt;", '"': "&quot;" })[c]);
+}
+
+function hex(bytes) {
+  return Array.from(bytes, (b) => b.toString(16).padStart(2, "0")).join(" ");
+}
+
+function defaultTabs() {
+  return Array.from({ length: 32 }, (_, i) => (i + 1) * 8);
+}
+
+// The settings ESC @ restores.
+function initialState(print) {
+  return {
+    font: 0, bold: false, strike: false, underline: 0, reverse: false, wide: 1, high: 1, upside: false,
+    align: 0, spacing: DEFAULT_SPACING, charSpacing: 0, tabs: defaultTabs(), codePage: 0,
+    left: 0, width: print,
+    barHeight: 162, barWidth: 3, hri: 0, hriFont: 0,
+    qrSize: 3, qrLevel: 0, qrData: null,
+  };
+}
+
+// Horizontal runs of set bits as one path: `bit(c, r)` for a grid of cols x rows cells drawn
+// sx x sy dots each from (x0, y0).
+function bitsPath(x0, y0, cols, rows, sx, sy, bit) {
+  let d = "";
+  for (let r = 0; r < rows; r++) {
+    for (let c = 0; c < cols;) {
+      if (!bit(c, r)) { c++; continue; }
+      let end = c + 1;
+      while (end < cols && bit(end, r)) end++;
+      d += `M${x0 + c * sx} ${y0 + r * sy}h${(end - c) * sx}v${sy}h${-(end - c) * sx}z`;
+      c = end;
+    }
+  }
+  return d ? `<path d="${d}"/>` : "";
+}
+
+class Ticket {
+  constructor(paper) {
+    this.paper = PAPERS[paper];
+    this.margin = (this.paper.paper - this.paper.print) / 2;
+    this.s = initialState(this.paper.print);
+    this.y = TOP;
+    this.out = [];
+    this.marks = 0;
+    this.newLine();
+  }
+
+  newLine() {
+    this.line = { items: [], x: 0, started: false, align: 0, left: 0, width: 0, upside: false };
+  }
+
+  // The line takes the alignment, margins and rotation in force where it begins.
+  begin() {
+    const l = this.line, s = this.s;
+    if (l.started) return;
+    l.started = true;
+    l.align = s.align;
+    l.left = Math.min(s.left, this.paper.print - 1);
+    l.width = Math.max(1, Math.min(s.width, this.paper.print - l.left));
+    l.upside = s.upside;
+  }
+
+  areaWidth() {
+    this.begin();
+    return this.line.width;
+  }
+
+  // Prints the line and moves the paper by `feed` dots or the line's height, whichever is more.
+  flush(feed) {
+    const l = this.line;
+    const height = l.items.reduce((h, item) => Math.max(h, item.h), 0);
+    if (l.items.length) {
+      const offset = Math.floor((l.width - Math.min(l.x, l.width)) * [0, 0.5, 1][l.align]);
+      const x = this.margin + l.left + offset;
+      const parts = l.items.map((item) => item.draw(x + item.x, this.y + height - item.h));
+      const cx = this.margin + l.left + l.width / 2, cy = this.y + height / 2;
+      const rotate = l.upside ? ` transform="rotate(180 ${cx} ${cy})"` : "";
+      this.out.push(`<g class="korba-line"${rotate}>${parts.join("")}</g>`);
+    }
+    this.y += Math.max(feed, height);
+    this.newLine();
+  }
+
+  // Prints what the line holds, if anything, before a block of its own (image, barcode, QR).
+  flushPending() {
+    if (this.line.items.length) this.flush(0);
+    else this.newLine();
+  }
+
+  char(ch) {
+    const s = this.s, f = FONTS[s.font];
+    const w = f.w * s.wide, pitch = (f.w + s.charSpacing) * s.wide;
+    if (this.line.x > 0 && this.line.x + w > this.areaWidth()) this.flush(s.spacing);
+    this.begin();
+    this.textRun(s, f, pitch, true).chars.push(ch);
+    this.line.x += pitch;
+  }
+
+  // The run that the next character of this style joins: the last one when it ends where the
+  // character goes, a new one otherwise.
+  textRun(s, f, pitch, decorated) {
+    const items = this.line.items, last = items[items.length - 1];
+    const key = [s.font, s.bold || s.strike, decorated && s.underline, decorated && s.reverse, s.wide, s.high,
+      pitch].join();
+    if (last && last.key === key && last.x + last.chars.length * pitch === this.line.x) return last;
+    const style = { bold: s.bold || s.strike, underline: decorated ? s.underline : 0, reverse: decorated && s.reverse };
+    const { wide, high } = s;
+    const run = {
+      key, x: this.line.x, h: f.h * high, chars: [],
+      draw: (x, y) => textSvg(run, x, y, f, pitch / wide, wide, high, style),
+    };
+    items.push(run);
+    return run;
+  }
+
+  tab() {
+    const s = this.s, f = FONTS[s.font], pitch = (f.w + s.charSpacing) * s.wide;
+    const stop = s.tabs.map((t) => t * pitch).find((x) => x > this.line.x);
+    if (stop === undefined || stop > this.areaWidth()) return;
+    const run = this.textRun(s, f, pitch, false);
+    while (this.line.x < stop) {
+      run.chars.push(" ");
+      this.line.x += pitch;
+    }
+    this.line.x = stop;
+  }
+
+  // Something drawn in the line like a character (an ESC * bit image); cut at the line's end.
+  inline(w, h, draw) {
+    const room = this.areaWidth() - this.line.x;
+    if (room <= 0) return;
+    const x = this.line.x;
+    this.line.items.push({ x, h, draw: (dx, dy) => draw(dx, dy, Math.min(w, room)) });
+    this.line.x += Math.min(w, room);
+  }
+
+  // A block that is printed on its own: `w` dots wide, `h` tall, placed by the alignment.
+  block(w, h, draw) {
+    this.flushPending();
+    const area = this.areaWidth(), l = this.line;
+    const offset = Math.max(0, Math.floor((area - w) * [0, 0.5, 1][l.align]));
+    this.out.push(draw(this.margin + l.left + offset, this.y, area));
+    this.y += h;
+    this.newLine();
+  }
+
+  cut(partial) {
+    this.flushPending();
+    const y = this.y + CUT_GAP / 2, w = this.paper.paper;
+    const dash = `stroke="#777" stroke-width="2" stroke-dasharray="8 6"`;
+    const lines = partial
+      ? `<line x1="0" y1="${y}" x2="${w * 7 / 16}" y2="${y}" ${dash}/>` +
+        `<line x1="${w * 9 / 16}" y1="${y}" x2="${w}" y2="${y}" ${dash}/>`
+      : `<line x1="0" y1="${y}" x2="${w}" y2="${y}" ${dash}/>`;
+    this.out.push(`<g class="korba-cut ${partial ? "partial" : "full"}">${lines}</g>`);
+    this.y += CUT_GAP;
+  }
+
+  // A drawer pulse on pin 2 or 5, `on` and `off` in milliseconds, marked in the right margin.
+  pulse(pin, on, off) {
+    const x = this.paper.paper - this.margin + 4, y = this.y, w = this.margin - 8;
+    this.out.push(`<g class="korba-pulse" data-pin="${pin}" data-on="${on}" data-off="${off}">` +
+      `<rect x="${x}" y="${y}" width="${w}" height="16" fill="#fff" stroke="#1a5fb4" stroke-width="2"/>` +
+      `<rect x="${x + w / 2 - 4}" y="${y + 6}" width="8" height="3" fill="#1a5fb4"/></g>`);
+  }
+
+  // A command the drawing does not interpret, or one cut short by the end of the ticket.
+  skipped(bytes) {
+    const x = 2 + (this.marks++ % 3) * 8;
+    this.out.push(`<rect class="korba-skip" data-bytes="${hex(bytes.subarray(0, 8))}" x="${x}" y="${this.y}"` +
+      ` width="6" height="6" fill="#c01c28"/>`);
+  }
+
+  svg() {
+    if (this.line.items.length) this.flush(0);
+    const { paper } = this.paper, height = this.y + BOTTOM;
+    return `<svg xmlns="http://www.w3.org/2000/svg" class="korba-ticket" width="${paper}" height="${height}"` +
+      ` viewBox="0 0 ${paper} ${height}" font-family="monospace" xml:space="preserve" style="white-space:pre"` +
+      ` shape-rendering="crispEdges"><rect class="korba-paper" width="${paper}" height="${height}" fill="#fff"/>` +
+      `<g fill="#000">${this.out.join("")}</g></svg>`;
+  }
+}
+
+function textSvg(run, x, y, f, pitch, wide, high, { bold, underline, reverse }) {
+  const n = run.chars.length, width = n * pitch * wide, h = f.h * high;
+  let out = "";
+  if (reverse) out += `<rect x="${x}" y="${y}" width="${width}" height="${h}"/>`;
+  if (underline) out += `<rect x="${x}" y="${y + h - underline}" width="${width}" height="${underline}"/>`;
+  const xs = Array.from({ length: n }, (_, i) => i * pitch).join(" ");
+  const scale = wide !== 1 || high !== 1 ? ` scale(${wide} ${high})` : "";
+  out += `<text transform="translate(${x} ${y})${scale}" x="${xs}" y="${f.base}" font-size="${f.size}"` +
+    `${bold ? ' font-weight="bold"' : ""}${reverse ? ' fill="#fff"' : ""}>${xml(run.chars.join(""))}</text>`;
+  return out;
+}
+
+// The commands. Each handler gets the ticket, the bytes and the position of its first byte, and
+// returns the position after the command; `need` says how many bytes the command has, so that
+// one cut short by the end of the ticket is marked and ends the drawing.
+function lengthOf(data, at, count) {
+  return at + count <= data.length ? at + count : -1;
+}
+
+function word(data, at) {
+  return data[at] | (data[at + 1] << 8);
+}
+
+// ESC commands that change nothing on the paper of this drawing, by their total length.
+const ESC_QUIET = { 0x3d: 3, 0x55: 3, 0x75: 3, 0x76: 2, 0x63: 4, 0x3c: 2, 0x53: 2 };
+// GS commands that change nothing on the paper, by their total length.
+const GS_QUIET = { 0x50: 4, 0x61: 3, 0x62: 3, 0x49: 3, 0x72: 3, 0x6a: 3, 0x7a: 4 };
+
+function esc(t, data, at) {
+  const s = t.s, c = data[at + 1], n = data[at + 2];
+  const fixed = (count, apply) => {
+    const end = lengthOf(data, at, count);
+    if (end >= 0) apply();
+    return end;
+  };
+  switch (c) {
+    case 0x20: return fixed(3, () => { s.charSpacing = n; });
+    case 0x21: return fixed(3, () => {
+      Object.assign(s, { font: n & 1, bold: !!(n & 8), high: n & 16 ? 2 : 1, wide: n & 32 ? 2 : 1,
+        underline: n & 128 ? 1 : 0 });
+    });
+    case 0x24: return fixed(4, () => { t.begin(); t.line.x = Math.min(word(data, at + 2), t.line.width); });
+    case 0x5c: return fixed(4, () => {
+      t.begin();
+      const rel = (word(data, at + 2) << 16) >> 16;
+      t.line.x = Math.max(0, Math.min(t.line.x + rel, t.line.width));
+    });
+    case 0x2a: return bitImage(t, data, at);
+    case 0x2d: return fixed(3, () => { s.underline = underlineOf(n); });
+    case 0x32: return fixed(2, () => { s.spacing = DEFAULT_SPACING; });
+    case 0x33: return fixed(3, () => { s.spacing = n; });
+    case 0x40: return fixed(2, () => { t.s = initialState(t.paper.print); t.newLine(); });
+    case 0x44: {
+      let end = at + 2;
+      while (end < data.length && data[end] !== 0 && end - at - 2 < 32) end++;
+      if (end >= data.length) return -1;
+      const stops = [];
+      for (const v of data.subarray(at + 2, end)) if (!stops.length || v > stops[stops.length - 1]) stops.push(v);
+      s.tabs = stops;
+      return data[end] === 0 ? end + 1 : end;
+    }
+    case 0x45: return fixed(3, () => { s.bold = !!(n & 1); });
+    case 0x47: return fixed(3, () => { s.strike = !!(n & 1); });
+    case 0x4a: return fixed(3, () => t.flush(n));
+    case 0x4d: return fixed(3, () => { s.font = n === 1 || n === 49 ? 1 : 0; });
+    case 0x61: return fixed(3, () => { s.align = [0, 1, 2][n % 48] ?? 0; });
+    case 0x64: return fixed(3, () => t.flush(n * s.spacing));
+    case 0x69: case 0x6d: return fixed(2, () => t.cut(true));
+    case 0x70: return fixed(5, () => t.pulse(data[at + 2] & 1 ? 5 : 2, data[at + 3] * 2, data[at + 4] * 2));
+    case 0x74: return fixed(3, () => {
+      if (CODE_PAGES[n]) s.codePage = n;
+      else t.skipped(data.subarray(at, at + 3));
+    });
+    case 0x52: return fixed(3, () => n && t.skipped(data.subarray(at, at + 3)));
+    case 0x7b: return fixed(3, () => { s.upside = !!(n & 1); });
+    case 0x26: return userCharacters(data, at, t);
+    case 0x28: return skipSized(t, data, at, 3);
+    case 0x57: return skipFixed(t, data, at, 10);
+    default: {
+      if (ESC_QUIET[c]) return lengthOf(data, at, ESC_QUIET[c]);
+      // The rest of ESC's commands take one parameter byte, or none.
+      const count = [0x25, 0x3f, 0x54, 0x56, 0x65, 0x72].includes(c) ? 3 : 2;
+      return skipFixed(t, data, at, count);
+    }
+  }
+}
+
+function underlineOf(n) {
+  return [0, 1, 2][n % 48] ?? 0;
+}
+
+function skipFixed(t, data, at, count) {
+  const end = lengthOf(data, at, count);
+  if (end >= 0) t.skipped(data.subarray(at, end));
+  return end;
+}
+
+// A command whose two bytes after `head` bytes give the length of what follows (xx ( fn pL pH ...).
+function skipSized(t, data, at, head) {
+  const end = lengthOf(data, at, head + 2) >= 0 ? lengthOf(data, at, head + 2 + word(data, at + head)) : -1;
+  if (end >= 0) t.skipped(data.subarray(at, end));
+  return end;
+}
+
+// ESC & y c1 c2 [x d1 ... d(y * x)] for each character from c1 to c2: user-defined characters.
+function userCharacters(data, at, t) {
+  if (lengthOf(data, at, 5) < 0) return -1;
+  const y = data[at + 2], first = data[at + 3], last = data[at + 4];
+  let end = at + 5;
+  for (let c = first; c <= last && end <= data.length; c++) {
+    if (end >= data.length) return -1;
+    end += 1 + y * data[end];
+  }
+  if (end > data.length) return -1;
+  t.skipped(data.subarray(at, end));
+  return end;
+}
+
+// ESC * m nL nH d: a bit image in the line, column by column, 8 or 24 dots a column.
+function bitImage(t, data, at) {
+  if (lengthOf(data, at, 5) < 0) return -1;
+  const m = data[at + 2], cols = word(data, at + 3);
+  const tall = m >= 32 ? 24 : 8, bytes = tall / 8;
+  const end = lengthOf(data, at, 5 + cols * bytes);
+  if (end < 0) return -1;
+  if (![0, 1, 32, 33].includes(m)) {
+    t.skipped(data.subarray(at, end));
+    return end;
+  }
+  // Single density halves the dots across; the 8-dot modes are a third of the 24-dot height.
+  const sx = m & 1 ? 1 : 2, sy = tall === 8 ? 3 : 1;
+  const bits = data.slice(at + 5, end);
+  const bit = (c, r) => (bits[c * bytes + (r >> 3)] >> (7 - (r & 7))) & 1;
+  t.inline(cols * sx, tall * sy, (x, y, w) => bitsPath(x, y, Math.ceil(w / sx), tall, sx, sy, bit));
+  return end;
+}
+
+// GS v 0 m xL xH yL yH d: a raster image, row by row, printed as a block of its own.
+function rasterImage(t, data, at) {
+  if (lengthOf(data, at, 8) < 0) return -1;
+  const m = data[at + 3], rowBytes = word(data, at + 4), rows = word(data, at + 6);
+  const end = lengthOf(data, at, 8 + rowBytes * rows);
+  if (end < 0) return -1;
+  const sx = m & 1 ? 2 : 1, sy = m & 2 ? 2 : 1;
+  const bits = data.slice(at + 8, end);
+  const bit = (c, r) => (bits[r * rowBytes + (c >> 3)] >> (7 - (c & 7))) & 1;
+  const width = rowBytes * 8 * sx;
+  t.block(width, rows * sy, (x, y, area) => bitsPath(x, y, Math.min(rowBytes * 8, Math.floor(area / sx)), rows,
+    sx, sy, bit));
+  return end;
+}
+
+function gs(t, data, at) {
+  const s = t.s, c = data[at + 1], n = data[at + 2];
+  const fixed = (count, apply) => {
+    const end = lengthOf(data, at, count);
+    if (end >= 0) apply();
+    return end;
+  };
+  switch (c) {
+    case 0x21: return fixed(3, () => { s.wide = ((n >> 4) & 7) + 1; s.high = (n & 7) + 1; });
+    case 0x42: return fixed(3, () => { s.reverse = !!(n & 1); });
+    case 0x4c: return fixed(4, () => { s.left = word(data, at + 2); });
+    case 0x57: return fixed(4, () => { s.width = word(data, at + 2); });
+    case 0x56: return cutCommand(t, data, at);
+    case 0x76: return n === 0x30 ? rasterImage(t, data, at) : skipFixed(t, data, at, 3);
+    case 0x68: return fixed(3, () => { s.barHeight = n || 1; });
+    case 0x77: return fixed(3, () => { s.barWidth = Math.min(Math.max(n, 1), 6); });
+    case 0x48: return fixed(3, () => { s.hri = n % 48 & 3; });
+    case 0x66: return fixed(3, () => { s.hriFont = n % 48 === 1 ? 1 : 0; });
+    case 0x6b: return barcodeCommand(t, data, at);
+    case 0x28: return n === 0x6b ? symbolCommand(t, data, at) : skipSized(t, data, at, 3);
+    case 0x2a: return lengthOf(data, at, 4) < 0 ? -1 : skipFixed(t, data, at, 4 + data[at + 2] * data[at + 3] * 8);
+    case 0x38: {
+      if (lengthOf(data, at, 7) < 0) return -1;
+      const size = data[at + 3] + data[at + 4] * 0x100 + data[at + 5] * 0x10000 + data[at + 6] * 0x1000000;
+      return skipFixed(t, data, at, 7 + size);
+    }
+    default: {
+      if (GS_QUIET[c]) return lengthOf(data, at, GS_QUIET[c]);
+      const count = [0x3a, 0x63].includes(c) ? 2 : [0x24, 0x5c].includes(c) ? 4 : c === 0x5e ? 5
+        : c === 0x67 ? 6 : 3;
+      return skipFixed(t, data, at, count);
+    }
+  }
+}
+
+// GS V m [n]: a full or partial cut, with the paper fed n dots first in the forms that take n.
+function cutCommand(t, data, at) {
+  if (lengthOf(data, at, 3) < 0) return -1;
+  const m = data[at + 2];
+  if ([0, 1, 48, 49].includes(m)) {
+    t.cut(m & 1);
+    return at + 3;
+  }
+  const end = lengthOf(data, at, 4);
+  if (end < 0) return -1;
+  if ([65, 66, 97, 98, 103, 104].includes(m)) {
+    t.flushPending();
+    t.y += data[at + 3];
+    t.cut(!(m & 1));
+  } else {
+    t.skipped(data.subarray(at, end));
+  }
+  return end;
+}
+
+// Barcodes. Each encoder turns the data into the widths of its bars and spaces, bar first:
+// modules ("1" bar, "0" space) for the one-width codes, "n"/"w" elements for the codes of narrow
+// and wide elements; null when the printer would refuse the data.
+const EAN_L = ["0001101", "0011001", "0010011", "0111101", "0100011", "0110001", "0101111", "0111011", "0110111",
+  "0001011"];
+const EAN_R = EAN_L.map((code) => Array.from(code, (b) => (b === "1" ? "0" : "1")).join(""));
+const EAN_G = EAN_R.map((code) => Array.from(code).reverse().join(""));
+// The left half's odd (L) and even (G) parities that an EAN-13's first digit stands for.
+const EAN_FIRST = ["LLLLLL", "LLGLGG", "LLGGLG", "LLGGGL", "LGLLGG", "LGGLLG", "LGGGLG", "LGLGLG", "LGLGGL", "LGGLGL"];
+// UPC-E's parities by check digit for number system 0 (E even, O odd); system 1 swaps them.
+const UPCE_PARITY = ["EEEOOO", "EEOEOO", "EEOOEO", "EEOOOE", "EOEEOO", "EOOEEO", "EOOOEE", "EOEOEO", "EOEOOE",
+  "EOOEOE"];
+// Two wide of five: the digits of interleaved 2 of 5, and the bars of Code 39.
+const TWO_OF_FIVE = ["nnwwn", "wnnnw", "nwnnw", "wwnnn", "nnwnw", "wnwnn", "nwwnn", "nnnww", "wnnwn", "nwnwn"];
+// Code 39 in four rows of ten that share the place of their wide space, in the order of the
+// digits' bar patterns (1 to 9, then 0).
+const CODE39_ROWS = ["1234567890", "ABCDEFGHIJ", "KLMNOPQRST", "UVWXYZ-. *"];
+const CODE39_SPACES = [1, 2, 3, 0];
+const CODE39_WIDE_SPACES = { $: "wwwn", "/": "wwnw", "+": "wnww", "%": "nwww" };
+const CODABAR = {
+  0: "nnnnnww", 1: "nnnnwwn", 2: "nnnwnnw", 3: "wwnnnnn", 4: "nnwnnwn", 5: "wnnnnwn", 6: "nwnnnnw", 7: "nwnnwnn",
+  8: "nwwnnnn", 9: "wnnwnnn", "-": "nnnwwnn", $: "nnwwnnn", ":": "wnnnwnw", "/": "wnwnnnw", ".": "wnwnwnn",
+  "+": "nnwnwnw", A: "nnwwnwn", B: "nwnwnnw", C: "nnnwnww", D: "nnnwwwn",
+};
+// Code 93's 47 characters (the last four are its shifts), their bar and space widths in modules.
+const CODE93_CHARS = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ-. $/+%";
+const CODE93 = ("131112 111213 111312 111411 121113 121212 121311 111114 131211 141111 211113 211212 211311 221112 " +
+  "221211 231111 112113 112212 112311 122112 132111 111123 111222 111321 121122 131121 212112 212211 211122 " +
+  "211221 221121 222111 112122 112221 122121 123111 121131 311112 311211 321111 112131 113121 211131 121221 " +
+  "312111 311121 122211").split(" ");
+const CODE93_START = "111141";
+// Code 128's values 0 to 105 and the stop, as bar and space widths in modules.
+const CODE128 = ("212222 222122 222221 121223 121322 131222 122213 122312 132212 221213 221312 231212 112232 122132 " +
+  "122231 113222 123122 123221 223211 221132 221231 213212 223112 312131 311222 321122 321221 312212 322112 " +
+  "322211 212123 212321 232121 111323 131123 131321 112313 132113 132311 211313 231113 231311 112133 112331 " +
+  "132131 113123 113321 133121 313121 211331 231131 213113 213311 213131 311123 311321 331121 312113 312311 " +
+  "332111 314111 221411 431111 111224 111422 121124 121421 141122 141221 112214 112412 122114 122411 142112 " +
+  "142211 241211 221114 413111 241112 134111 111242 121142 121241 114212 124112 124211 411212 421112 421211 " +
+  "212141 214121 412121 111143 111341 131141 114113 114311 411113 411311 113141 114131 311141 411131 211412 " +
+  "211214 211232 2331112").split(" ");
+
+const digits = (text, ...counts) => /^\d*$/.test(text) && counts.includes(text.length);
+
+// The check digit of the EAN and UPC codes: weights 3 and 1 from the right.
+function eanCheck(text) {
+  let sum = 0;
+  for (let i = 0; i < text.length; i++) sum += Number(text[text.length - 1 - i]) * (i % 2 ? 1 : 3);
+  return String((10 - (sum % 10)) % 10);
+}
+
+// The data with its check digit: `length` digits without it, or one more with the right one.
+function withCheck(text, length) {
+  if (digits(text, length)) return text + eanCheck(text);
+  return digits(text, length + 1) && eanCheck(text.slice(0, length)) === text[length] ? text : null;
+}
+
+function ean13(text) {
+  const code = withCheck(text, 12);
+  if (!code) return null;
+  const left = Array.from(code.slice(1, 7), (d, i) => (EAN_FIRST[code[0]][i] === "L" ? EAN_L : EAN_G)[d]);
+  const right = Array.from(code.slice(7), (d) => EAN_R[d]);
+  return { modules: `101${left.join("")}01010${right.join("")}101`, hri: code };
+}
+
+function ean8(text) {
+  const code = withCheck(text, 7);
+  if (!code) return null;
+  const half = (part, table) => Array.from(part, (d) => table[d]).join("");
+  return { modules: `101${half(code.slice(0, 4), EAN_L)}01010${half(code.slice(4), EAN_R)}101`, hri: code };
+}
+
+function upcA(text) {
+  const code = withCheck(text, 11);
+  return code && { ...ean13("0" + code), hri: code };
+}
+
+// UPC-E from its six digits (with the number system before them and the check digit after, or
+// not), or from the UPC-A number it compresses.
+function upcE(text) {
+  let system = "0", six = text;
+  if (digits(text, 11, 12)) {
+    const a = withCheck(text, 11);
+    six = a && compressUpc(a);
+    if (!six) return null;
+    system = a[0];
+  } else if (digits(text, 7, 8)) {
+    [system, six] = [text[0], text.slice(1, 7)];
+  } else if (!digits(text, 6)) {
+    return null;
+  }
+  if (system > "1") return null;
+  const check = eanCheck(expandUpcE(system, six));
+  if (text.length === 8 && text[7] !== check) return null;
+  const parity = UPCE_PARITY[check];
+  const bars = Array.from(six, (d, i) => ((parity[i] === "E") === (system === "0") ? EAN_G : EAN_L)[d]);
+  return { modules: `101${bars.join("")}010101`, hri: system + six + check };
+}
+
+function expandUpcE(system, e) {
+  const last = e[5];
+  const body = last <= "2" ? e.slice(0, 2) + last + "0000" + e.slice(2, 5)
+    : last === "3" ? e.slice(0, 3) + "00000" + e.slice(3, 5)
+      : last === "4" ? e.slice(0, 4) + "00000" + e[4]
+        : e.slice(0, 5) + "0000" + last;
+  return system + body;
+}
+
+function compressUpc(a) {
+  const m = a.slice(1, 6), p = a.slice(6, 11);
+  const six = m[2] <= "2" && m.slice(3) === "00" && p.slice(0, 2) === "00" ? m.slice(0, 2) + p.slice(2) + m[2]
+    : m.slice(3) === "00" && p.slice(0, 3) === "000" ? m.slice(0, 3) + p.slice(3) + "3"
+      : m[4] === "0" && p.slice(0, 4) === "0000" ? m.slice(0, 4) + p[4] + "4"
+        : p.slice(0, 4) === "0000" && p[4] >= "5" ? m + p[4] : null;
+  return six && expandUpcE(a[0], six) === a.slice(0, 11) ? six : null;
+}
+
+// Code 39, with the start and stop characters (*) added where the data lacks them.
+function code39(text) {
+  const data = text.replace(/^\*|\*$/g, "");
+  if (!data || data.includes("*")) return null;
+  const elements = [];
+  for (const ch of `*${data}*`) {
+    const row = CODE39_ROWS.findIndex((r) => r.includes(ch));
+    let bars = "nnnnn", spaces = CODE39_WIDE_SPACES[ch];
+    if (row >= 0) {
+      bars = TWO_OF_FIVE[(CODE39_ROWS[row].indexOf(ch) + 1) % 10];
+      spaces = Array.from("nnnn", (n, i) => (i === CODE39_SPACES[row] ? "w" : n)).join("");
+    }
+    if (!spaces) return null;
+    // Five bars, four spaces and the narrow gap before the next character.
+    for (let i = 0; i < 5; i++) elements.push(bars[i], spaces[i] ?? "n");
+  }
+  elements.pop();
+  return { elements: elements.join(""), hri: `*${data}*` };
+}
+
+function itf(text) {
+  if (!/^\d*$/.test(text) || !text.length || text.length % 2) return null;
+  let elements = "nnnn";
+  for (let i = 0; i < text.length; i += 2) {
+    const bars = TWO_OF_FIVE[text[i]], spaces = TWO_OF_FIVE[text[i + 1]];
+    for (let j = 0; j < 5; j++) elements += bars[j] + spaces[j];
+  }
+  return { elements: elements + "wnn", hri: text };
+}
+
+function codabar(text) {
+  const data = text.toUpperCase();
+  if (!/^[A-D][0-9\-$:/.+]*[A-D]$/.test(data)) return null;
+  return { elements: Array.from(data, (ch) => CODABAR[ch]).join("n"), hri: text };
+}
+
+// Code 93 over all of ASCII: the characters it lacks are a shift and a letter.
+function code93(text) {
+  const values = [];
+  const shift = (which, letter) => values.push(43 + which, letter.charCodeAt(0) - 55);
+  for (const ch of text) {
+    const c = ch.charCodeAt(0);
+    if (CODE93_CHARS.includes(ch)) values.push(CODE93_CHARS.indexOf(ch));
+    else if (c === 0) shift(1, "U");
+    else if (c < 27) shift(0, String.fromCharCode(64 + c));
+    else if (c < 32) shift(1, String.fromCharCode(65 + c - 27));
+    else if (c <= 0x3a) shift(2, String.fromCharCode(c === 0x3a ? 90 : 65 + c - 0x21));
+    else if (c < 0x40) shift(1, String.fromCharCode(70 + c - 0x3b));
+    else if (c === 0x40) shift(1, "V");
+    else if (c < 0x60 && c > 0x5a) shift(1, String.fromCharCode(75 + c - 0x5b));
+    else if (c === 0x60) shift(1, "W");
+    else if (c < 0x7b) shift(3, String.fromCharCode(c - 32));
+    else if (c < 0x80) shift(1, String.fromCharCode(80 + c - 0x7b));
+    else return null;
+  }
+  for (const limit of [20, 15]) {
+    let sum = 0;
+    for (let i = 0; i < values.length; i++) sum += values[values.length - 1 - i] * ((i % limit) + 1);
+    values.push(sum % 47);
+  }
+  const widths = [CODE93_START, ...values.map((v) => CODE93[v]), CODE93_START, "1"].join("");
+  return { modules: widthsToModules(widths), hri: text };
+}
+
+function widthsToModules(widths) {
+  return Array.from(widths, (w, i) => (i % 2 ? "0" : "1").repeat(Number(w))).join("");
+}
+
+// Code 128 as the printer takes it: "{A", "{B" or "{C" first; "{" and a letter switch sets, shift
+// one character ("{S"), or give FNC1 to FNC4 ("{1" to "{4"); "{{" is "{". In set C each byte is a
+// value from 0 to 99.
+function code128(bytes) {
+  const start = { A: 103, B: 104, C: 105 }[String.fromCharCode(bytes[1])];
+  if (bytes[0] !== 0x7b || !start) return null;
+  let set = "ABC"[start - 103], shifted = false, hri = "";
+  const values = [start];
+  for (let i = 2; i < bytes.length; i++) {
+    let c = bytes[i];
+    const current = shifted ? (set === "A" ? "B" : "A") : set;
+    shifted = false;
+    if (c === 0x7b) {
+      const code = String.fromCharCode(bytes[++i]);
+      const special = { A: set === "A" ? null : 101, B: set === "B" ? null : 100, C: set === "C" ? null : 99,
+        S: set === "C" ? null : 98, 1: 102, 2: 97, 3: 96, 4: current === "A" ? 101 : current === "B" ? 100 : null };
+      if (code === "{" && current !== "C") {
+        c = 0x7b;
+      } else {
+        if (special[code] == null) return null;
+        values.push(special[code]);
+        if ("ABC".includes(code)) set = code;
+        shifted = code === "S";
+        continue;
+      }
+    }
+    const value = current === "C" ? (c < 100 ? c : -1)
+      : current === "A" ? (c < 0x20 ? c + 64 : c < 0x60 ? c - 32 : -1) : (c >= 0x20 && c < 0x80 ? c - 32 : -1);
+    if (value < 0) return null;
+    values.push(value);
+    hri += current === "C" ? String(c).padStart(2, "0") : c >= 0x20 ? String.fromCharCode(c) : " ";
+  }
+  if (values.length < 2) return null;
+  values.push(values.reduce((sum, v, i) => sum + v * (i || 1), 0) % 103);
+  return { modules: widthsToModules(values.map((v) => CODE128[v]).join("") + CODE128[106]), hri };
+}
+
+const SYMBOLOGIES = [
+  ["UPC-A", upcA], ["UPC-E", upcE], ["EAN-13", ean13], ["EAN-8", ean8], ["CODE39", code39], ["ITF", itf],
+  ["CODABAR", codabar], ["CODE93", code93], ["CODE128", code128],
+];
+
+// The widths in dots of the bars and spaces, bar first.
+function barWidths(symbol, module) {
+  if (symbol.elements) {
+    const wide = Math.round(module * 2.5);
+    return Array.from(symbol.elements, (e) => (e === "w" ? wide : module));
+  }
+  return Array.from(symbol.modules.match(/1+|0+/g), (run) => run.length * module);
+}
+
+// GS k m d1 ... NUL (m 0 to 6) and GS k m n d1 ... dn (m 65 to 73): a barcode, with its human
+// readable digits (GS H) above, below or both in the font GS f selects, GS h dots tall.
+function barcodeCommand(t, data, at) {
+  if (lengthOf(data, at, 4) < 0) return -1;
+  const m = data[at + 2];
+  let begin = at + 3, end;
+  if (m <= 6) {
+    end = data.indexOf(0, begin);
+    if (end < 0) return -1;
+  } else if (m >= 65 && m <= 79) {
+    begin = at + 4;
+    end = lengthOf(data, begin, data[at + 3]);
+    if (end < 0) return -1;
+  } else {
+    return skipFixed(t, data, at, 3);
+  }
+  const next = m <= 6 ? end + 1 : end;
+  const [name, encode] = SYMBOLOGIES[m <= 6 ? m : m - 65] ?? [];
+  const bytes = data.subarray(begin, end);
+  const symbol = encode && encode(name === "CODE128" ? bytes : String.fromCharCode(...bytes));
+  if (!symbol) {
+    t.skipped(data.subarray(at, next));
+    return next;
+  }
+  if (!drawBarcode(t, name, symbol)) t.skipped(data.subarray(at, next));
+  return next;
+}
+
+// Draws the barcode as a block of its own, or nothing (and says so) when it is wider than the
+// printing area.
+function drawBarcode(t, name, symbol) {
+  const s = t.s, widths = barWidths(symbol, s.barWidth);
+  const width = widths.reduce((a, b) => a + b, 0);
+  t.flushPending();
+  if (width > t.areaWidth()) return false;
+  const f = FONTS[s.hriFont], hriHeight = f.h + 4;
+  const above = s.hri & 1 ? hriHeight : 0, below = s.hri & 2 ? hriHeight : 0;
+  const hri = xml(symbol.hri.replace(/[^\x20-\x7e]/g, " "));
+  const label = (x, y) => `<text transform="translate(${x + width / 2} ${y})" x="0" y="${f.base}"` +
+    ` font-size="${f.size}" text-anchor="middle">${hri}</text>`;
+  t.block(width, above + s.barHeight + below, (x, y) => {
+    let d = "", at = x;
+    widths.forEach((w, i) => {
+      if (i % 2 === 0) d += `M${at} ${y + above}h${w}v${s.barHeight}h${-w}z`;
+      at += w;
+    });
+    return `<g class="korba-barcode" data-symbology="${name}">${above ? label(x, y) : ""}<path d="${d}"/>` +
+      `${below ? label(x, y + above + s.barHeight + 4) : ""}</g>`;
+  });
+  return true;
+}
+
+function symbolCommand(t, data, at) {
+  return skipSized(t, data, at, 3);
+}
+
+function fs(t, data, at) {
+  const c = data[at + 1];
+  if (c === 0x28) return skipSized(t, data, at, 3);
+  if (c === 0x32) return skipFixed(t, data, at, 76);
+  if (c === 0x71) return nvImages(t, data, at);
+  if (c === 0x2e) return at + 2;
+  const count = c === 0x26 ? 2 : [0x53, 0x70].includes(c) ? 4 : 3;
+  return skipFixed(t, data, at, count);
+}
+
+// FS q n [xL xH yL yH d1 ... d(x * y * 8)] n times: stored images.
+function nvImages(t, data, at) {
+  if (lengthOf(data, at, 3) < 0) return -1;
+  let end = at + 3;
+  for (let i = 0; i < data[at + 2]; i++) {
+    if (lengthOf(data, end, 4) < 0) return -1;
+    end += 4 + word(data, end) * word(data, end + 2) * 8;
+  }
+  return end > data.length ? -1 : skipFixed(t, data, at, end - at);
+}
+
+function dle(t, data, at) {
+  const c = data[at + 1], n = data[at + 2];
+  if (c === 0x04) return lengthOf(data, at, n === 7 || n === 8 ? 4 : 3);
+  if (c === 0x05) return lengthOf(data, at, 3);
+  if (c !== 0x14) return at + 1;
+  // DLE DC4 1 m t is a drawer pulse sent at once; the others take 1 to 7 bytes more.
+  const count = { 1: 5, 2: 5, 3: 5, 7: 4, 8: 10 }[n] ?? 3;
+  const end = lengthOf(data, at, count);
+  if (end >= 0 && n === 1) t.pulse(data[at + 3] & 1 ? 5 : 2, data[at + 4] * 100, data[at + 4] * 100);
+  else if (end >= 0) t.skipped(data.subarray(at, end));
+  return end;
+}
+
+const PREFIXES = { [ESC]: esc, [GS]: gs, [FS]: fs, [DLE]: dle };
+
+/**
+ * Draws an ESC/POS ticket as the printer would print it.
+ * @param {Uint8Array} bytes the ticket
+ * @param {{paper?: 80 | 58}} [options] paper width in millimetres (80 by default)
+ * @returns {string} an SVG document, one unit a printer dot
+ */
+export function renderTicket(bytes, { paper = 80 } = {}) {
+  if (!PAPERS[paper]) throw new RangeError("paper must be 58 or 80");
+  const data = bytes instanceof Uint8Array ? bytes : new Uint8Array(bytes);
+  const t = new Ticket(paper);
+  for (let at = 0; at < data.length;) {
+    const b = data[at];
+    if (b >= 0x20) {
+      const page = CODE_PAGES[t.s.codePage];
+      t.char(b < 0x7f ? String.fromCharCode(b) : b === 0x7f ? page.del : page.high[b - 0x80]);
+      at++;
+    } else if (b === 0x0a || b === 0x0c) {
+      t.flush(t.s.spacing);
+      at++;
+    } else if (b === 0x09) {
+      t.tab();
+      at++;
+    } else if (PREFIXES[b]) {
+      const end = at + 1 < data.length ? PREFIXES[b](t, data, at) : -1;
+      if (end < 0) {
+        t.skipped(data.subarray(at));
+        break;
+      }
+      at = end;
+    } else {
+      // CR, NUL and the other control bytes print nothing.
+      at++;
+    }
+  }
+  return t.svg();
+}

@@ -1,0 +1,66 @@
+// Reading the renderer's SVG back: its text, its lines, the dots its paths fill, and what a
+// barcode reader finds in it once rasterised.
+import { execFileSync } from "node:child_process";
+import { mkdtempSync, rmSync, writeFileSync } from "node:fs";
+import { tmpdir } from "node:os";
+import { join } from "node:path";
+
+import Encoder from "@point-of-sale/receipt-printer-encoder";
+
+export { renderTicket } from "../../korba-render.js";
+
+// An encoder for an 80 mm printer (48 columns), or 58 mm (32).
+export function encoder(columns = 48) {
+  return new Encoder({ language: "esc-pos", columns, imageMode: "raster" });
+}
+
+const unescape = (s) => s.replace(/&lt;/g, "<").replace(/&gt;/g, ">").replace(/&quot;/g, '"').replace(/&amp;/g, "&");
+
+function attrs(tag) {
+  return Object.fromEntries(Array.from(tag.matchAll(/([\w:-]+)="([^"]*)"/g), (m) => [m[1], m[2]]));
+}
+
+// Every <text> with its place on the paper: x and y of its cell's top left corner, its scale.
+export function texts(svg) {
+  return Array.from(svg.matchAll(/<text ([^>]*)>([^<]*)<\/text>/g), ([, tag, body]) => {
+    const a = attrs(tag);
+    const [, x, y, sx = 1, sy = 1] = /translate\((\S+) (\S+)\)(?: scale\((\S+) (\S+)\))?/.exec(a.transform);
+    return { x: Number(x), y: Number(y), text: unescape(body), xs: a.x.split(" ").map(Number), scale: [Number(sx), Number(sy)],
+      size: Number(a["font-size"]), bold: a["font-weight"] === "bold", white: a.fill === "#fff" };
+  });
+}
+
+// The text of each printed line that has any, top to bottom.
+export function lines(svg) {
+  return Array.from(svg.matchAll(/<g class="korba-line"[^>]*>(.*?)<\/g>/g), ([, body]) =>
+    texts(body).map((t) => t.text).join("")).filter(Boolean);
+}
+
+export function marks(svg, kind) {
+  return Array.from(svg.matchAll(new RegExp(`<(?:g|rect) class="korba-${kind}[^"]*"[^>]*>`, "g")), ([tag]) => attrs(tag));
+}
+
+// The dots that the paths fill, as "x,y" strings.
+export function dots(svg) {
+  const set = new Set();
+  for (const [, d] of svg.matchAll(/<path d="([^"]*)"/g)) {
+    for (const [, x, y, w, h] of d.matchAll(/M(\d+) (\d+)h(\d+)v(\d+)h-\d+z/g)) {
+      for (let i = 0; i < Number(w); i++) for (let j = 0; j < Number(h); j++) set.add(`${Number(x) + i},${Number(y) + j}`);
+    }
+  }
+  return set;
+}
+
+// What zbarimg reads in the drawing, rasterised by rsvg-convert one dot a pixel: "TYPE:data" lines.
+export function decode(svg) {
+  const folder = mkdtempSync(join(tmpdir(), "korba-render-"));
+  try {
+    writeFileSync(join(folder, "t.svg"), svg);
+    execFileSync("rsvg-convert", ["-b", "white", "-o", join(folder, "t.png"), join(folder, "t.svg")]);
+    const out = execFileSync("zbarimg", ["-q", "--nodbus", "-Supca.enable", "-Supce.enable", join(folder, "t.png")],
+      { encoding: "utf8" });
+    return out.trim().split("\n").sort();
+  } finally {
+    rmSync(folder, { recursive: true, force: true });
+  }
+}

@@ -1,0 +1,54 @@
+// Raster (GS v 0) and column (ESC *) images, dot for dot.
+import assert from "node:assert/strict";
+import { test } from "node:test";
+
+import Encoder from "@point-of-sale/receipt-printer-encoder";
+
+import { dots, lines, renderTicket } from "./drawing.js";
+
+const W = 40, H = 48;
+const black = (x, y) => (x * 7 + y * 3) % 11 < 4 || x === y;
+
+function picture() {
+  const data = new Uint8ClampedArray(W * H * 4);
+  for (let y = 0; y < H; y++) {
+    for (let x = 0; x < W; x++) data.set(black(x, y) ? [0, 0, 0, 255] : [255, 255, 255, 255], (y * W + x) * 4);
+  }
+  return { width: W, height: H, data };
+}
+
+// The dots of the picture drawn from (x0, y0), `sx` x `sy` printer dots a pixel.
+function expected(x0, y0, sx = 1, sy = 1) {
+  const set = new Set();
+  for (let y = 0; y < H * sy; y++) for (let x = 0; x < W * sx; x++) {
+    if (black(Math.floor(x / sx), Math.floor(y / sy))) set.add(`${x0 + x},${y0 + y}`);
+  }
+  return set;
+}
+
+test("an image in raster and in column mode is drawn dot for dot, where the alignment puts it", () => {
+  for (const imageMode of ["raster", "column"]) {
+    const e = new Encoder({ language: "esc-pos", columns: 48, imageMode });
+    assert.deepEqual(dots(renderTicket(e.image(picture(), W, H, "threshold").encode())), expected(32, 16), imageMode);
+    const centred = new Encoder({ language: "esc-pos", columns: 48, imageMode }).align("center").line("logo")
+      .image(picture(), W, H, "threshold").line("fin").encode();
+    // The column stripes sit one under the other with the line spacing they set; text follows.
+    assert.deepEqual(dots(renderTicket(centred)), expected(32 + (576 - W) / 2, 16 + 30), imageMode);
+    assert.deepEqual(lines(renderTicket(centred)).map((l) => l.trim()), ["logo", "fin"]);
+  }
+});
+
+test("GS v 0 doubles across and down; ESC * single density and 8-dot columns are wider and taller dots", () => {
+  const raster = [0x1d, 0x76, 0x30, 3, 1, 0, 2, 0, 0b10000001, 0b01000000];
+  assert.deepEqual([...dots(renderTicket(Uint8Array.from(raster)))].sort(), [
+    "32,16", "32,17", "33,16", "33,17", "46,16", "46,17", "47,16", "47,17",
+    "34,18", "34,19", "35,18", "35,19"].sort());
+  // Two 8-dot single-density columns: each dot 2 across and 3 down.
+  const columns = [0x1b, 0x2a, 0, 2, 0, 0b10000000, 0b00000001, 0x0a];
+  assert.deepEqual([...dots(renderTicket(Uint8Array.from(columns)))].sort(), [
+    "32,16", "33,16", "32,17", "33,17", "32,18", "33,18", "34,37", "35,37", "34,38", "35,38", "34,39", "35,39"].sort());
+  // 24-dot double density: one dot per bit; what passes the printing area is cut off.
+  const wide = [0x1b, 0x2a, 33, 0x80, 2, ...Array(640 * 3).fill(0xff), 0x0a];
+  const drawn = dots(renderTicket(Uint8Array.from(wide)));
+  assert.deepEqual([drawn.size, drawn.has("607,39"), drawn.has("608,16")], [576 * 24, true, false]);
+});
