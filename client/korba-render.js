@@ -718,8 +718,292 @@ function drawBarcode(t, name, symbol) {
   return true;
 }
 
+// QR codes, model 2: byte, alphanumeric or numeric data in the smallest version that holds it at
+// the error correction level asked, with the mask of the lowest penalty.
+const QR_EC_PER_BLOCK = [
+  [7, 10, 15, 20, 26, 18, 20, 24, 30, 18, 20, 24, 26, 30, 22, 24, 28, 30, 28, 28, 28, 28, 30, 30, 26, 28, 30, 30, 30,
+    30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30],
+  [10, 16, 26, 18, 24, 16, 18, 22, 22, 26, 30, 22, 22, 24, 24, 28, 28, 26, 26, 26, 26, 28, 28, 28, 28, 28, 28, 28, 28,
+    28, 28, 28, 28, 28, 28, 28, 28, 28, 28, 28],
+  [13, 22, 18, 26, 18, 24, 18, 22, 20, 24, 28, 26, 24, 20, 30, 24, 28, 28, 26, 30, 28, 30, 30, 30, 30, 28, 30, 30, 30,
+    30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30],
+  [17, 28, 22, 16, 22, 28, 26, 26, 24, 28, 24, 28, 22, 24, 24, 30, 28, 28, 26, 28, 30, 24, 30, 30, 30, 30, 30, 30, 30,
+    30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30],
+];
+const QR_BLOCKS = [
+  [1, 1, 1, 1, 1, 2, 2, 2, 2, 4, 4, 4, 4, 4, 6, 6, 6, 6, 7, 8, 8, 9, 9, 10, 12, 12, 12, 13, 14, 15, 16, 17, 18, 19, 19,
+    20, 21, 22, 24, 25],
+  [1, 1, 1, 2, 2, 4, 4, 4, 5, 5, 5, 8, 9, 9, 10, 10, 11, 13, 14, 16, 17, 17, 18, 20, 21, 23, 25, 26, 28, 29, 31, 33,
+    35, 37, 38, 40, 43, 45, 47, 49],
+  [1, 1, 2, 2, 4, 4, 6, 6, 8, 8, 8, 10, 12, 16, 12, 17, 16, 18, 21, 20, 23, 23, 25, 27, 29, 34, 34, 35, 38, 40, 43, 45,
+    48, 51, 53, 56, 59, 62, 65, 68],
+  [1, 1, 2, 4, 4, 4, 5, 6, 8, 8, 11, 11, 16, 16, 18, 16, 19, 21, 25, 25, 25, 34, 30, 32, 35, 37, 40, 42, 45, 48, 51,
+    54, 57, 60, 63, 66, 70, 74, 77, 81],
+];
+// The format information's two bits for L, M, Q and H.
+const QR_LEVEL_BITS = [1, 0, 3, 2];
+const QR_ALPHANUMERIC = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ $%*+-./:";
+
+// GF(256) over x^8 + x^4 + x^3 + x^2 + 1.
+const GF_EXP = new Uint8Array(512), GF_LOG = new Uint8Array(256);
+for (let i = 0, x = 1; i < 255; i++, x = (x << 1) ^ (x & 0x80 ? 0x11d : 0)) {
+  GF_EXP[i] = GF_EXP[i + 255] = x;
+  GF_LOG[x] = i;
+}
+const gfMul = (a, b) => (a && b ? GF_EXP[GF_LOG[a] + GF_LOG[b]] : 0);
+
+// The Reed-Solomon error correction codewords of `data`, `count` of them.
+function reedSolomon(data, count) {
+  let generator = [1];
+  for (let i = 0; i < count; i++) {
+    const next = new Array(generator.length + 1).fill(0);
+    generator.forEach((g, j) => {
+      next[j] ^= g;
+      next[j + 1] ^= gfMul(g, GF_EXP[i]);
+    });
+    generator = next;
+  }
+  const rest = [...data, ...new Array(count).fill(0)];
+  for (let i = 0; i < data.length; i++) {
+    const factor = rest[i];
+    if (factor) generator.forEach((g, j) => { rest[i + j] ^= gfMul(g, factor); });
+  }
+  return rest.slice(data.length);
+}
+
+// The modules a version has for data and error correction, in codewords.
+function qrCodewords(version) {
+  let modules = (16 * version + 128) * version + 64;
+  if (version >= 2) {
+    const align = Math.floor(version / 7) + 2;
+    modules -= (25 * align - 10) * align - 55;
+    if (version >= 7) modules -= 36;
+  }
+  return Math.floor(modules / 8);
+}
+
+function qrAlignment(version) {
+  if (version === 1) return [];
+  const count = Math.floor(version / 7) + 2;
+  const step = version === 32 ? 26 : Math.ceil((version * 4 + 4) / (count * 2 - 2)) * 2;
+  const positions = [6];
+  for (let at = version * 4 + 10; positions.length < count; at -= step) positions.splice(1, 0, at);
+  return positions;
+}
+
+class Bits {
+  constructor() { this.bits = []; }
+  put(value, count) {
+    for (let i = count - 1; i >= 0; i--) this.bits.push((value >>> i) & 1);
+  }
+}
+
+// The data's mode (numeric, alphanumeric or byte), the length field's width by version group, and
+// the writing of its data bits.
+function qrSegment(bytes) {
+  const text = String.fromCharCode(...bytes);
+  if (/^\d+$/.test(text)) {
+    return { mode: 1, length: text.length, counts: [10, 12, 14], write: (b) => {
+      for (let i = 0; i < text.length; i += 3) {
+        const group = text.slice(i, i + 3);
+        b.put(Number(group), group.length * 3 + 1);
+      }
+    } };
+  }
+  if (Array.from(text).every((c) => QR_ALPHANUMERIC.includes(c))) {
+    return { mode: 2, length: text.length, counts: [9, 11, 13], write: (b) => {
+      for (let i = 0; i < text.length; i += 2) {
+        const pair = Array.from(text.slice(i, i + 2), (c) => QR_ALPHANUMERIC.indexOf(c));
+        if (pair.length === 2) b.put(pair[0] * 45 + pair[1], 11);
+        else b.put(pair[0], 6);
+      }
+    } };
+  }
+  return { mode: 4, length: bytes.length, counts: [8, 16, 16], write: (b) => bytes.forEach((byte) => b.put(byte, 8)) };
+}
+
+// The codewords of the smallest version that holds `bytes` at `level` (0 L, 1 M, 2 Q, 3 H), data
+// and error correction interleaved; null when not even version 40 holds them.
+function qrCodewordsFor(bytes, level) {
+  const segment = qrSegment(bytes);
+  for (let version = 1; version <= 40; version++) {
+    const blocks = QR_BLOCKS[level][version - 1], ec = QR_EC_PER_BLOCK[level][version - 1];
+    const total = qrCodewords(version), capacity = (total - blocks * ec) * 8;
+    const countBits = segment.counts[version < 10 ? 0 : version < 27 ? 1 : 2];
+    if (segment.length >= 2 ** countBits) continue;
+    const b = new Bits();
+    b.put(segment.mode, 4);
+    b.put(segment.length, countBits);
+    segment.write(b);
+    if (b.bits.length > capacity) continue;
+    b.put(0, Math.min(4, capacity - b.bits.length));
+    b.put(0, (8 - (b.bits.length % 8)) % 8);
+    const data = [];
+    for (let i = 0; i < b.bits.length; i += 8) data.push(parseInt(b.bits.slice(i, i + 8).join(""), 2));
+    for (let pad = 0xec; data.length < capacity / 8; pad ^= 0xec ^ 0x11) data.push(pad);
+    // Blocks of the same error correction; the later ones hold one data codeword more.
+    const short = blocks - (total % blocks), shortLength = Math.floor(total / blocks) - ec;
+    const dataBlocks = [];
+    for (let i = 0, at = 0; i < blocks; i++) {
+      const length = shortLength + (i < short ? 0 : 1);
+      dataBlocks.push(data.slice(at, at + length));
+      at += length;
+    }
+    const ecBlocks = dataBlocks.map((block) => reedSolomon(block, ec));
+    const out = [];
+    for (let i = 0; i <= shortLength; i++) dataBlocks.forEach((block) => i < block.length && out.push(block[i]));
+    for (let i = 0; i < ec; i++) ecBlocks.forEach((block) => out.push(block[i]));
+    return { version, codewords: out };
+  }
+  return null;
+}
+
+const QR_MASKS = [
+  (x, y) => (x + y) % 2 === 0, (x, y) => y % 2 === 0, (x) => x % 3 === 0, (x, y) => (x + y) % 3 === 0,
+  (x, y) => (Math.floor(x / 3) + Math.floor(y / 2)) % 2 === 0, (x, y) => ((x * y) % 2) + ((x * y) % 3) === 0,
+  (x, y) => (((x * y) % 2) + ((x * y) % 3)) % 2 === 0, (x, y) => (((x + y) % 2) + ((x * y) % 3)) % 2 === 0,
+];
+
+// The symbol of `bytes` as rows of booleans (dark modules true), or null when it cannot hold them.
+function qrSymbol(bytes, level) {
+  const coded = qrCodewordsFor(bytes, level);
+  if (!coded) return null;
+  const { version, codewords } = coded, size = version * 4 + 17;
+  const dark = Array.from({ length: size }, () => new Array(size).fill(false));
+  const fixed = Array.from({ length: size }, () => new Array(size).fill(false));
+  const set = (x, y, on) => {
+    if (x < 0 || y < 0 || x >= size || y >= size) return;
+    dark[y][x] = on;
+    fixed[y][x] = true;
+  };
+  for (let i = 0; i < size; i++) {
+    set(6, i, i % 2 === 0);
+    set(i, 6, i % 2 === 0);
+  }
+  for (const [cx, cy] of [[3, 3], [size - 4, 3], [3, size - 4]]) {
+    for (let dy = -4; dy <= 4; dy++) for (let dx = -4; dx <= 4; dx++) {
+      const d = Math.max(Math.abs(dx), Math.abs(dy));
+      set(cx + dx, cy + dy, d !== 2 && d !== 4);
+    }
+  }
+  const align = qrAlignment(version), last = align.length - 1;
+  align.forEach((cx, i) => align.forEach((cy, j) => {
+    if ((i === 0 && j === 0) || (i === 0 && j === last) || (i === last && j === 0)) return;
+    for (let dy = -2; dy <= 2; dy++) for (let dx = -2; dx <= 2; dx++) {
+      set(cx + dx, cy + dy, Math.max(Math.abs(dx), Math.abs(dy)) !== 1);
+    }
+  }));
+  // The level and mask, twice, and the dark module beside the lower copy.
+  const format = (grid, mask) => {
+    const put = (x, y, on) => {
+      grid[y][x] = on;
+      fixed[y][x] = true;
+    };
+    const value = (QR_LEVEL_BITS[level] << 3) | mask;
+    let rem = value;
+    for (let i = 0; i < 10; i++) rem = (rem << 1) ^ ((rem >> 9) * 0x537);
+    const bits = ((value << 10) | rem) ^ 0x5412;
+    const bit = (i) => ((bits >> i) & 1) === 1;
+    for (let i = 0; i <= 5; i++) put(8, i, bit(i));
+    put(8, 7, bit(6));
+    put(8, 8, bit(7));
+    put(7, 8, bit(8));
+    for (let i = 9; i < 15; i++) put(14 - i, 8, bit(i));
+    for (let i = 0; i < 8; i++) put(size - 1 - i, 8, bit(i));
+    for (let i = 8; i < 15; i++) put(8, size - 15 + i, bit(i));
+    put(8, size - 8, true);
+  };
+  format(dark, 0);
+  if (version >= 7) {
+    let rem = version;
+    for (let i = 0; i < 12; i++) rem = (rem << 1) ^ ((rem >> 11) * 0x1f25);
+    const bits = (version << 12) | rem;
+    for (let i = 0; i < 18; i++) {
+      const on = ((bits >> i) & 1) === 1, a = size - 11 + (i % 3), b = Math.floor(i / 3);
+      set(a, b, on);
+      set(b, a, on);
+    }
+  }
+  // The data in pairs of columns from the right, up and down in turn, around what is fixed.
+  let bit = 0;
+  for (let right = size - 1; right >= 1; right -= 2) {
+    if (right === 6) right = 5;
+    for (let v = 0; v < size; v++) {
+      for (let j = 0; j < 2; j++) {
+        const x = right - j, y = ((right + 1) & 2) === 0 ? size - 1 - v : v;
+        if (fixed[y][x]) continue;
+        dark[y][x] = bit < codewords.length * 8 && ((codewords[bit >> 3] >> (7 - (bit & 7))) & 1) === 1;
+        bit++;
+      }
+    }
+  }
+  let best = null;
+  for (let mask = 0; mask < 8; mask++) {
+    const candidate = dark.map((row, y) => row.map((on, x) => (fixed[y][x] ? on : on !== QR_MASKS[mask](x, y))));
+    format(candidate, mask);
+    const score = qrPenalty(candidate);
+    if (!best || score < best.score) best = { score, rows: candidate };
+  }
+  return best.rows;
+}
+
+// The four penalty rules that choose the mask.
+function qrPenalty(rows) {
+  const size = rows.length;
+  let score = 0, darkCount = 0;
+  const columns = rows.map((_, x) => rows.map((row) => row[x]));
+  for (const line of [...rows, ...columns]) {
+    for (let i = 0, run = 1; i < size; i++) {
+      if (i > 0 && line[i] === line[i - 1]) {
+        run++;
+        if (run === 5) score += 3;
+        else if (run > 5) score++;
+      } else {
+        run = 1;
+      }
+    }
+    const text = line.map((on) => (on ? "1" : "0")).join("");
+    for (const pattern of ["10111010000", "00001011101"]) {
+      for (let at = text.indexOf(pattern); at >= 0; at = text.indexOf(pattern, at + 1)) score += 40;
+    }
+  }
+  for (let y = 0; y < size; y++) {
+    for (let x = 0; x < size; x++) {
+      if (rows[y][x]) darkCount++;
+      if (x && y && rows[y][x] === rows[y - 1][x] && rows[y][x] === rows[y][x - 1] && rows[y][x] === rows[y - 1][x - 1]) {
+        score += 3;
+      }
+    }
+  }
+  return score + Math.floor(Math.abs(darkCount * 20 - size * size * 10) / (size * size)) * 10;
+}
+
+// GS ( k pL pH cn fn ...: the QR code's (cn 49) model, module size, error correction level, data
+// and printing; the other symbols are marked where they would be printed.
 function symbolCommand(t, data, at) {
-  return skipSized(t, data, at, 3);
+  if (lengthOf(data, at, 5) < 0) return -1;
+  const size = word(data, at + 3), end = lengthOf(data, at, 5 + size);
+  if (end < 0) return -1;
+  const s = t.s, cn = data[at + 5], fn = data[at + 6], n = data[at + 7];
+  const skip = () => t.skipped(data.subarray(at, end));
+  if (size < 2 || (cn !== 49 && fn === 81)) skip();
+  else if (cn !== 49 || fn === 65 || fn === 82) return end;
+  else if (fn === 67 && n >= 1 && n <= 16) s.qrSize = n;
+  else if (fn === 69 && n >= 48 && n <= 51) s.qrLevel = n - 48;
+  else if (fn === 80 && size >= 3) s.qrData = data.slice(at + 8, end);
+  else if (fn !== 81 || !drawQr(t)) skip();
+  return end;
+}
+
+function drawQr(t) {
+  const rows = t.s.qrData && t.s.qrData.length && qrSymbol(t.s.qrData, t.s.qrLevel);
+  if (!rows) return false;
+  const module = t.s.qrSize, width = rows.length * module;
+  t.flushPending();
+  if (width > t.areaWidth()) return false;
+  t.block(width, width, (x, y) => `<g class="korba-qr">${bitsPath(x, y, rows.length, rows.length, module, module,
+    (c, r) => rows[r][c])}</g>`);
+  return true;
 }
 
 function fs(t, data, at) {

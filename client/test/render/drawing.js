@@ -51,15 +51,18 @@ export function dots(svg) {
   return set;
 }
 
-// What zbarimg reads in the drawing, rasterised by rsvg-convert one dot a pixel: "TYPE:data" lines.
-export function decode(svg) {
+// What zbarimg reads in the drawing, rasterised by rsvg-convert one dot a pixel: "TYPE:data" lines,
+// sorted; `only` names the one symbology to look for; `raw` gives the data alone (zbarimg takes
+// bytes that are not UTF-8 for Latin-1).
+export function decode(svg, only, raw = false) {
   const folder = mkdtempSync(join(tmpdir(), "korba-render-"));
   try {
     writeFileSync(join(folder, "t.svg"), svg);
     execFileSync("rsvg-convert", ["-b", "white", "-o", join(folder, "t.png"), join(folder, "t.svg")]);
-    const out = execFileSync("zbarimg", ["-q", "--nodbus", "-Supca.enable", "-Supce.enable", join(folder, "t.png")],
-      { encoding: "utf8" });
-    return out.trim().split("\n").sort();
+    const settings = only ? ["-Sdisable", `-S${only}.enable`] : ["-Supca.enable", "-Supce.enable"];
+    const out = execFileSync("zbarimg", ["-q", "--nodbus", ...(raw ? ["--raw"] : []), ...settings, join(folder, "t.png")],
+      { encoding: "utf8", stdio: ["ignore", "pipe", "ignore"] });
+    return out.replace(/\n$/, "").split("\n").sort();
   } finally {
     rmSync(folder, { recursive: true, force: true });
   }
