@@ -14,7 +14,7 @@ from selenium.webdriver.common.by import By
 
 import harness
 
-from browser import REBOUND_NAME, panel  # noqa: F401  (fixture)
+from browser import REBOUND_NAME, chromium, panel  # noqa: F401  (fixture)
 from cups_queue import cups_queues  # noqa: F401  (fixture)
 from js_client import Page, serve
 
@@ -193,13 +193,16 @@ PREVIEW_TICKET = (b"\x1b@" b"\x1bt\x13" b"\x1ba\x01" + b"".join(line.encode("cp8
 
 
 def ticket_lines(panel, figure):
-    """The text lines of a drawn ticket, each the texts at one height, left to right."""
+    """The text lines of a drawn ticket, each the texts at one height, left to right, of the characters
+    drawn (a space that collapsed is not)."""
     return panel.driver.execute_script("""
         const rows = new Map();
         for (const text of arguments[0].querySelectorAll("text")) {
+          const drawn = [...text.textContent].slice(0, text.getNumberOfChars());
+          if (drawn.length < text.textContent.length) drawn.push(" [" + (text.textContent.length - drawn.length) + " lost]");
           const box = text.getBoundingClientRect();
           const top = Math.round(box.top);
-          rows.set(top, [...(rows.get(top) || []), [box.left, text.textContent]]);
+          rows.set(top, [...(rows.get(top) || []), [box.left, drawn.join("")]]);
         }
         return [...rows.keys()].sort((a, b) => a - b)
           .map((top) => rows.get(top).sort((a, b) => a[0] - b[0]).map((t) => t[1]).join("").trim());""", figure)
@@ -211,24 +214,22 @@ def test_preview_draws_what_a_page_prints(native, start_bridge, panel, tmp_path)
     panel.wait(lambda: not panel.element("#vista").get_attribute("hidden"))
     assert panel.element("#vista h2").text == "Vista previa"
     assert panel.element("#vistaTickets").find_elements(By.TAG_NAME, "figure") == []
-    # A page of a developer's own prints through the client in a window of its own, beside the panel.
+    # A page of a developer's own prints through the client, in a browser of its own beside the panel.
     files = serve()
-    panel_window = panel.driver.current_window_handle
+    driver = chromium(tmp_path / "page-profile")
     try:
-        panel.driver.switch_to.new_window("window")
-        page = Page(panel.driver, files.server_address[1])
+        page = Page(driver, files.server_address[1])
         page.open(page.local)
         printed = page.run(f"http://127.0.0.1:{bridge.port}",
                            f"return await bridge.print(new Uint8Array({list(PREVIEW_TICKET)}));")
-        sent = time.monotonic()
         assert printed == {"value": {"ok": True, "printer": "KORBA vista previa", "bytes": len(PREVIEW_TICKET)}}
         page.run(f"http://127.0.0.1:{bridge.port}", "return await bridge.pulse(5);")
-        panel.driver.close()
+        sent = time.monotonic()
+        panel.wait(lambda: len(panel.element("#vistaTickets").find_elements(By.TAG_NAME, "figure")) == 2)
+        assert time.monotonic() - sent < 2, "the new tickets showed late"
     finally:
-        panel.driver.switch_to.window(panel_window)
+        driver.quit()
         files.shutdown()
-    panel.wait(lambda: len(panel.element("#vistaTickets").find_elements(By.TAG_NAME, "figure")) == 2)
-    assert time.monotonic() - sent < 2, "the new tickets showed late"
     pulse, ticket = panel.element("#vistaTickets").find_elements(By.TAG_NAME, "figure")
     assert pulse.find_element(By.TAG_NAME, "figcaption").text.endswith(" · 5 bytes")
     assert len(pulse.find_elements(By.CSS_SELECTOR, "svg .korba-pulse")) == 1
