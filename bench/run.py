@@ -1,9 +1,12 @@
 """The benchmarks behind docs/evidence.md; bench/run.sh installs, builds and calls this.
 Prints one table; each figure says what produced it. Loopback only, bounded in time."""
 
+import functools
+import http.server
 import json
 import os
 import re
+import shutil
 import socket
 import statistics
 import subprocess
@@ -17,6 +20,7 @@ ROOT = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / "tests/e2e"))
 import cups_queue  # noqa: E402  (the capture queue of the black-box tests)
 import harness  # noqa: E402
+from browser import chromium  # noqa: E402  (headless Chromium of the black-box tests)
 
 NATIVE = ROOT / "build/native/korba-vizoza"
 EXE = ROOT / "build/windows/korba-vizoza.exe"
@@ -238,10 +242,81 @@ def raw_ticket():
             f"{statistics.median(accepted):.1f} ms / {statistics.median(landed):.1f} ms")
 
 
+def drawing_ticket():
+    """The ticket of the drawing benchmark: a 576 x 120 logo, 200 priced lines in PC858 (one in four
+    bold), a QR code of a URL and a cut."""
+    logo = bytearray()
+    for y in range(120):
+        for x in range(0, 576, 8):
+            logo.append(sum(1 << (7 - b) for b in range(8) if ((x + b) // 24 + y // 12) % 2 == 0 or (x + b - y) % 40 < 3))
+    ticket = bytearray(b"\x1b@\x1bt\x13\x1ba\x01")
+    ticket += b"\x1dv0\x00" + bytes([72, 0, 120, 0]) + logo + b"\x1d!\x11TIENDA\x1d!\x00\n\x1ba\x00"
+    for n in range(1, 201):
+        line = f"{n:3} Producto numero {n:<4} x{n % 7 + 1}".ljust(38) + f"{n * 1.25:8.2f} \xd5"
+        ticket += (b"\x1bE\x01" if n % 4 == 0 else b"") + line.encode("latin-1") + b"\x1bE\x00\n"
+    url = b"https://tienda.example/ticket/2026-000123?total=12560.00"
+    ticket += b"\x1ba\x01\x1d(k\x03\x001C\x06\x1d(k\x03\x001E1"
+    ticket += b"\x1d(k" + bytes([len(url) + 3, 0]) + b"1P0" + url + b"\x1d(k\x03\x001Q0\n\n\x1dVA\x10"
+    return bytes(ticket)
+
+
+DRAWING_PAGE = b"""<!doctype html><meta charset="utf-8"><title>cargando</title><div id="host"></div>
+<script type="module">
+import { renderTicket } from "/korba-render.js";
+const frame = () => new Promise((resolve) => requestAnimationFrame(() => setTimeout(resolve)));
+// Per run: the SVG string made; then in the page and laid out; then the next frame painted.
+window.bench = async (hex, runs) => {
+  const bytes = Uint8Array.from(hex.match(/../g), (h) => parseInt(h, 16));
+  const host = document.getElementById("host"), times = [];
+  for (let i = 0; i < runs + 3; i++) {
+    host.textContent = "";
+    await frame();
+    const start = performance.now();
+    const svg = renderTicket(bytes);
+    const made = performance.now();
+    host.innerHTML = svg;
+    host.getBoundingClientRect();
+    const laid = performance.now();
+    await frame();
+    if (i >= 3) times.push([made - start, laid - start, performance.now() - start, svg.length]);
+  }
+  return times;
+};
+document.title = "listo";
+</script>
+"""
+
+
+def drawing():
+    print("Drawing a 200-line ticket with a logo and a QR code in headless Chromium, 30 runs")
+    ticket = drawing_ticket()
+    with tempfile.TemporaryDirectory() as folder:
+        (Path(folder) / "index.html").write_bytes(DRAWING_PAGE)
+        shutil.copy(ROOT / "client/korba-render.js", folder)
+        quiet = type("Files", (http.server.SimpleHTTPRequestHandler,), {"log_message": lambda *args: None})
+        server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(quiet, directory=folder))
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+        driver = chromium(Path(folder) / "profile")
+        try:
+            driver.get(f"http://127.0.0.1:{server.server_address[1]}/")
+            driver.execute_async_script("""const done = arguments[0];
+                (function wait() { document.title === "listo" ? done() : setTimeout(wait, 20); })();""")
+            driver.set_script_timeout(120)
+            times = driver.execute_async_script(
+                "const done = arguments[arguments.length - 1]; bench(arguments[0], 30).then(done);", ticket.hex())
+        finally:
+            driver.quit()
+            server.shutdown()
+    made, laid, painted = (statistics.median(t[i] for t in times) for i in range(3))
+    row("drawing", f"{len(ticket)}-byte ticket: SVG made / in the page and laid out / next frame painted (median of 30)",
+        f"{made:.1f} ms / {laid:.1f} ms / {painted:.1f} ms", "(< 50 ms)",
+        f"max {max(t[2] for t in times):.1f} ms to the painted frame; SVG of {times[0][3] / 1e3:.0f} kB")
+
+
 def main():
     print(f"load average before: {os.getloadavg()[0]:.2f}, cores: {os.cpu_count()}")
     sections = {"http": http_round_trip, "decode": decoding, "head": head_search, "start": start_up,
-                "footprint": footprint, "raw": raw_ticket, "memory": peak_memory}
+                "footprint": footprint, "raw": raw_ticket, "memory": peak_memory, "drawing": drawing}
     for name in sys.argv[1:] or sections:
         sections[name]()
     print(f"\nload average after: {os.getloadavg()[0]:.2f}")

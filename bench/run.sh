@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The benchmarks (never part of the tests): HTTP round trip against nginx, decoding an 8 MiB
 # body, a head read a byte at a time, start-up time, footprint, a raw ticket through CUPS
-# against lp, and the peak memory of an 8 MiB ticket. Prints a table.
-# Usage: bench/run.sh [http|decode|head|start|footprint|raw|memory]...   (all when none is named)
+# against lp, the peak memory of an 8 MiB ticket, and a 200-line ticket drawn by the JS client's
+# renderer in Chromium. Prints a table.
+# Usage: bench/run.sh [http|decode|head|start|footprint|raw|memory|drawing]...   (all when none is named)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh wrk nginx-light libbenchmark-dev

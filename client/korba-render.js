@@ -57,24 +57,24 @@ function initialState(print) {
     align: 0, spacing: DEFAULT_SPACING, charSpacing: 0, tabs: defaultTabs(), codePage: 0,
     left: 0, width: print,
     barHeight: 162, barWidth: 3, hri: 0, hriFont: 0,
-    qrSize: 3, qrLevel: 0, qrData: null,
+    qrSize: 3, qrLevel: 0, qrData: null, graphics: null,
   };
 }
 
 // Horizontal runs of set bits as one path: `bit(c, r)` for a grid of cols x rows cells drawn
 // sx x sy dots each from (x0, y0).
 function bitsPath(x0, y0, cols, rows, sx, sy, bit) {
-  let d = "";
+  const d = [];
   for (let r = 0; r < rows; r++) {
     for (let c = 0; c < cols;) {
       if (!bit(c, r)) { c++; continue; }
       let end = c + 1;
       while (end < cols && bit(end, r)) end++;
-      d += `M${x0 + c * sx} ${y0 + r * sy}h${(end - c) * sx}v${sy}h${-(end - c) * sx}z`;
+      d.push(`M${x0 + c * sx} ${y0 + r * sy}h${(end - c) * sx}v${sy}h${-(end - c) * sx}z`);
       c = end;
     }
   }
-  return d ? `<path d="${d}"/>` : "";
+  return d.length ? `<path d="${d.join("")}"/>` : "";
 }
 
 class Ticket {
@@ -142,14 +142,16 @@ class Ticket {
   // The run that the next character of this style joins: the last one when it ends where the
   // character goes, a new one otherwise.
   textRun(s, f, pitch, decorated) {
-    const items = this.line.items, last = items[items.length - 1];
-    const key = [s.font, s.bold || s.strike, decorated && s.underline, decorated && s.reverse, s.wide, s.high,
-      pitch].join();
-    if (last && last.key === key && last.x + last.chars.length * pitch === this.line.x) return last;
-    const style = { bold: s.bold || s.strike, underline: decorated ? s.underline : 0, reverse: decorated && s.reverse };
+    const items = this.line.items, last = items[items.length - 1], was = last && last.style;
+    const bold = s.bold || s.strike, underline = decorated ? s.underline : 0, reverse = decorated && s.reverse;
     const { wide, high } = s;
+    if (was && was.f === f && was.pitch === pitch && was.wide === wide && was.high === high && was.bold === bold &&
+      was.underline === underline && was.reverse === reverse && last.x + last.chars.length * pitch === this.line.x) {
+      return last;
+    }
+    const style = { f, bold, underline, reverse, wide, high, pitch };
     const run = {
-      key, x: this.line.x, h: f.h * high, chars: [],
+      style, x: this.line.x, h: f.h * high, chars: [],
       draw: (x, y) => textSvg(run, x, y, f, pitch / wide, wide, high, style),
     };
     items.push(run);
@@ -218,29 +220,42 @@ class Ticket {
     if (this.line.items.length) this.flush(0);
     const { paper } = this.paper, height = this.y + BOTTOM;
     return `<svg xmlns="http://www.w3.org/2000/svg" class="korba-ticket" width="${paper}" height="${height}"` +
-      ` viewBox="0 0 ${paper} ${height}" font-family="monospace" xml:space="preserve" style="white-space:pre"` +
+      ` viewBox="0 0 ${paper} ${height}" font-family="monospace"` +
       ` shape-rendering="crispEdges"><rect class="korba-paper" width="${paper}" height="${height}" fill="#fff"/>` +
       `<g fill="#000">${this.out.join("")}</g></svg>`;
   }
 }
 
+// A run of characters in its cell pitch. The run's length is fixed (textLength) rather than each
+// character's place: browsers lay out a position per character ten times slower, and the
+// monospace font's own advance is the cell's within a fraction of a dot.
 function textSvg(run, x, y, f, pitch, wide, high, { bold, underline, reverse }) {
   const n = run.chars.length, width = n * pitch * wide, h = f.h * high;
   let out = "";
   if (reverse) out += `<rect x="${x}" y="${y}" width="${width}" height="${h}"/>`;
   if (underline) out += `<rect x="${x}" y="${y + h - underline}" width="${width}" height="${underline}"/>`;
-  const xs = Array.from({ length: n }, (_, i) => i * pitch).join(" ");
-  const scale = wide !== 1 || high !== 1 ? ` scale(${wide} ${high})` : "";
-  out += `<text transform="translate(${x} ${y})${scale}" x="${xs}" y="${f.base}" font-size="${f.size}"` +
-    `${bold ? ' font-weight="bold"' : ""}${reverse ? ' fill="#fff"' : ""}>${xml(run.chars.join(""))}</text>`;
+  const place = wide !== 1 || high !== 1 ? `transform="translate(${x} ${y}) scale(${wide} ${high})" y="${f.base}"`
+    : `x="${x}" y="${y + f.base}"`;
+  const adjust = pitch === f.w ? "spacingAndGlyphs" : "spacing";
+  // Spaces kept as they are, which browsers do only when each text element says so.
+  out += `<text xml:space="preserve" ${place} font-size="${f.size}" textLength="${n * pitch}"` +
+    ` lengthAdjust="${adjust}"${bold ? ' font-weight="bold"' : ""}${reverse ? ' fill="#fff"' : ""}>` +
+    `${xml(run.chars.join(""))}</text>`;
   return out;
 }
 
 // The commands. Each handler gets the ticket, the bytes and the position of its first byte, and
-// returns the position after the command; `need` says how many bytes the command has, so that
-// one cut short by the end of the ticket is marked and ends the drawing.
+// returns the position after the command, or -1 when the ticket ends before the command does
+// (which is marked and ends the drawing).
 function lengthOf(data, at, count) {
   return at + count <= data.length ? at + count : -1;
+}
+
+// A command of `count` bytes: carried out by `apply` when the ticket holds all of them.
+function applied(data, at, count, apply) {
+  const end = lengthOf(data, at, count);
+  if (end >= 0) apply();
+  return end;
 }
 
 function word(data, at) {
@@ -254,11 +269,7 @@ const GS_QUIET = { 0x50: 4, 0x61: 3, 0x62: 3, 0x49: 3, 0x72: 3, 0x6a: 3, 0x7a: 4
 
 function esc(t, data, at) {
   const s = t.s, c = data[at + 1], n = data[at + 2];
-  const fixed = (count, apply) => {
-    const end = lengthOf(data, at, count);
-    if (end >= 0) apply();
-    return end;
-  };
+  const fixed = (count, apply) => applied(data, at, count, apply);
   switch (c) {
     case 0x20: return fixed(3, () => { s.charSpacing = n; });
     case 0x21: return fixed(3, () => {
@@ -367,22 +378,43 @@ function rasterImage(t, data, at) {
   const m = data[at + 3], rowBytes = word(data, at + 4), rows = word(data, at + 6);
   const end = lengthOf(data, at, 8 + rowBytes * rows);
   if (end < 0) return -1;
-  const sx = m & 1 ? 2 : 1, sy = m & 2 ? 2 : 1;
-  const bits = data.slice(at + 8, end);
+  drawRaster(t, { bits: data.slice(at + 8, end), cols: rowBytes * 8, rowBytes, rows, sx: m & 1 ? 2 : 1,
+    sy: m & 2 ? 2 : 1 });
+  return end;
+}
+
+// Rows of `rowBytes` bytes, the leftmost dot in the high bit; what passes the printing area is cut.
+function drawRaster(t, { bits, cols, rowBytes, rows, sx, sy }) {
   const bit = (c, r) => (bits[r * rowBytes + (c >> 3)] >> (7 - (c & 7))) & 1;
-  const width = rowBytes * 8 * sx;
-  t.block(width, rows * sy, (x, y, area) => bitsPath(x, y, Math.min(rowBytes * 8, Math.floor(area / sx)), rows,
-    sx, sy, bit));
+  t.block(cols * sx, rows * sy, (x, y, area) => bitsPath(x, y, Math.min(cols, Math.floor(area / sx)), rows, sx, sy,
+    bit));
+}
+
+// GS ( L pL pH m fn ... and GS 8 L p1 p2 p3 p4 m fn ... (`head` bytes before m): monochrome
+// graphics kept in the print buffer (fn 112) and printed (fn 50); what they ask of the printer's
+// memory (fn 48, 49) changes nothing on the paper.
+function graphicsCommand(t, data, at, head, end) {
+  const fn = end - at >= head + 2 ? data[at + head + 1] : -1, p = at + head + 2;
+  if (fn === 48 || fn === 49) return end;
+  if (fn === 112 && data[p] === 48 && end - p >= 8) {
+    const cols = word(data, p + 4), rows = word(data, p + 6), rowBytes = Math.ceil(cols / 8);
+    if (p + 8 + rowBytes * rows <= end) {
+      t.s.graphics = { bits: data.slice(p + 8, p + 8 + rowBytes * rows), cols, rowBytes, rows,
+        sx: data[p + 1] === 2 ? 2 : 1, sy: data[p + 2] === 2 ? 2 : 1 };
+      return end;
+    }
+  } else if ((fn === 50 || fn === 2) && t.s.graphics) {
+    drawRaster(t, t.s.graphics);
+    t.s.graphics = null;
+    return end;
+  }
+  t.skipped(data.subarray(at, end));
   return end;
 }
 
 function gs(t, data, at) {
   const s = t.s, c = data[at + 1], n = data[at + 2];
-  const fixed = (count, apply) => {
-    const end = lengthOf(data, at, count);
-    if (end >= 0) apply();
-    return end;
-  };
+  const fixed = (count, apply) => applied(data, at, count, apply);
   switch (c) {
     case 0x21: return fixed(3, () => { s.wide = ((n >> 4) & 7) + 1; s.high = (n & 7) + 1; });
     case 0x42: return fixed(3, () => { s.reverse = !!(n & 1); });
@@ -395,12 +427,21 @@ function gs(t, data, at) {
     case 0x48: return fixed(3, () => { s.hri = n % 48 & 3; });
     case 0x66: return fixed(3, () => { s.hriFont = n % 48 === 1 ? 1 : 0; });
     case 0x6b: return barcodeCommand(t, data, at);
-    case 0x28: return n === 0x6b ? symbolCommand(t, data, at) : skipSized(t, data, at, 3);
+    case 0x28: {
+      if (n === 0x6b) return symbolCommand(t, data, at);
+      if (n !== 0x4c) return skipSized(t, data, at, 3);
+      const end = lengthOf(data, at, 5) < 0 ? -1 : lengthOf(data, at, 5 + word(data, at + 3));
+      return end < 0 ? -1 : graphicsCommand(t, data, at, 5, end);
+    }
     case 0x2a: return lengthOf(data, at, 4) < 0 ? -1 : skipFixed(t, data, at, 4 + data[at + 2] * data[at + 3] * 8);
     case 0x38: {
       if (lengthOf(data, at, 7) < 0) return -1;
       const size = data[at + 3] + data[at + 4] * 0x100 + data[at + 5] * 0x10000 + data[at + 6] * 0x1000000;
-      return skipFixed(t, data, at, 7 + size);
+      const end = lengthOf(data, at, 7 + size);
+      if (end < 0) return -1;
+      if (n === 0x4c) return graphicsCommand(t, data, at, 7, end);
+      t.skipped(data.subarray(at, end));
+      return end;
     }
     default: {
       if (GS_QUIET[c]) return lengthOf(data, at, GS_QUIET[c]);
@@ -704,7 +745,7 @@ function drawBarcode(t, name, symbol) {
   const f = FONTS[s.hriFont], hriHeight = f.h + 4;
   const above = s.hri & 1 ? hriHeight : 0, below = s.hri & 2 ? hriHeight : 0;
   const hri = xml(symbol.hri.replace(/[^\x20-\x7e]/g, " "));
-  const label = (x, y) => `<text transform="translate(${x + width / 2} ${y})" x="0" y="${f.base}"` +
+  const label = (x, y) => `<text xml:space="preserve" x="${x + width / 2}" y="${y + f.base}"` +
     ` font-size="${f.size}" text-anchor="middle">${hri}</text>`;
   t.block(width, above + s.barHeight + below, (x, y) => {
     let d = "", at = x;
@@ -947,32 +988,34 @@ function qrSymbol(bytes, level) {
   return best.rows;
 }
 
-// The four penalty rules that choose the mask.
+// The four penalty rules that choose the mask: runs of five or more, 2 x 2 blocks, finder-like
+// patterns (1:1:3:1:1 with four light modules on one side) and the share of dark modules.
 function qrPenalty(rows) {
   const size = rows.length;
   let score = 0, darkCount = 0;
-  const columns = rows.map((_, x) => rows.map((row) => row[x]));
-  for (const line of [...rows, ...columns]) {
-    for (let i = 0, run = 1; i < size; i++) {
-      if (i > 0 && line[i] === line[i - 1]) {
-        run++;
-        if (run === 5) score += 3;
-        else if (run > 5) score++;
-      } else {
-        run = 1;
+  for (let across = 0; across < 2; across++) {
+    for (let i = 0; i < size; i++) {
+      let run = 0, previous = null, recent = 0;
+      for (let j = 0; j < size; j++) {
+        const on = across ? rows[i][j] : rows[j][i];
+        if (on === previous) {
+          run++;
+          if (run === 5) score += 3;
+          else if (run > 5) score++;
+        } else {
+          run = 1;
+          previous = on;
+        }
+        recent = ((recent << 1) | on) & 0x7ff;
+        if (j >= 10 && (recent === 0x5d0 || recent === 0x05d)) score += 40;
       }
-    }
-    const text = line.map((on) => (on ? "1" : "0")).join("");
-    for (const pattern of ["10111010000", "00001011101"]) {
-      for (let at = text.indexOf(pattern); at >= 0; at = text.indexOf(pattern, at + 1)) score += 40;
     }
   }
   for (let y = 0; y < size; y++) {
     for (let x = 0; x < size; x++) {
-      if (rows[y][x]) darkCount++;
-      if (x && y && rows[y][x] === rows[y - 1][x] && rows[y][x] === rows[y][x - 1] && rows[y][x] === rows[y - 1][x - 1]) {
-        score += 3;
-      }
+      const on = rows[y][x];
+      if (on) darkCount++;
+      if (x && y && on === rows[y - 1][x] && on === rows[y][x - 1] && on === rows[y - 1][x - 1]) score += 3;
     }
   }
   return score + Math.floor(Math.abs(darkCount * 20 - size * size * 10) / (size * size)) * 10;

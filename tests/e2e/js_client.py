@@ -86,7 +86,8 @@ class Files(http.server.SimpleHTTPRequestHandler):
 
     def do_GET(self):
         files = {"/": (PAGE, "text/html"),
-                 "/korba-vizoza.js": ((CLIENT / "korba-vizoza.js").read_bytes(), "text/javascript")}
+                 "/korba-vizoza.js": ((CLIENT / "korba-vizoza.js").read_bytes(), "text/javascript"),
+                 "/korba-render.js": ((CLIENT / "korba-render.js").read_bytes(), "text/javascript")}
         body, kind = files.get(self.path, (b"", "text/plain"))
         self.send_response(200 if body else 404)
         self.send_header("Content-Type", kind)
@@ -215,6 +216,34 @@ def test_renderer(native, capsys):
                          capture_output=True, text=True, timeout=300)
     show_summary(capsys, run.stdout)
     assert run.returncode == 0, run.stdout + run.stderr
+
+
+# Text in PC858, a logo, an EAN-13 and a QR code on 58 mm paper, with a cut.
+DRAWN = (b"\x1b@\x1bt\x13\x1ba\x01Ca\xa4a \xd5 3,50\n\x1dv0\x00\x02\x00\x10\x00" + b"\xf0\x0f" * 16 +
+         b"\n\x1dh\x50\x1dH\x02\x1dk\x02400638133393\x00\n\x1d(k\x03\x001C\x05\x1d(k\x0c\x001P0tienda 42"
+         b"\x1d(k\x03\x001Q0\n\n\x1dV\x01")
+
+
+def test_renderer_draws_in_the_browser_as_in_node(native, page, tmp_path):
+    node = subprocess.run(["node", "--input-type=module", "-e",
+                           "import { renderTicket } from './korba-render.js';"
+                           "process.stdout.write(renderTicket(Buffer.from(process.argv[1], 'hex'), { paper: 58 }));",
+                           DRAWN.hex()], cwd=CLIENT, capture_output=True, text=True, timeout=60)
+    assert node.returncode == 0, node.stderr
+    page.open(page.local)
+    drawn = page.driver.execute_async_script("""const done = arguments[arguments.length - 1];
+        import("/korba-render.js").then(({ renderTicket }) => {
+          const svg = renderTicket(Uint8Array.from(arguments[0]), { paper: 58 });
+          document.body.innerHTML = svg;
+          requestAnimationFrame(() => setTimeout(() => done(svg)));
+        });""", list(DRAWN))
+    assert drawn == node.stdout
+    # What Chromium shows: the text as sent, and both codes for a reader.
+    assert page.driver.execute_script("return document.querySelector('.korba-line').textContent") == "Caña € 3,50"
+    shot = tmp_path / "ticket.png"
+    page.driver.save_screenshot(str(shot))
+    read = subprocess.run(["zbarimg", "-q", "--nodbus", str(shot)], capture_output=True, text=True, timeout=60)
+    assert sorted(read.stdout.splitlines()) == ["EAN-13:4006381333931", "QR-Code:tienda 42"]
 
 
 def test_types_over_an_example_of_every_method():

@@ -20,13 +20,16 @@ function attrs(tag) {
   return Object.fromEntries(Array.from(tag.matchAll(/([\w:-]+)="([^"]*)"/g), (m) => [m[1], m[2]]));
 }
 
-// Every <text> with its place on the paper: x and y of its cell's top left corner, its scale.
+// Every <text> with its place on the paper: x and y of its cell's top left corner (from the
+// font's baseline, 19 or 13 dots down the cell), its scale.
 export function texts(svg) {
   return Array.from(svg.matchAll(/<text ([^>]*)>([^<]*)<\/text>/g), ([, tag, body]) => {
-    const a = attrs(tag);
-    const [, x, y, sx = 1, sy = 1] = /translate\((\S+) (\S+)\)(?: scale\((\S+) (\S+)\))?/.exec(a.transform);
-    return { x: Number(x), y: Number(y), text: unescape(body), xs: a.x.split(" ").map(Number), scale: [Number(sx), Number(sy)],
-      size: Number(a["font-size"]), bold: a["font-weight"] === "bold", white: a.fill === "#fff" };
+    const a = attrs(tag), base = a["font-size"] === "20" ? 19 : 13;
+    const [, x, y, sx = 1, sy = 1] = a.transform
+      ? /translate\((\S+) (\S+)\) scale\((\S+) (\S+)\)/.exec(a.transform) : [0, a.x, a.y - base];
+    return { x: Number(x), y: Number(y), text: unescape(body), length: Number(a.textLength), scale: [Number(sx), Number(sy)],
+      size: Number(a["font-size"]), bold: a["font-weight"] === "bold", white: a.fill === "#fff",
+      preserve: a["xml:space"] === "preserve" };
   });
 }
 

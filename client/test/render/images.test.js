@@ -52,3 +52,15 @@ test("GS v 0 doubles across and down; ESC * single density and 8-dot columns are
   const drawn = dots(renderTicket(Uint8Array.from(wide)));
   assert.deepEqual([drawn.size, drawn.has("607,39"), drawn.has("608,16")], [576 * 24, true, false]);
 });
+
+test("GS ( L and GS 8 L graphics are kept in the print buffer and printed as a raster", () => {
+  // 10 x 2 dots, doubled down: the high bits first, the row padded to 2 bytes.
+  const store = [48, 112, 48, 1, 2, 49, 10, 0, 2, 0, 0b10000000, 0b01000000, 0b00000001, 0];
+  const expected = ["32,16", "32,17", "41,16", "41,17", "39,18", "39,19"].sort();
+  const short = [0x1d, 0x28, 0x4c, store.length, 0, ...store, 0x1d, 0x28, 0x4c, 2, 0, 48, 50];
+  const long = [0x1d, 0x38, 0x4c, store.length, 0, 0, 0, ...store, 0x1d, 0x38, 0x4c, 2, 0, 0, 0, 48, 50];
+  for (const bytes of [short, long]) assert.deepEqual([...dots(renderTicket(Uint8Array.from(bytes)))].sort(), expected);
+  // Printed once: the buffer is empty afterwards, and printing it again is marked.
+  const again = renderTicket(Uint8Array.from([...short, 0x1d, 0x28, 0x4c, 2, 0, 48, 50]));
+  assert.deepEqual([dots(again).size, (again.match(/korba-skip/g) ?? []).length], [6, 1]);
+});
