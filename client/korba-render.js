@@ -18,23 +18,50 @@ const BOTTOM = 16;
 const DEFAULT_SPACING = 30;
 const CUT_GAP = 16;
 
-const DOS_HIGH =
-  "ÇüéâäàåçêëèïîìÄÅÉæÆôöòûùÿÖÜ";
+const DOS_HIGH = "ÇüéâäàåçêëèïîìÄÅÉæÆôöòûùÿÖÜ";
 const BOX_437 = "░▒▓│┤╡╢╖╕╣║╗╝╜╛┐└┴┬├─┼╞╟╚╔╩╦╠═╬╧╨╤╥╙╘╒╓╫╪┘┌█▄▌▐▀";
-const PC437 = DOS_HIGH + "¢£¥₧ƒáíóúñÑªº¿⌐¬½¼¡«»" + BOX_437 +
-  "αßΓπΣσµτΦΘΩδ∞φε∩≡±≥≤⌠⌡÷≈°∙·√ⁿ²■\u00a0";
+const GREEK_437 = "αßΓπΣσµτΦΘΩδ∞φε∩≡±≥≤⌠⌡÷≈°∙·√ⁿ²■\u00a0";
+const PC437 = DOS_HIGH + "¢£¥₧ƒáíóúñÑªº¿⌐¬½¼¡«»" + BOX_437 + GREEK_437;
 const PC850 = DOS_HIGH + "ø£Ø×ƒáíóúñÑªº¿®¬½¼¡«»░▒▓│┤ÁÂÀ©╣║╗╝¢¥┐└┴┬├─┼ãÃ╚╔╩╦╠═╬¤ðÐÊËÈıÍÎÏ┘┌█▄¦Ì▀" +
   "ÓßÔÒõÕµþÞÚÛÙýÝ¯´\u00ad±‗¾¶§÷¸°¨·¹³²■\u00a0";
 const PC858 = PC850.slice(0, 0x55) + "€" + PC850.slice(0x56);
+const PC860 = "ÇüéâãàÁçêÊèÍÔìÃÂÉÀÈôõòÚùÌÕÜ¢£Ù₧ÓáíóúñÑªº¿Ò¬½¼¡«»" + BOX_437 + GREEK_437;
+const PC863 = "ÇüéâÂà¶çêëèïî‗À§ÉÈÊôËÏûù¤ÔÜ¢£ÙÛƒ¦´óú¨¸³¯Î⌐¬½¼¾«»" + BOX_437 + GREEK_437;
+const PC865 = DOS_HIGH + "ø£Ø₧ƒáíóúñÑªº¿⌐¬½¼¡«¤" + BOX_437 + GREEK_437;
+const PC852 = "ÇüéâäůćçłëŐőîŹÄĆÉĹĺôöĽľŚśÖÜŤťŁ×čáíóúĄąŽžĘę¬źČş«»░▒▓│┤ÁÂĚŞ╣║╗╝Żż┐└┴┬├─┼Ăă╚╔╩╦╠═╬¤đĐĎËďŇÍÎě┘┌█▄ŢŮ▀" +
+  "ÓßÔŃńňŠšŔÚŕŰýÝţ´\u00ad˝˛ˇ˘§÷¸°¨˙űŘř■\u00a0";
+const PC866 = "АБВГДЕЖЗИЙКЛМНОПРСТУФХЦЧШЩЪЫЬЭЮЯабвгдежзийклмноп" + BOX_437 + "рстуфхцчшщъыьэюяЁёЄєЇїЎў°∙·√№¤■\u00a0";
 const WPC1252 = "€\ufffd‚ƒ„…†‡ˆ‰Š‹Œ\ufffdŽ\ufffd\ufffd‘’“”•–—˜™š›œ\ufffdžŸ" +
   Array.from({ length: 96 }, (_, i) => String.fromCharCode(0xa0 + i)).join("");
-// ESC t page number -> the characters of bytes 0x80 to 0xFF, and what 0x7F shows.
-const CODE_PAGES = {
-  0: { high: PC437, del: "⌂" },
-  2: { high: PC850, del: "⌂" },
-  16: { high: WPC1252, del: "\ufffd" },
-  19: { high: PC858, del: "⌂" },
+// Generated from the published tables of each code page (with the euro sign that printers put at
+// 0xD5 of PC857); bytes a page leaves undefined show U+FFFD.
+const MORE_PAGES = {
+  13: "ÇüéâäàåçêëèïîıÄÅÉæÆôöòûùİÖÜø£ØŞşáíóúñÑĞğ¿®¬½¼¡«»░▒▓│┤ÁÂÀ©╣║╗╝¢¥┐└┴┬├─┼ãÃ╚╔╩╦╠═╬¤ºªÊËÈ€ÍÎÏ┘┌█▄¦Ì▀ÓßÔÒõÕµ\ufffd×ÚÛÙìÿ¯´\u00ad±\ufffd¾¶§÷¸°¨·¹³²■\u00a0", // PC857
+  14: "ΑΒΓΔΕΖΗΘΙΚΛΜΝΞΟΠΡΣΤΥΦΧΨΩαβγδεζηθικλμνξοπρσςτυφχψ░▒▓│┤╡╢╖╕╣║╗╝╜╛┐└┴┬├─┼╞╟╚╔╩╦╠═╬╧╨╤╥╙╘╒╓╫╪┘┌█▄▌▐▀ωάέήϊίόύϋώΆΈΉΊΌΎΏ±≥≤ΪΫ÷≈°∙·√ⁿ²■\u00a0", // PC737
+  15: "\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\u00a0‘’£€₯¦§¨©ͺ«¬\u00ad\ufffd―°±²³΄΅Ά·ΈΉΊ»Ό½ΎΏΐΑΒΓΔΕΖΗΘΙΚΛΜΝΞΟΠΡ\ufffdΣΤΥΦΧΨΩΪΫάέήίΰαβγδεζηθικλμνξοπρςστυφχψωϊϋόύώ\ufffd", // ISO8859_7
+  33: "ĆüéāäģåćłēŖŗīŹÄÅÉæÆōöĢ¢ŚśÖÜø£Ø×¤ĀĪóŻżź”¦©®¬½¼Ł«»░▒▓│┤ĄČĘĖ╣║╗╝ĮŠ┐└┴┬├─┼ŲŪ╚╔╩╦╠═╬Žąčęėįšųūž┘┌█▄▌▐▀ÓßŌŃõÕµńĶķĻļņĒŅ’\u00ad±“¾¶§÷„°∙·¹³²■\u00a0", // WPC775
+  34: "ђЂѓЃёЁєЄѕЅіІїЇјЈљЉњЊћЋќЌўЎџЏюЮъЪаАбБцЦдДеЕфФгГ«»░▒▓│┤хХиИ╣║╗╝йЙ┐└┴┬├─┼кК╚╔╩╦╠═╬¤лЛмМнНоОп┘┌█▄Пя▀ЯрРсСтТуУжЖвВьЬ№\u00adыЫзЗшШэЭщЩчЧ§■\u00a0", // PC855
+  35: "ÇüéâäàåçêëèÐðÞÄÅÉæÆôöþûÝýÖÜø£Ø₧ƒáíóúÁÍÓÚ¿⌐¬½¼¡«»░▒▓│┤╡╢╖╕╣║╗╝╜╛┐└┴┬├─┼╞╟╚╔╩╦╠═╬╧╨╤╥╙╘╒╓╫╪┘┌█▄▌▐▀αßΓπΣσµτΦΘΩδ∞φε∩≡±≥≤⌠⌡÷≈°∙·√ⁿ²■\u00a0", // PC861
+  36: "\u05d0\u05d1\u05d2\u05d3\u05d4\u05d5\u05d6\u05d7\u05d8\u05d9\u05da\u05db\u05dc\u05dd\u05de\u05df\u05e0\u05e1\u05e2\u05e3\u05e4\u05e5\u05e6\u05e7\u05e8\u05e9\u05ea¢£¥₧ƒáíóúñÑªº¿⌐¬½¼¡«»░▒▓│┤╡╢╖╕╣║╗╝╜╛┐└┴┬├─┼╞╟╚╔╩╦╠═╬╧╨╤╥╙╘╒╓╫╪┘┌█▄▌▐▀αßΓπΣσµτΦΘΩδ∞φε∩≡±≥≤⌠⌡÷≈°∙·√ⁿ²■\u00a0", // PC862
+  38: "\ufffd\ufffd\ufffd\ufffd\ufffd\ufffdΆ\ufffd·¬¦‘’Έ―ΉΊΪΌ\ufffd\ufffdΎΫ©Ώ²³ά£έήίϊΐόύΑΒΓΔΕΖΗ½ΘΙ«»░▒▓│┤ΚΛΜΝ╣║╗╝ΞΟ┐└┴┬├─┼ΠΡ╚╔╩╦╠═╬ΣΤΥΦΧΨΩαβγ┘┌█▄δε▀ζηθικλμνξοπρσςτ΄\u00ad±υφχ§ψ΅°¨ωϋΰώ■\u00a0", // PC869
+  40: "\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\u00a0¡¢£€¥Š§š©ª«¬\u00ad®¯°±²³Žµ¶·ž¹º»ŒœŸ¿ÀÁÂÃÄÅÆÇÈÉÊËÌÍÎÏÐÑÒÓÔÕÖ×ØÙÚÛÜÝÞßàáâãäåæçèéêëìíîïðñòóôõö÷øùúûüýþÿ", // ISO8859_15
+  45: "€\ufffd‚\ufffd„…†‡\ufffd‰Š‹ŚŤŽŹ\ufffd‘’“”•–—\ufffd™š›śťžź\u00a0ˇ˘Ł¤Ą¦§¨©Ş«¬\u00ad®Ż°±˛ł´µ¶·¸ąş»Ľ˝ľżŔÁÂĂÄĹĆÇČÉĘËĚÍÎĎĐŃŇÓÔŐÖ×ŘŮÚŰÜÝŢßŕáâăäĺćçčéęëěíîďđńňóôőö÷řůúűüýţ˙", // WPC1250
+  46: "ЂЃ‚ѓ„…†‡€‰Љ‹ЊЌЋЏђ‘’“”•–—\ufffd™љ›њќћџ\u00a0ЎўЈ¤Ґ¦§Ё©Є«¬\u00ad®Ї°±Ііґµ¶·ё№є»јЅѕїАБВГДЕЖЗИЙКЛМНОПРСТУФХЦЧШЩЪЫЬЭЮЯабвгдежзийклмнопрстуфхцчшщъыьэюя", // WPC1251
+  47: "€\ufffd‚ƒ„…†‡\ufffd‰\ufffd‹\ufffd\ufffd\ufffd\ufffd\ufffd‘’“”•–—\ufffd™\ufffd›\ufffd\ufffd\ufffd\ufffd\u00a0΅Ά£¤¥¦§¨©\ufffd«¬\u00ad®―°±²³΄µ¶·ΈΉΊ»Ό½ΎΏΐΑΒΓΔΕΖΗΘΙΚΛΜΝΞΟΠΡ\ufffdΣΤΥΦΧΨΩΪΫάέήίΰαβγδεζηθικλμνξοπρςστυφχψωϊϋόύώ\ufffd", // WPC1253
+  48: "€\ufffd‚ƒ„…†‡ˆ‰Š‹Œ\ufffd\ufffd\ufffd\ufffd‘’“”•–—˜™š›œ\ufffd\ufffdŸ\u00a0¡¢£¤¥¦§¨©ª«¬\u00ad®¯°±²³´µ¶·¸¹º»¼½¾¿ÀÁÂÃÄÅÆÇÈÉÊËÌÍÎÏĞÑÒÓÔÕÖ×ØÙÚÛÜİŞßàáâãäåæçèéêëìíîïğñòóôõö÷øùúûüışÿ", // WPC1254
+  49: "€\ufffd‚ƒ„…†‡ˆ‰\ufffd‹\ufffd\ufffd\ufffd\ufffd\ufffd‘’“”•–—˜™\ufffd›\ufffd\ufffd\ufffd\ufffd\u00a0¡¢£₪¥¦§¨©×«¬\u00ad®¯°±²³´µ¶·¸¹÷»¼½¾¿\u05b0\u05b1\u05b2\u05b3\u05b4\u05b5\u05b6\u05b7\u05b8\u05b9\ufffd\u05bb\u05bc\u05bd\u05be\u05bf\u05c0\u05c1\u05c2\u05c3\u05f0\u05f1\u05f2\u05f3\u05f4\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\u05d0\u05d1\u05d2\u05d3\u05d4\u05d5\u05d6\u05d7\u05d8\u05d9\u05da\u05db\u05dc\u05dd\u05de\u05df\u05e0\u05e1\u05e2\u05e3\u05e4\u05e5\u05e6\u05e7\u05e8\u05e9\u05ea\ufffd\ufffd\u200e\u200f\ufffd", // WPC1255
+  50: "€\u067e‚ƒ„…†‡ˆ‰\u0679‹Œ\u0686\u0698\u0688\u06af‘’“”•–—\u06a9™\u0691›œ\u200c\u200d\u06ba\u00a0،¢£¤¥¦§¨©\u06be«¬\u00ad®¯°±²³´µ¶·¸¹\u061b»¼½¾\u061f\u06c1\u0621\u0622\u0623\u0624\u0625\u0626\u0627\u0628\u0629\u062a\u062b\u062c\u062d\u062e\u062f\u0630\u0631\u0632\u0633\u0634\u0635\u0636×\u0637\u0638\u0639\u063a\u0640\u0641\u0642\u0643à\u0644â\u0645\u0646\u0647\u0648çèéêë\u0649\u064aîï\u064b\u064c\u064d\u064eô\u064f\u0650÷\u0651ù\u0652ûü\u200e\u200f\u06d2", // WPC1256
+  51: "€\ufffd‚\ufffd„…†‡\ufffd‰\ufffd‹\ufffd¨ˇ¸\ufffd‘’“”•–—\ufffd™\ufffd›\ufffd¯˛\ufffd\u00a0\ufffd¢£¤\ufffd¦§Ø©Ŗ«¬\u00ad®Æ°±²³´µ¶·ø¹ŗ»¼½¾æĄĮĀĆÄÅĘĒČÉŹĖĢĶĪĻŠŃŅÓŌÕÖ×ŲŁŚŪÜŻŽßąįāćäåęēčéźėģķīļšńņóōõö÷ųłśūüżž˙", // WPC1257
+  52: "€\ufffd‚ƒ„…†‡ˆ‰\ufffd‹Œ\ufffd\ufffd\ufffd\ufffd‘’“”•–—˜™\ufffd›œ\ufffd\ufffdŸ\u00a0¡¢£¤¥¦§¨©ª«¬\u00ad®¯°±²³´µ¶·¸¹º»¼½¾¿ÀÁÂĂÄÅÆÇÈÉÊË\u0300ÍÎÏĐÑ\u0309ÓÔƠÖ×ØÙÚÛÜƯ\u0303ßàáâăäåæçèéêë\u0301íîïđñ\u0323óôơö÷øùúûüư₫ÿ", // WPC1258
 };
+// ESC t page number -> the characters of bytes 0x80 to 0xFF. Pages 0 to 5 and 16 to 19 are numbered
+// alike by every ESC/POS printer; the others as the command reference numbers them, which some
+// printers do not follow.
+const CODE_PAGES = {
+  0: PC437, 2: PC850, 3: PC860, 4: PC863, 5: PC865, 16: WPC1252, 17: PC866, 18: PC852, 19: PC858, ...MORE_PAGES,
+};
+// The pages whose 0x7F is the DEL control, which prints nothing; the others show a house there.
+const DEL_PAGES = new Set([15, 16, 40, 45, 46, 47, 48, 49, 50, 51, 52]);
 
 const ESC = 0x1b, GS = 0x1d, FS = 0x1c, DLE = 0x10;
 
@@ -316,7 +343,7 @@ function esc(t, data, at) {
     default: {
       if (ESC_QUIET[c]) return lengthOf(data, at, ESC_QUIET[c]);
       // The rest of ESC's commands take one parameter byte, or none.
-      const count = [0x25, 0x3f, 0x54, 0x56, 0x65, 0x72].includes(c) ? 3 : 2;
+      const count = [0x25, 0x34, 0x3f, 0x54, 0x56, 0x65, 0x72].includes(c) ? 3 : 2;
       return skipFixed(t, data, at, count);
     }
   }
@@ -866,17 +893,19 @@ function qrSegment(bytes) {
 // The codewords of the smallest version that holds `bytes` at `level` (0 L, 1 M, 2 Q, 3 H), data
 // and error correction interleaved; null when not even version 40 holds them.
 function qrCodewordsFor(bytes, level) {
-  const segment = qrSegment(bytes);
+  // Version 40 holds 7089 digits at the most.
+  if (bytes.length > 7089) return null;
+  const segment = qrSegment(bytes), body = new Bits();
+  segment.write(body);
   for (let version = 1; version <= 40; version++) {
     const blocks = QR_BLOCKS[level][version - 1], ec = QR_EC_PER_BLOCK[level][version - 1];
     const total = qrCodewords(version), capacity = (total - blocks * ec) * 8;
     const countBits = segment.counts[version < 10 ? 0 : version < 27 ? 1 : 2];
-    if (segment.length >= 2 ** countBits) continue;
+    if (segment.length >= 2 ** countBits || 4 + countBits + body.bits.length > capacity) continue;
     const b = new Bits();
     b.put(segment.mode, 4);
     b.put(segment.length, countBits);
-    segment.write(b);
-    if (b.bits.length > capacity) continue;
+    b.bits.push(...body.bits);
     b.put(0, Math.min(4, capacity - b.bits.length));
     b.put(0, (8 - (b.bits.length % 8)) % 8);
     const data = [];
@@ -905,17 +934,17 @@ const QR_MASKS = [
   (x, y) => (((x * y) % 2) + ((x * y) % 3)) % 2 === 0, (x, y) => (((x + y) % 2) + ((x * y) % 3)) % 2 === 0,
 ];
 
-// The symbol of `bytes` as rows of booleans (dark modules true), or null when it cannot hold them.
+// The symbol of `bytes`: its size in modules and its modules row by row (1 dark), or null when it
+// cannot hold them.
 function qrSymbol(bytes, level) {
   const coded = qrCodewordsFor(bytes, level);
   if (!coded) return null;
   const { version, codewords } = coded, size = version * 4 + 17;
-  const dark = Array.from({ length: size }, () => new Array(size).fill(false));
-  const fixed = Array.from({ length: size }, () => new Array(size).fill(false));
+  const dark = new Uint8Array(size * size), fixed = new Uint8Array(size * size);
   const set = (x, y, on) => {
     if (x < 0 || y < 0 || x >= size || y >= size) return;
-    dark[y][x] = on;
-    fixed[y][x] = true;
+    dark[y * size + x] = on ? 1 : 0;
+    fixed[y * size + x] = 1;
   };
   for (let i = 0; i < size; i++) {
     set(6, i, i % 2 === 0);
@@ -937,14 +966,14 @@ function qrSymbol(bytes, level) {
   // The level and mask, twice, and the dark module beside the lower copy.
   const format = (grid, mask) => {
     const put = (x, y, on) => {
-      grid[y][x] = on;
-      fixed[y][x] = true;
+      grid[y * size + x] = on ? 1 : 0;
+      fixed[y * size + x] = 1;
     };
     const value = (QR_LEVEL_BITS[level] << 3) | mask;
     let rem = value;
     for (let i = 0; i < 10; i++) rem = (rem << 1) ^ ((rem >> 9) * 0x537);
     const bits = ((value << 10) | rem) ^ 0x5412;
-    const bit = (i) => ((bits >> i) & 1) === 1;
+    const bit = (i) => (bits >> i) & 1;
     for (let i = 0; i <= 5; i++) put(8, i, bit(i));
     put(8, 7, bit(6));
     put(8, 8, bit(7));
@@ -952,7 +981,7 @@ function qrSymbol(bytes, level) {
     for (let i = 9; i < 15; i++) put(14 - i, 8, bit(i));
     for (let i = 0; i < 8; i++) put(size - 1 - i, 8, bit(i));
     for (let i = 8; i < 15; i++) put(8, size - 15 + i, bit(i));
-    put(8, size - 8, true);
+    put(8, size - 8, 1);
   };
   format(dark, 0);
   if (version >= 7) {
@@ -960,7 +989,7 @@ function qrSymbol(bytes, level) {
     for (let i = 0; i < 12; i++) rem = (rem << 1) ^ ((rem >> 11) * 0x1f25);
     const bits = (version << 12) | rem;
     for (let i = 0; i < 18; i++) {
-      const on = ((bits >> i) & 1) === 1, a = size - 11 + (i % 3), b = Math.floor(i / 3);
+      const on = (bits >> i) & 1, a = size - 11 + (i % 3), b = Math.floor(i / 3);
       set(a, b, on);
       set(b, a, on);
     }
@@ -972,32 +1001,34 @@ function qrSymbol(bytes, level) {
     for (let v = 0; v < size; v++) {
       for (let j = 0; j < 2; j++) {
         const x = right - j, y = ((right + 1) & 2) === 0 ? size - 1 - v : v;
-        if (fixed[y][x]) continue;
-        dark[y][x] = bit < codewords.length * 8 && ((codewords[bit >> 3] >> (7 - (bit & 7))) & 1) === 1;
+        if (fixed[y * size + x]) continue;
+        dark[y * size + x] = bit < codewords.length * 8 ? (codewords[bit >> 3] >> (7 - (bit & 7))) & 1 : 0;
         bit++;
       }
     }
   }
   let best = null;
   for (let mask = 0; mask < 8; mask++) {
-    const candidate = dark.map((row, y) => row.map((on, x) => (fixed[y][x] ? on : on !== QR_MASKS[mask](x, y))));
+    const candidate = dark.slice(), flip = QR_MASKS[mask];
+    for (let y = 0; y < size; y++) {
+      for (let x = 0; x < size; x++) if (!fixed[y * size + x] && flip(x, y)) candidate[y * size + x] ^= 1;
+    }
     format(candidate, mask);
-    const score = qrPenalty(candidate);
-    if (!best || score < best.score) best = { score, rows: candidate };
+    const score = qrPenalty(candidate, size);
+    if (!best || score < best.score) best = { score, modules: candidate };
   }
-  return best.rows;
+  return { size, modules: best.modules };
 }
 
 // The four penalty rules that choose the mask: runs of five or more, 2 x 2 blocks, finder-like
 // patterns (1:1:3:1:1 with four light modules on one side) and the share of dark modules.
-function qrPenalty(rows) {
-  const size = rows.length;
+function qrPenalty(modules, size) {
   let score = 0, darkCount = 0;
   for (let across = 0; across < 2; across++) {
     for (let i = 0; i < size; i++) {
-      let run = 0, previous = null, recent = 0;
+      let run = 0, previous = -1, recent = 0;
       for (let j = 0; j < size; j++) {
-        const on = across ? rows[i][j] : rows[j][i];
+        const on = across ? modules[i * size + j] : modules[j * size + i];
         if (on === previous) {
           run++;
           if (run === 5) score += 3;
@@ -1013,9 +1044,9 @@ function qrPenalty(rows) {
   }
   for (let y = 0; y < size; y++) {
     for (let x = 0; x < size; x++) {
-      const on = rows[y][x];
-      if (on) darkCount++;
-      if (x && y && on === rows[y - 1][x] && on === rows[y][x - 1] && on === rows[y - 1][x - 1]) score += 3;
+      const at = y * size + x, on = modules[at];
+      darkCount += on;
+      if (x && y && on === modules[at - size] && on === modules[at - 1] && on === modules[at - size - 1]) score += 3;
     }
   }
   return score + Math.floor(Math.abs(darkCount * 20 - size * size * 10) / (size * size)) * 10;
@@ -1039,13 +1070,13 @@ function symbolCommand(t, data, at) {
 }
 
 function drawQr(t) {
-  const rows = t.s.qrData && t.s.qrData.length && qrSymbol(t.s.qrData, t.s.qrLevel);
-  if (!rows) return false;
-  const module = t.s.qrSize, width = rows.length * module;
+  const symbol = t.s.qrData && t.s.qrData.length && qrSymbol(t.s.qrData, t.s.qrLevel);
+  if (!symbol) return false;
+  const { size, modules } = symbol, module = t.s.qrSize, width = size * module;
   t.flushPending();
   if (width > t.areaWidth()) return false;
-  t.block(width, width, (x, y) => `<g class="korba-qr">${bitsPath(x, y, rows.length, rows.length, module, module,
-    (c, r) => rows[r][c])}</g>`);
+  t.block(width, width, (x, y) => `<g class="korba-qr">${bitsPath(x, y, size, size, module, module,
+    (c, r) => modules[r * size + c])}</g>`);
   return true;
 }
 
@@ -1098,8 +1129,8 @@ export function renderTicket(bytes, { paper = 80 } = {}) {
   for (let at = 0; at < data.length;) {
     const b = data[at];
     if (b >= 0x20) {
-      const page = CODE_PAGES[t.s.codePage];
-      t.char(b < 0x7f ? String.fromCharCode(b) : b === 0x7f ? page.del : page.high[b - 0x80]);
+      const page = t.s.codePage, del = DEL_PAGES.has(page) ? "\ufffd" : "⌂";
+      t.char(b < 0x7f ? String.fromCharCode(b) : b === 0x7f ? del : CODE_PAGES[page][b - 0x80]);
       at++;
     } else if (b === 0x0a || b === 0x0c) {
       t.flush(t.s.spacing);

@@ -106,9 +106,10 @@ describe("character styles, alignment, margins and rotation", () => {
 });
 
 describe("code pages", () => {
-  test("ESC t 0, 2, 16 and 19 show the ticket's characters", () => {
+  test("ESC t 0, 2, 3, 4, 5, 16, 17, 18 and 19 show the ticket's characters", () => {
     const words = { cp437: "Año ¿Qué? ½ ß ±", cp850: "Ação Ñandú ® Ø", cp858: "Ñoño 3,50 € ÿ",
-      windows1252: "Œuvre “ñ” – 5 € Ÿ" };
+      windows1252: "Œuvre “ñ” – 5 € Ÿ", cp860: "Ação à Ó Ò", cp863: "Père Noël Ç ¾", cp865: "Blåbær Øl ¤",
+      cp852: "Łódź Příliš ű", cp866: "Привет Ёё №" };
     for (const [page, text] of Object.entries(words)) {
       const bytes = encoder().codepage(page).line(text).encode();
       assert.deepEqual(lines(renderTicket(bytes)), [text], page);
@@ -117,6 +118,22 @@ describe("code pages", () => {
     const svg = renderTicket(Uint8Array.of(0x1b, 0x74, 2, 0xd5, 0x1b, 0x74, 19, 0xd5, 0x1b, 0x74, 16, 0xd5, 0x1b, 0x74,
       0, 0xd5, 0x0a));
     assert.deepEqual(lines(svg), ["ı€Õ╒"]);
+  });
+
+  test("every character of every page reads back as the encoder's own tables put it", () => {
+    const names = { 0: "cp437", 2: "cp850", 16: "windows1252", 19: "cp858", 3: "cp860", 4: "cp863", 5: "cp865", 13: "cp857", 14: "cp737", 15: "iso8859-7", 17: "cp866",
+      18: "cp852", 33: "cp775", 34: "cp855", 35: "cp861", 36: "cp862", 38: "cp869", 40: "iso8859-15",
+      45: "windows1250", 46: "windows1251", 47: "windows1253", 48: "windows1254", 49: "windows1255",
+      50: "windows1256", 51: "windows1257", 52: "windows1258" };
+    for (const [page, name] of Object.entries(names)) {
+      const all = renderTicket(Uint8Array.from([0x1b, 0x74, Number(page), ...Array.from({ length: 128 }, (_, i) => 0x80 + i),
+        0x0a]));
+      // The encoder writes ¶ and § as the control bytes 0x14 and 0x15, which a printer does not print.
+      const chunks = lines(all).join("").replace(/[\ufffd¶§]/g, "").match(/.{1,40}/g);
+      const e = encoder().codepage(name);
+      for (const chunk of chunks) e.line(chunk);
+      assert.deepEqual(lines(renderTicket(e.encode())), chunks, name);
+    }
   });
 
   test("a code page the drawing does not know is marked and the text goes on in the one before", () => {
@@ -155,6 +172,7 @@ describe("cuts, drawer pulses and skipped commands", () => {
       [0x1b, 0x57, 0, 0, 0, 0, 0x41, 0x41, 0x41, 0x41], // ESC W
       [0x1d, 0x2a, 1, 1, ...Array(8).fill(0x41)], // GS *
       [0x1c, 0x70, 1, 0x41], // FS p
+      [0x1b, 0x34, 0x41], // ESC 4: italic, which some printers have
     ];
     const svg = renderTicket(Uint8Array.from([...commands.flat(), ...ascii("ok\n")]));
     assert.deepEqual(lines(svg), ["ok"]);
