@@ -132,6 +132,31 @@ export interface Queue {
 }
 
 /**
+ * `GET /device`: what a network receipt printer says of itself, asked on its raw TCP port (at most
+ * once a second whoever asks). The fields after `state` are `null` (and `errors` empty) for
+ * `"not-network"`, `"unreachable"` and `"no-answer"`.
+ */
+export interface Device {
+  ok: true;
+  printer: string;
+  /** `"host:port"` of the printer's port, as its administrator set it; `null` for `"not-network"`. */
+  address: string | null;
+  /**
+   * The first that applies: `"not-network"` (no raw TCP port: a USB printer, for one), `"unreachable"`
+   * (no connection within a second), `"no-answer"` (connected, but no status within a second, as when the
+   * printer serves another connection), `"cover-open"`, `"paper-out"`, `"error"`, `"offline"`,
+   * `"paper-near-end"`, `"ready"`.
+   */
+  state: "not-network" | "unreachable" | "no-answer" | "cover-open" | "paper-out" | "error" | "offline" |
+    "paper-near-end" | "ready";
+  paper: "ok" | "near-end" | "out" | null;
+  cover: "closed" | "open" | null;
+  /** The drawer connector's pin 3 as it is; whether `"high"` means open depends on the drawer. */
+  drawer_signal: "high" | "low" | null;
+  errors: ("cutter" | "unrecoverable" | "auto-recoverable")[];
+}
+
+/**
  * One bridge. Every method sends one request and resolves with the bridge's reply as a plain
  * object, or rejects with a {@link BridgeError}. Wrong arguments reject with a `TypeError` or
  * `RangeError` and send nothing.
@@ -160,6 +185,11 @@ export declare class Bridge {
    * `"offline"` or `"error"`, mean the ticket has not come out: tell the user, do not print again.
    */
   queue(options?: CallOptions): Promise<Queue>;
+  /**
+   * The printer's own status. With {@link Bridge.queue}: jobs that wait while the state is, say,
+   * `"paper-out"` tell the cashier why ("sin papel").
+   */
+  device(options?: CallOptions): Promise<Device>;
   /**
    * Whether printing can work now: resolves with the status when the bridge answers, is at least
    * `minVersion` and can open its printer; else rejects (`"outdated"`, `"printer-error"`, or the

@@ -45,6 +45,10 @@ export class Bridge {
     return this.#call("GET", "/queue", {}, options);
   }
 
+  async device(options) {
+    return this.#call("GET", "/device", {}, options);
+  }
+
   async print(bytes, options) {
     const body = JSON.stringify({ data_b64: toBase64(asBytes(bytes)) });
     return this.#call("POST", "/raw", { body, headers: { "Content-Type": "application/json" } }, options);

@@ -54,6 +54,10 @@ test("every method answers with the bridge's reply", async () => {
   // A queue of the harness's own, fresh: nothing printed to it yet.
   assert.deepEqual(await bridge.queue(), { ok: true, printer, state: "ready", jobs: 0, reasons: [] });
   assert.deepEqual(await missing.queue(), { ok: true, printer: "NOPE", state: "unavailable", jobs: 0, reasons: [] });
+  // Neither a capture queue nor a missing printer is a network printer.
+  const notNetwork = { address: null, state: "not-network", paper: null, cover: null, drawer_signal: null, errors: [] };
+  assert.deepEqual(await bridge.device(), { ok: true, printer, ...notNetwork });
+  assert.deepEqual(await missing.device(), { ok: true, printer: "NOPE", ...notNetwork });
   assert.deepEqual(await bridge.status(), status);
   assert.deepEqual(await bridge.check({ minVersion: VERSION }), status);
   const printers = await bridge.printers();
@@ -134,6 +138,7 @@ test("replies that are not the bridge's", async (t) => {
     [200, "application/json", '{"ok":true,"app":"otra"}'],
     // An older bridge, without the route.
     [404, "application/json; charset=utf-8", '{"ok":false,"error":"ruta no encontrada"}'],
+    [404, "application/json; charset=utf-8", '{"ok":false,"error":"ruta no encontrada"}'],
     [503, "application/json; charset=utf-8", `{"ok":false,"error":"${BUSY}"}`],
   ];
   const h = await httpServer((request, response) => {
@@ -147,6 +152,7 @@ test("replies that are not the bridge's", async (t) => {
   }
   await rejects(other.check(), "bad-reply", `en ${other.address} no responde el vizoza`, 200);
   await rejects(other.queue(), "outdated", "ruta no encontrada", 404);
+  await rejects(other.device(), "outdated", "ruta no encontrada", 404);
   await rejects(other.print(ticket), "busy", BUSY, 503);
 });
 
@@ -161,7 +167,8 @@ test("a redirect is never followed, and no call sends cookies or takes a cached 
   globalThis.fetch = (url, init) => { sent.push([init.redirect, init.credentials, init.cache]); return fetch(url, init); };
   t.after(() => { globalThis.fetch = fetch; return Promise.all([elsewhere.close(), squatter.close()]); });
   const bounced = new Bridge({ address: squatter.address });
-  const calls = [() => bounced.status(), () => bounced.printers(), () => bounced.queue(), () => bounced.print(ticket),
+  const calls = [() => bounced.status(), () => bounced.printers(), () => bounced.queue(), () => bounced.device(),
+    () => bounced.print(ticket),
     () => bounced.printRaw(ticket), () => bounced.pulse(5), () => bounced.setStartup(true)];
   for (const call of calls) await rejects(call(), "not-running", `el vizoza no responde en ${squatter.address}`, undefined);
   assert.deepEqual(reached, []);

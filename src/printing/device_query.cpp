@@ -1,5 +1,8 @@
 #include "printing/device_query.h"
 
+#include <condition_variable>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "http/message.h"
@@ -30,7 +33,7 @@ private:
 class SocketConnector final : public DeviceConnector {
 public:
     std::unique_ptr<DeviceLink> connect(const DeviceAddress& address, std::chrono::milliseconds wait) override {
-        const std::optional<NativeSocket> handle = connect_tcp(address.host, address.port, milliseconds_of(wait));
+        const std::optional<NativeSocket> handle = connect_within(connect_tcp, address, wait);
         if (!handle) return nullptr;
         return std::make_unique<SocketLink>(*handle);
     }
@@ -51,7 +54,39 @@ std::string status_reply(DeviceLink& link, const SteadyClock& now) {
     return reply;
 }
 
+// What the connecting thread hands over, unless its caller stopped waiting.
+struct Attempt {
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    bool abandoned = false;
+    std::optional<NativeSocket> socket;
+};
+
 }  // namespace
+
+std::optional<NativeSocket> connect_within(const TcpConnect& connect, const DeviceAddress& address,
+                                           std::chrono::milliseconds wait) {
+    const auto attempt = std::make_shared<Attempt>();
+    try {
+        std::thread([attempt, connect, address, wait] {
+            const std::optional<NativeSocket> socket = connect(address.host, address.port, milliseconds_of(wait));
+            const std::lock_guard<std::mutex> lock(attempt->mutex);
+            if (attempt->abandoned) {
+                if (socket) close_socket(*socket);
+                return;
+            }
+            attempt->socket = socket;
+            attempt->done = true;
+            attempt->finished.notify_one();
+        }).detach();
+    } catch (const std::system_error&) {
+        return connect(address.host, address.port, milliseconds_of(wait));  // out of threads: here, then
+    }
+    std::unique_lock<std::mutex> lock(attempt->mutex);
+    if (!attempt->finished.wait_for(lock, wait, [&] { return attempt->done; })) attempt->abandoned = true;
+    return attempt->socket;
+}
 
 DeviceReport ask_device(const DeviceAddress& address, DeviceConnector& connector, const SteadyClock& now) {
     DeviceReport report{"unreachable", address_text(address), std::nullopt};

@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "http/socket.h"
 #include "printing/device_address.h"
 #include "printing/device_status.h"
 
@@ -46,6 +47,14 @@ struct DeviceReport {
     // What the bytes said; only from "cover-open" on.
     std::optional<DeviceStatus> status;
 };
+
+using TcpConnect = std::function<std::optional<NativeSocket>(const std::string& host, std::uint16_t port,
+                                                             int milliseconds)>;
+// `connect` (connect_tcp) run on a thread of its own and waited for at most `wait`, since the name
+// lookup before the connection has no time-out of its own; a connection made too late is closed
+// there.
+std::optional<NativeSocket> connect_within(const TcpConnect& connect, const DeviceAddress& address,
+                                           std::chrono::milliseconds wait);
 
 // One exchange with the printer at `address`; the time taken is read from `now`.
 DeviceReport ask_device(const DeviceAddress& address, DeviceConnector& connector, const SteadyClock& now);

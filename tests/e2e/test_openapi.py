@@ -6,6 +6,7 @@ and the bridge cannot drift apart."""
 import base64
 import contextlib
 import json
+import os
 import select
 import shutil
 
@@ -13,8 +14,8 @@ import pytest
 import yaml
 from jsonschema import Draft202012Validator, RefResolver
 
-from cups_queue import cups_queues  # noqa: F401  (fixture)
-from harness import ROOT, exchange, hold_largest_bodies, request, split_reply
+from cups_queue import cups_queues, device_queue  # noqa: F401  (fixture)
+from harness import ROOT, FakeNetworkPrinter, exchange, hold_largest_bodies, request, split_reply
 from runner_tools import place_tool, program_folder, system_tool_aside
 
 DOC = yaml.safe_load((ROOT / "docs" / "openapi.yaml").read_text(encoding="utf-8"))
@@ -111,6 +112,18 @@ def program_copies(target, tmp_path):
     shutil.rmtree(root, ignore_errors=True)
 
 
+@pytest.fixture
+def network_queue(cups_queues):
+    """A CUPS queue on a network printer of the test's own, whose roll has ended."""
+    printer = FakeNetworkPrinter()
+    printer.status = bytes.fromhex("12321272")
+    try:
+        with device_queue(f"KORBA_OPENAPI_DEVICE_{os.getpid()}", f"socket://127.0.0.1:{printer.port}") as name:
+            yield name
+    finally:
+        printer.close()
+
+
 def test_the_document_is_consistent():
     for name, schema in DOC["components"]["schemas"].items():
         Draft202012Validator.check_schema(schema)
@@ -126,9 +139,11 @@ def test_the_document_is_consistent():
                     assert schema_errors(sample, media["schema"]) == [], (path, method, sample)
 
 
-def test_every_documented_reply_matches_the_live_bridge(target, start_bridge, program_copies, cups_queues):
+def test_every_documented_reply_matches_the_live_bridge(target, start_bridge, program_copies, cups_queues,
+                                                        network_queue):
     exe, env = program_copies("ok", 0)
     good = start_bridge("--printer", "ACME", exe=exe, env=env).port
+    network = start_bridge("--printer", network_queue, exe=exe, env=env).port
     exe, env = program_copies("failing", 1)
     failing = start_bridge("--printer", "NO_SUCH_PRINTER", exe=exe, env=env).port
     preview = start_bridge("--preview").port
@@ -149,6 +164,9 @@ def test_every_documented_reply_matches_the_live_bridge(target, start_bridge, pr
         (("/printers", "get", "200"), good, "GET", "/printers", b"", None, ADMITTED),
         (("/queue", "get", "200"), good, "GET", "/queue", b"", None, ADMITTED),
         (("/queue", "get", "200"), failing, "GET", "/queue", b"", None, None),
+        (("/device", "get", "200"), good, "GET", "/device", b"", None, ADMITTED),
+        (("/device", "get", "200"), failing, "GET", "/device", b"", None, None),
+        (("/device", "get", "200"), network, "GET", "/device", b"", None, ADMITTED),
         (("/raw", "post", "200"), good, "POST", "/raw", ticket, "application/json", ADMITTED),
         (("/raw", "post", "200"), good, "POST", "/raw", ticket_bytes, "text/plain", ADMITTED),
         (("/raw", "post", "200"), good, "POST", "/raw", ticket_bytes, "application/octet-stream", None),

@@ -15,7 +15,7 @@ from selenium.webdriver.common.by import By
 import harness
 
 from browser import REBOUND_NAME, chromium, panel  # noqa: F401  (fixture)
-from cups_queue import cups_queues  # noqa: F401  (fixture)
+from cups_queue import cups_queues, device_queue  # noqa: F401  (fixture)
 from js_client import Page, serve
 
 TICKET_HEAD = (b"\x1b@" b"\x1ba\x01" b"\x1bE\x01" b"KORBA - TEST DE CAJON\n" b"\x1bE\x00" + b"-" * 32 + b"\n"
@@ -242,3 +242,35 @@ def test_preview_draws_what_a_page_prints(native, start_bridge, panel, tmp_path)
     ticket.find_element(By.CLASS_NAME, "papel").screenshot(str(shot))
     read = subprocess.run(["zbarimg", "--quiet", str(shot)], capture_output=True, text=True, timeout=60).stdout
     assert sorted(read.splitlines()) == sorted([f"EAN-13:{PREVIEW_EAN}", f"QR-Code:{PREVIEW_QR}"])
+
+
+def test_the_printers_own_state_beside_it_while_the_page_is_in_view(native, acme, start_bridge, panel):
+    printer = harness.FakeNetworkPrinter()
+    try:
+        with device_queue(f"KORBA_PANEL_DEVICE_{os.getpid()}", f"socket://127.0.0.1:{printer.port}") as name:
+            bridge = start_bridge("--printer", name)
+            panel.open(bridge.port)
+            for raw, shown in [("12121212", "lista · señal del cajón: baja"),
+                               ("1612121E", "papel por acabarse · señal del cajón: alta"),
+                               ("12321272", "sin papel · señal del cajón: baja"),
+                               ("12161212", "tapa abierta · señal del cajón: baja"),
+                               (None, "no responde")]:
+                printer.silent = raw is None
+                printer.status = bytes.fromhex(raw or "12121212")
+                panel.wait(lambda: panel.text("dispositivo") == "La impresora dice: " + shown)
+            # Behind another tab the page asks nothing, and asks again once it is back in view.
+            printer.silent = False
+            page = panel.driver.current_window_handle
+            panel.driver.switch_to.new_window("tab")
+            time.sleep(1)
+            asked = len(printer.connections())
+            time.sleep(4)
+            assert len(printer.connections()) == asked
+            panel.driver.close()
+            panel.driver.switch_to.window(page)
+            panel.wait(lambda: panel.text("dispositivo") == "La impresora dice: lista · señal del cajón: baja")
+    finally:
+        printer.close()
+    other = start_bridge("--printer", "ACME")
+    panel.open(other.port)
+    panel.wait(lambda: panel.text("dispositivo") == "La impresora dice: no es de red")

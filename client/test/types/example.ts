@@ -1,5 +1,5 @@
 // Every method of the client and the renderer, as a page would use them; tsc --noEmit checks them against the types.
-import { Bridge, BridgeError, DEFAULT_ADDRESS, type BridgeErrorCode, type Queue, type Status } from "korba-vizoza";
+import { Bridge, BridgeError, DEFAULT_ADDRESS, type BridgeErrorCode, type Device, type Queue, type Status } from "korba-vizoza";
 import { renderTicket } from "korba-vizoza/render";
 
 const bridge = new Bridge({ address: DEFAULT_ADDRESS, timeout: 3000 });
@@ -37,9 +37,11 @@ export async function sell(ticket: Uint8Array, raw: ArrayBuffer): Promise<string
     const startup = await bridge.setStartup(!again.startup);
     const queue: Queue = await bridge.queue();
     const waiting: boolean = queue.jobs > 0 || ["paused", "offline", "error"].includes(queue.state);
+    const device: Device = await bridge.device();
+    const out: boolean = device.state === "paper-out" || device.paper === "out";
     const warning: string | null = startup.warning;
     return [status.version, used, printers.join(","), printed.bytes + big.bytes, drawer.pin + standard.pin,
-            waiting, warning ?? "", queue.reasons.join(",")].join(" ");
+            waiting, warning ?? "", queue.reasons.join(","), out, device.address ?? "", device.errors.join(",")].join(" ");
   } catch (error) {
     if (error instanceof BridgeError) return `${error.code} (${error.status ?? "sin respuesta"}): ${error.message} ${advice(error.code)}`;
     throw error;
