@@ -44,9 +44,9 @@ def preview(port):
 
 
 def preview_body(paper, tickets):
-    """The exact body of GET /preview for `tickets` as (received, bytes), newest first."""
-    listed = ",".join(f'{{"id":null,"received":"{received}","bytes":{len(data)},'
-                      f'"data_b64":"{base64.b64encode(data).decode()}"}}' for received, data in tickets)
+    """The exact body of GET /preview for `tickets` as (id, received, bytes), newest first."""
+    listed = ",".join(f'{{"id":{json.dumps(id)},"received":"{received}","bytes":{len(data)},'
+                      f'"data_b64":"{base64.b64encode(data).decode()}"}}' for id, received, data in tickets)
     return f'{{"ok":true,"paper":{paper},"tickets":[{listed}]}}'.encode()
 
 
@@ -79,13 +79,15 @@ def test_a_preview_run_keeps_every_ticket_and_pulse_and_prints_none(start_bridge
         assert call(port, "POST", "/raw", b'{"data_b64":"QUJD"}', "application/json") == \
             ok(b'{"ok":true,' + printer + b',"bytes":3}')
         assert call(port, "POST", "/pulse?pin=5") == ok(b'{"ok":true,' + printer + b',"pin":5}')
-        assert call(port, "POST", "/raw", every_byte, "application/octet-stream") == \
-            ok(b'{"ok":true,' + printer + b',"bytes":256}')
+        assert call(port, "POST", "/raw?id=caja-1", every_byte, "application/octet-stream") == \
+            ok(b'{"ok":true,' + printer + b',"bytes":256,"id":"caja-1","job":3,"repeat":false}')
         body = preview(port)
         after = now_utc()
         received = [ticket["received"] for ticket in json.loads(body)["tickets"]]
         # The pulse is a ticket of its own, between the two it came between.
-        assert body == preview_body(58, zip(received, [every_byte, PULSE_PIN_5, b"ABC"]))
+        assert body == preview_body(58, zip(["caja-1", None, None], received, [every_byte, PULSE_PIN_5, b"ABC"]))
+        ticket = json.loads(harness.split_reply(call(port, "GET", "/tickets?id=caja-1"))[2])
+        assert (ticket["job"], ticket["state"], ticket["received"]) == (3, "sent", received[0])
         for stamp in received:
             assert re.fullmatch(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ", stamp)
             assert before <= datetime.fromisoformat(stamp.replace("Z", "+00:00")) <= after
