@@ -25,7 +25,8 @@ from browser import chromium  # noqa: E402  (headless Chromium of the black-box 
 NATIVE = ROOT / "build/native/korba-vizoza"
 EXE = ROOT / "build/windows/korba-vizoza.exe"
 BENCH = ROOT / "build/bench"
-SECONDS = int(os.environ.get("KORBA_BENCH_SECONDS", "10"))
+SECONDS = int(os.environ.get("KORBA_BENCH_SECONDS", "5"))
+ROUNDS = 2  # wrk runs per server and figure, the best kept
 QUEUE = "KORBA_BENCH"
 
 rows = []
@@ -80,25 +81,47 @@ def wrk(port, connections):
     return rps, latency(50), latency(99), errors.group(0) if errors else ""
 
 
+def start_thread_server():
+    port = harness.free_port()
+    proc = subprocess.Popen([BENCH / "thread_server", str(port)])
+    harness.wait_listening(port, proc, 10)
+    return proc, port
+
+
 def http_round_trip():
-    print("HTTP round trip, GET /favicon.ico, a fresh connection per request (wrk)")
-    b = bridge("--printer", "NADA")
+    print(f"HTTP round trip, GET /favicon.ico, a fresh connection per request (wrk, best of {ROUNDS} runs)")
     with tempfile.TemporaryDirectory() as folder:
-        nginx, nginx_port = start_nginx(folder)
+        b = bridge("--printer", "NADA")
+        servers = []
         try:
+            nginx, nginx_port = start_nginx(folder)
+            servers.append(nginx)
+            threads, threads_port = start_thread_server()
+            servers.append(threads)
+            ports = {"bridge": b.port, "thread server": threads_port, "nginx": nginx_port}
             for connections in (1, 64):
-                ours = wrk(b.port, connections)
-                theirs = wrk(nginx_port, connections)
-                for name, (rps, p50, p99, errors) in (("bridge", ours), ("nginx", theirs)):
+                # Taken in turns, so that a burst of other work on the machine falls on all of them.
+                runs = {name: [] for name in ports}
+                for _ in range(ROUNDS):
+                    for name, port in ports.items():
+                        runs[name].append(wrk(port, connections))
+                best = {name: max(results) for name, results in runs.items()}
+                for name, (rps, p50, p99, errors) in best.items():
                     row("http", f"{name}, {connections} conn: req/s, p50, p99",
                         f"{rps:.0f}/s, {p50:.3f} ms, {p99:.3f} ms", note=errors)
+                ours = best["bridge"]
                 if connections == 64:
-                    row("http", "throughput ratio at 64 conn (bridge/nginx)", f"{ours[0] / theirs[0]:.2f}", "(>= 0.8)")
+                    row("http", "throughput ratio at 64 conn (bridge/nginx)", f"{ours[0] / best['nginx'][0]:.2f}",
+                        "(>= 0.8)")
+                    row("http", "throughput ratio at 64 conn (bridge/thread server)",
+                        f"{ours[0] / best['thread server'][0]:.2f}", "(>= 0.95)")
                 else:
-                    row("http", "p99 ratio at 1 conn (bridge/nginx)", f"{ours[2] / theirs[2]:.2f}", "(<= 1.5)")
+                    row("http", "p99 ratio at 1 conn (bridge/nginx)", f"{ours[2] / best['nginx'][2]:.2f}", "(<= 1.5)")
         finally:
-            nginx.terminate()
-            nginx.wait()
+            # Also when a server failed to start: nothing of the benchmark is left running.
+            for proc in servers:
+                proc.terminate()
+                proc.wait()
             b.stop()
 
 

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The benchmarks (never part of the tests): HTTP round trip against nginx, decoding an 8 MiB
+# The benchmarks (never part of the tests): HTTP round trip against nginx and the least
+# thread-per-connection server (bench/thread_server.cpp), decoding an 8 MiB
 # body, a head read a byte at a time, start-up time, footprint, a raw ticket through CUPS
 # against lp, the peak memory of an 8 MiB ticket, and a 200-line ticket drawn by the JS client's
 # renderer in Chromium. Prints a table.

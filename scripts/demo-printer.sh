@@ -25,9 +25,16 @@ if [[ -n $queues ]]; then
   exit 0
 fi
 
-# CUPS runs a backend as root only when nobody else may run it.
-install -m 0700 scripts/cups/korba-capture /usr/lib/cups/backend/korba-capture
-mkdir -p "$folder"
-lpadmin -p "$queue" -E -v "korba-capture:$folder"
+# The tickets are kept by lp, for lp and its group: a folder planted in advance, or a link in its
+# place, would hand them to someone else.
+if [[ -L $folder ]] || { [[ -e $folder ]] && [[ $(stat -c %U "$folder") != lp ]]; }; then
+  echo "FALLO: $folder es un enlace simbolico o no es de lp; borrala o elige otra con KORBA_DEMO_FOLDER" >&2
+  exit 1
+fi
+install -d -o lp -g lp -m 0750 "$folder"
+# A backend that others may run is run as the scheduler's user (lp), not as root. It has a name of
+# its own, apart from the tests' capture backend, which runs as root.
+install -m 0755 scripts/cups/korba-capture /usr/lib/cups/backend/korba-demo
+lpadmin -p "$queue" -E -v "korba-demo:$folder"
 lpadmin -d "$queue"
 echo "CUPS: sin impresoras; creada la impresora de prueba $queue. Cada ticket queda en $folder (verlo: scripts/show-ticket.py)."

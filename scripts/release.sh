@@ -5,8 +5,18 @@
 # sha256sum format (check with: cd dist && sha256sum -c korba-vizoza.exe.sha256). The .exe is
 # signed when KORBA_SIGN_PKCS12 and KORBA_SIGN_PASSWORD name the publisher's certificate (scripts/sign.sh).
 set -euo pipefail
+# The signing password is for the signing step alone: taken out of the environment before any
+# other command (package installs, cmake, compilers, npm) starts, and handed to scripts/sign.sh only.
+password_given=${KORBA_SIGN_PASSWORD+set}
+password=${KORBA_SIGN_PASSWORD-}
+unset KORBA_SIGN_PASSWORD
 cd "$(dirname "$0")/.."
 scripts/deps.sh
+
+sign() {  # sign <file>: the password in the environment of this one command (never on a command line)
+  [[ -z $password_given ]] || local -x KORBA_SIGN_PASSWORD=$password
+  scripts/sign.sh "$1"
+}
 
 build() {  # build <folder> [cmake arguments...]
   local dir=build/$1; shift
@@ -34,7 +44,7 @@ if x86_64-w64-mingw32-objdump -p dist/korba-vizoza.exe | grep -iE 'DLL Name: *li
 fi
 
 # Signed before the hashes are written, so that they are the hashes of what is published.
-scripts/sign.sh dist/korba-vizoza.exe
+sign dist/korba-vizoza.exe
 package=$(cd client && npm pack --pack-destination ../dist --silent)
 
 cd dist

@@ -6,6 +6,7 @@ Usage: scripts/show-ticket.py [FILE...]   (no file: the newest ticket of the dem
 
 import os
 import sys
+import unicodedata
 from pathlib import Path
 
 ESC, GS = 0x1B, 0x1D
@@ -52,12 +53,18 @@ def decode(text):
         return text.decode("cp437")  # the printers' own first code page
 
 
+def visible(text):
+    """The text with every control character but the tab (C0, DEL, C1: U+009B alone is a terminal's
+    CSI) written as [XX], so that a ticket cannot drive the terminal that shows it."""
+    return "".join(f"[{ord(c):02X}]" if unicodedata.category(c) == "Cc" and c != "\t" else c for c in text)
+
+
 def render(data):
     """The ticket as text: one line per line feed, commands as [markers] where they stand."""
     out, text, i = [], bytearray(), 0
 
     def flush():
-        out.append(decode(bytes(text)))
+        out.append(visible(decode(bytes(text))))
         text.clear()
 
     while i < len(data):

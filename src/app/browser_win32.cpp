@@ -1,10 +1,13 @@
 #include <windows.h>
 
 #include <optional>
+#include <vector>
 
 #include "app/browser.h"
 #include "common/text.h"
 #include "windows/command_runner.h"
+#include "windows/handle_list_win32.h"
+#include "windows/process.h"
 #include "windows/win_command_line.h"
 
 namespace korba {
@@ -27,21 +30,30 @@ void open_in_browser(const std::string& url) {
     const std::optional<std::string> cmd = find_program("cmd");
     if (!cmd) return;
     const std::u16string application = to_wide(*cmd);
+    // Started in the system folder, like every child, never in the folder the program was started from.
+    const std::u16string folder = to_wide(system_program_folders().front());
     std::u16string line = to_wide(render_command_line("cmd", args));
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = inheritable_copy(STD_INPUT_HANDLE);
-    startup.hStdOutput = inheritable_copy(STD_OUTPUT_HANDLE);
-    startup.hStdError = inheritable_copy(STD_ERROR_HANDLE);
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = sizeof startup;
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    startup.StartupInfo.hStdInput = inheritable_copy(STD_INPUT_HANDLE);
+    startup.StartupInfo.hStdOutput = inheritable_copy(STD_OUTPUT_HANDLE);
+    startup.StartupInfo.hStdError = inheritable_copy(STD_ERROR_HANDLE);
+    // It inherits those copies and nothing else of ours.
+    std::vector<HANDLE> copies;
+    for (HANDLE copy : {startup.StartupInfo.hStdInput, startup.StartupInfo.hStdOutput, startup.StartupInfo.hStdError})
+        if (copy) copies.push_back(copy);
+    HandleList handle_list(copies);
+    startup.lpAttributeList = handle_list.list;
+    const DWORD flags = CREATE_UNICODE_ENVIRONMENT | (handle_list.list ? EXTENDED_STARTUPINFO_PRESENT : 0);
     PROCESS_INFORMATION process{};
     if (CreateProcessW(reinterpret_cast<LPCWSTR>(application.c_str()), reinterpret_cast<LPWSTR>(line.data()), nullptr,
-                       nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT, nullptr, nullptr, &startup, &process)) {
+                       nullptr, handle_list.list != nullptr, flags, nullptr, reinterpret_cast<LPCWSTR>(folder.c_str()),
+                       &startup.StartupInfo, &process)) {
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
     }
-    for (HANDLE copy : {startup.hStdInput, startup.hStdOutput, startup.hStdError})
-        if (copy) CloseHandle(copy);
+    for (HANDLE copy : copies) CloseHandle(copy);
 }
 
 }  // namespace korba

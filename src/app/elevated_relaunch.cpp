@@ -5,7 +5,7 @@
 #include "common/constants.h"
 #include "common/text.h"
 #include "windows/command_runner.h"
-#include "windows/install_dir.h"
+#include "windows/file_system.h"
 #include "windows/win_command_line.h"
 
 namespace korba {
@@ -38,7 +38,7 @@ std::string single_quoted(const std::string& text) {
 
 }  // namespace
 
-std::string elevation_script(const std::string& printer, std::uint16_t port) {
+std::string elevation_script(const std::string& program, const std::string& printer, std::uint16_t port) {
     // Start-Process joins the list with plain spaces, so each element carries its own Windows
     // quoting: a printer name with spaces must reach the elevated copy as one argument.
     std::string list;
@@ -46,14 +46,14 @@ std::string elevation_script(const std::string& printer, std::uint16_t port) {
         if (!list.empty()) list += ',';
         list += single_quoted(quote_argument(arg));
     }
-    return std::string("try { $p = Start-Process -FilePath '") + INSTALL_EXE + "' -ArgumentList @(" + list +
+    return "try { $p = Start-Process -FilePath " + single_quoted(quote_argument(program)) + " -ArgumentList @(" + list +
            ") -Verb RunAs -Wait -PassThru; exit $p.ExitCode } catch { exit 1223 }";
 }
 
 RelaunchResult relaunch_elevated(const std::string& printer, std::uint16_t port) {
-    const Result<CommandOutput> run = run_command(
-        "powershell",
-        {{"-NoProfile"}, {"-ExecutionPolicy"}, {"Bypass"}, {"-Command"}, {elevation_script(printer, port)}});
+    const std::string script = elevation_script(file_system().running_program(), printer, port);
+    const Result<CommandOutput> run =
+        run_command("powershell", {{"-NoProfile"}, {"-ExecutionPolicy"}, {"Bypass"}, {"-Command"}, {script}});
     if (!run) return {RelaunchStatus::Failed, "no puedo relanzar con permisos: " + run.error()};
     const std::uint32_t code = run.value().exit_code;
     if (code == ELEVATION_REFUSED) return {RelaunchStatus::Cancelled, ""};

@@ -1,5 +1,5 @@
-// Asking Windows once for administrator rights: the installed copy runs --install elevated,
-// started by PowerShell, and this process waits for it.
+// Asking Windows once for administrator rights: the running program itself runs --install elevated,
+// started by PowerShell, and this process waits for it. Only that elevated process writes C:\KORBA.
 #pragma once
 
 #include <cstdint>
@@ -16,8 +16,8 @@ struct RelaunchResult {
 
 inline constexpr std::uint32_t ELEVATION_REFUSED = 1223;
 
-// The PowerShell script that starts the installed copy elevated and hands back its exit code.
-std::string elevation_script(const std::string& printer, std::uint16_t port);
+// The PowerShell script that starts `program` elevated and hands back its exit code.
+std::string elevation_script(const std::string& program, const std::string& printer, std::uint16_t port);
 RelaunchResult relaunch_elevated(const std::string& printer, std::uint16_t port);
 
 }  // namespace korba

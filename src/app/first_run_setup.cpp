@@ -30,7 +30,8 @@ SetupOutcome after_relaunch(const RelaunchResult& relaunch, bool update) {
                                  " como servicio en C:\\KORBA (arranca con Windows).");
             return succeeded("Instalado como servicio en C:\\KORBA (arranca con Windows).");
         case RelaunchStatus::Cancelled:
-            fallback_autostart();
+            // The entry names the running program; C:\KORBA stays as it was.
+            (void)set_autostart(true);
             return succeeded("Sin permisos de administrador: activado el arranque con Windows (modo simple).");
         case RelaunchStatus::Failed:
             break;
@@ -51,6 +52,17 @@ SetupOutcome setup_outcome(const std::string& printer, std::uint16_t port) {
     if (up_to_date()) return succeeded("El servicio ya estaba instalado y en marcha (misma version).");
     const bool update = service_installed() && !installed_copy_matches();
 
+    // Without the rights nothing is written to C:\KORBA: only the elevated process makes it safe and fills it.
+    if (!is_admin()) {
+        if (running_from_install_dir()) {
+            (void)set_autostart(true);
+            return succeeded(
+                "Sin permisos de administrador: activado el arranque con Windows (modo simple). Para el servicio "
+                "completo, ejecuta como administrador.");
+        }
+        return after_relaunch(relaunch_elevated(printer, port), update);
+    }
+
     const Result<CopyOutcome> copy = copy_to_install_dir();
     if (!copy) {
         // The warning promises the try, so make it.
@@ -58,17 +70,7 @@ SetupOutcome setup_outcome(const std::string& printer, std::uint16_t port) {
         return warned(copy.error() + EM_DASH + "probando arranque con Windows sin permisos");
     }
     const bool copied = copy.value() == CopyOutcome::Copied;
-    const bool admin = is_admin();
-
-    if (!admin && !copied) {
-        (void)set_autostart(true);
-        return succeeded(
-            "Sin permisos de administrador: activado el arranque con Windows (modo simple). Para el servicio "
-            "completo, ejecuta como administrador.");
-    }
-    if (!admin) return after_relaunch(relaunch_elevated(printer, port), update);
-
-    const Result<std::string> installed = install_service(printer, port);
+    const Result<std::string> installed = create_service(printer, port);
     if (installed) return succeeded(installed.value());
     (void)set_autostart(true);
     return warned(installed.error() + EM_DASH +
@@ -88,11 +90,6 @@ void first_run_setup(const std::string& printer, std::uint16_t port) {
     print_out(" Si el vizoza ya corría como servicio, esta ventana sobra:");
     print_out(" cierrala y navega a " + panel_address(port));
     print_out("");
-}
-
-void fallback_autostart() {
-    if (!running_from_install_dir()) (void)copy_to_install_dir();
-    (void)set_autostart(true);
 }
 
 }  // namespace korba

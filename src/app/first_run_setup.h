@@ -1,5 +1,6 @@
-// The first-run setup: a double-clicked download copies itself to C:\KORBA and installs that copy as
-// a service (asking once for administrator rights), or falls back to the per-user autostart entry.
+// The first-run setup: a double-clicked download installs itself as a service from C:\KORBA (an
+// ordinary user's start asks once for administrator rights and lets the elevated process do all of
+// it), or falls back to the per-user autostart entry.
 #pragma once
 
 #include <cstdint>
@@ -23,8 +24,5 @@ SetupOutcome setup_outcome(const std::string& printer, std::uint16_t port);
 std::string outcome_line(const SetupOutcome& outcome);
 // Prints the header, the outcome line and the closing hint.
 void first_run_setup(const std::string& printer, std::uint16_t port);
-
-// Without the rights for a service: the copy (result ignored) and the autostart entry (likewise).
-void fallback_autostart();
 
 }  // namespace korba

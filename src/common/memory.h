@@ -11,7 +11,7 @@ namespace korba {
 // - a new thread's stack is as large as the stack limit (often 8 MiB) and glibc keeps only
 //   40 MiB of finished threads' stacks for reuse, so with a few dozen connections at once every
 //   thread maps a fresh stack and unmaps it at its end, which costs more than the request.
-//   Threads get a 1 MiB stack instead, of which glibc keeps enough.
+//   Threads get a 256 KiB stack instead, of which glibc keeps enough.
 // Other systems need nothing.
 void tune_memory_for_serving();
 

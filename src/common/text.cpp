@@ -77,8 +77,13 @@ void append_utf8(std::string& out, char32_t c) {
 
 bool is_valid_utf8(std::string_view bytes) {
     char32_t c;
-    for (size_t pos = 0; pos < bytes.size();)
-        if (!decode_one(bytes, pos, c)) return false;
+    for (size_t pos = 0; pos < bytes.size();) {
+        if (static_cast<unsigned char>(bytes[pos]) < 0x80) {
+            ++pos;  // ASCII, the most of any text, without decoding
+        } else if (!decode_one(bytes, pos, c)) {
+            return false;
+        }
+    }
     return true;
 }
 

@@ -16,7 +16,6 @@ namespace korba {
 inline constexpr size_t READ_CHUNK = 4096;
 inline constexpr size_t HEADER_LIMIT = 65536;
 inline constexpr size_t BODY_LIMIT = 8388608;
-inline constexpr size_t INITIAL_HEAD_CAPACITY = 8192;
 
 inline constexpr const char* JSON_TYPE = "application/json; charset=utf-8";
 inline constexpr const char* HTML_TYPE = "text/html; charset=utf-8";
@@ -67,8 +66,10 @@ std::optional<size_t> parse_unsigned(std::string_view text);
 Status send_all(ByteStream& stream, std::string_view data);
 
 std::string_view reason_phrase(std::uint16_t status);
-Status write_response(ByteStream& stream, const HttpResponse& response);
-Status send_json_error(ByteStream& stream, std::uint16_t status, std::string_view message, Headers extra_headers);
+// `leading_lines` (header lines, each ended by CR LF) go after the fixed headers, before the extra ones.
+Status write_response(ByteStream& stream, const HttpResponse& response, std::string_view leading_lines = {});
+Status send_json_error(ByteStream& stream, std::uint16_t status, std::string_view message,
+                       std::string_view leading_lines);
 
 std::string json_string(std::string_view text);
 std::string json_error_body(std::string_view message);

@@ -43,13 +43,16 @@ bool host_allowed(std::string_view host) {
     return with_optional_port(host, "127.0.0.1") || with_optional_port(host, "localhost");
 }
 
-Headers cors_headers(const std::optional<std::string>& origin) {
-    const std::string allowed = !origin ? "*" : has_control_character(*origin) ? "null" : *origin;
-    return {{"Access-Control-Allow-Origin", allowed},
-            {"Access-Control-Allow-Methods", "GET,POST,OPTIONS"},
-            {"Access-Control-Allow-Headers", "Content-Type"},
-            {"Access-Control-Allow-Private-Network", "true"},
-            {"Vary", "Origin"}};
+std::string cors_header_lines(const std::optional<std::string>& origin) {
+    constexpr std::string_view ALLOW_ORIGIN = "Access-Control-Allow-Origin: ";
+    constexpr std::string_view REST =
+        "\r\nAccess-Control-Allow-Methods: GET,POST,OPTIONS\r\nAccess-Control-Allow-Headers: Content-Type\r\n"
+        "Access-Control-Allow-Private-Network: true\r\nVary: Origin\r\n";
+    const std::string_view allowed =
+        !origin ? std::string_view("*") : has_control_character(*origin) ? std::string_view("null") : *origin;
+    std::string lines;
+    lines.reserve(ALLOW_ORIGIN.size() + allowed.size() + REST.size());
+    return lines.append(ALLOW_ORIGIN).append(allowed).append(REST);
 }
 
 }  // namespace korba

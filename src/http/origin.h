@@ -15,8 +15,9 @@ bool origin_allowed(std::string_view origin);
 // The bridge's own names only: a page under any other name that resolves to 127.0.0.1 (DNS
 // rebinding) is same-origin with the bridge and sends no Origin.
 bool host_allowed(std::string_view host);
-// Access-Control-Allow-Origin echoes the origin, "*" without one, "null" when it holds a control
-// character (a lone CR or LF can sit inside a header value).
-Headers cors_headers(const std::optional<std::string>& origin);
+// The five CORS headers as lines of a reply head, each ended by CR LF. Access-Control-Allow-Origin
+// echoes the origin, "*" without one, "null" when it holds a control character (a lone CR or LF
+// can sit inside a header value).
+std::string cors_header_lines(const std::optional<std::string>& origin);
 
 }  // namespace korba

@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <exception>
-#include <iterator>
 #include <thread>
 
 #include "common/memory.h"
@@ -32,20 +31,16 @@ struct BudgetHold {
 };
 
 // The route takes the request, and frees its body, before the caller's hold is given back.
-ReadOutcome read_and_route(ByteStream& stream, HttpRequest request, std::string_view after_head, Headers cors,
-                           const ServerConfig& config) {
+ReadOutcome read_and_route(ByteStream& stream, HttpRequest request, std::string_view after_head,
+                           std::string_view cors, const ServerConfig& config) {
     const ReadOutcome read = read_body(stream, request, after_head);
     if (read != ReadOutcome::Request) return read;
     if (request.body.size() < request.content_length) {
         // The peer closed or fell silent mid-body: half a ticket must never print.
-        (void)send_json_error(stream, 400, "cuerpo incompleto", std::move(cors));
+        (void)send_json_error(stream, 400, "cuerpo incompleto", cors);
         return read;
     }
-    HttpResponse response = route_request(std::move(request), config);
-    cors.insert(cors.end(), std::make_move_iterator(response.extra_headers.begin()),
-                std::make_move_iterator(response.extra_headers.end()));
-    response.extra_headers = std::move(cors);
-    (void)write_response(stream, response);
+    (void)write_response(stream, route_request(std::move(request), config), cors);
     return read;
 }
 
@@ -57,26 +52,26 @@ ReadOutcome answer_request(ByteStream& stream, const ServerConfig& config, BodyB
     // Decided on the head alone: what the client still sends of its body is drained, not read.
     const ReadOutcome early =
         after_head.size() < request.content_length ? ReadOutcome::AlreadyAnswered : ReadOutcome::Request;
-    Headers cors = cors_headers(request.origin);
+    const std::string cors = cors_header_lines(request.origin);
     if (request.host && !host_allowed(*request.host)) {
-        (void)send_json_error(stream, 403, "host no permitido", std::move(cors));
+        (void)send_json_error(stream, 403, "host no permitido", cors);
         return early;
     }
     if (request.origin && !origin_allowed(*request.origin)) {
-        (void)send_json_error(stream, 403, "origin no permitido", std::move(cors));
+        (void)send_json_error(stream, 403, "origin no permitido", cors);
         return early;
     }
     if (request.method == "OPTIONS") {
-        (void)write_response(stream, {204, TEXT_TYPE, "", std::move(cors)});
+        (void)write_response(stream, {204, TEXT_TYPE, "", {}}, cors);
         return early;
     }
     const size_t wanted = body_capacity(request.content_length);
     if (!budget.take(wanted)) {
-        (void)send_json_error(stream, 503, "el vizoza esta ocupado, vuelve a intentarlo", std::move(cors));
+        (void)send_json_error(stream, 503, "el vizoza esta ocupado, vuelve a intentarlo", cors);
         return early;
     }
     const BudgetHold hold{budget, wanted};
-    return read_and_route(stream, std::move(request), after_head, std::move(cors), config);
+    return read_and_route(stream, std::move(request), after_head, cors, config);
 }
 
 }  // namespace
@@ -113,15 +108,18 @@ void drain_before_close(Socket& socket) {
     }
 }
 
-void serve_connection(NativeSocket handle, SharedConfig config) {
+// The configuration outlives every connection: run_server holds it and never returns.
+void serve_connection(NativeSocket handle, const ServerConfig* config, bool has_timeout) {
     Socket socket(handle);
-    socket.set_receive_timeout(READ_TIMEOUT_SECONDS);  // without it the connection simply has no time-out
+    // Without it the connection simply has no time-out.
+    if (!has_timeout) socket.set_receive_timeout(READ_TIMEOUT_SECONDS);
     if (handle_connection(socket, *config, process_bodies) == ReadOutcome::AlreadyAnswered) drain_before_close(socket);
 }
 }  // namespace
 
 void run_server(NativeSocket listener, SharedConfig config) {
     tune_memory_for_serving();
+    const bool timeout_given = give_accepted_receive_timeout(listener, READ_TIMEOUT_SECONDS);
     for (;;) {
         Result<NativeSocket> accepted = accept_connection(listener);
         if (!accepted) {
@@ -129,7 +127,7 @@ void run_server(NativeSocket listener, SharedConfig config) {
             continue;
         }
         try {
-            std::thread(serve_connection, accepted.value(), config).detach();
+            std::thread(serve_connection, accepted.value(), config.get(), timeout_given).detach();
         } catch (const std::exception&) {
             // Out of threads: drop this one connection and keep serving the rest.
             close_socket(accepted.value());

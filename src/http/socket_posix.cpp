@@ -105,9 +105,18 @@ Result<NativeSocket> open_loopback_listener(std::uint16_t port, int backlog) {
 }
 
 Result<NativeSocket> accept_connection(NativeSocket listener) {
-    const int fd = ::accept4(static_cast<int>(listener), nullptr, nullptr, SOCK_CLOEXEC);
+    int fd;
+    // EAGAIN: the receive time-out the listener holds for its connections passed with nobody connecting.
+    do fd = ::accept4(static_cast<int>(listener), nullptr, nullptr, SOCK_CLOEXEC);
+    while (fd < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR));
     if (fd < 0) return socket_failure();
     return NativeSocket{fd};
+}
+
+// A connection is a copy of its listener's socket, time-outs included.
+bool give_accepted_receive_timeout(NativeSocket listener, int seconds) {
+    timeval timeout{seconds, 0};
+    return ::setsockopt(static_cast<int>(listener), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout) == 0;
 }
 
 std::uint16_t local_port(NativeSocket listener) {

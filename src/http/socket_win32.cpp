@@ -107,7 +107,11 @@ Result<NativeSocket> open_loopback_listener(std::uint16_t port, int backlog) {
     const SOCKET s = ::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
     if (s == INVALID_SOCKET) return socket_failure();
     const sockaddr_in address = loopback(port);
-    if (::bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 || ::listen(s, backlog) != 0) {
+    // Without it, another program could bind the same port beside us (with SO_REUSEADDR) and take our requests.
+    const BOOL exclusive = TRUE;
+    const char* option = reinterpret_cast<const char*>(&exclusive);
+    if (::setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, option, sizeof exclusive) != 0 ||
+        ::bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 || ::listen(s, backlog) != 0) {
         const Failure failure = socket_failure();
         ::closesocket(s);
         return failure;
@@ -120,6 +124,9 @@ Result<NativeSocket> accept_connection(NativeSocket listener) {
     if (s == INVALID_SOCKET) return socket_failure();
     return static_cast<NativeSocket>(s);
 }
+
+// Not known to pass from a listener to its connections here: each connection sets its own.
+bool give_accepted_receive_timeout(NativeSocket, int) { return false; }
 
 std::uint16_t local_port(NativeSocket listener) {
     sockaddr_in address{};

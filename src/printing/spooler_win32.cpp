@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <string>
 #include <vector>
 
 #include "common/system_error.h"
@@ -46,9 +47,17 @@ bool bind(HMODULE library, const char* name, Function& function) {
     return function != nullptr;
 }
 
+// By its full path in the system folder, which needs no library-search update on Windows 7.
+HMODULE load_from_system_folder(const wchar_t* name) {
+    wchar_t folder[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return nullptr;
+    return LoadLibraryW((std::wstring(folder, length) + L"\\" + name).c_str());
+}
+
 Winspool load_winspool() {
     Winspool api;
-    const HMODULE library = LoadLibraryExW(L"winspool.drv", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    const HMODULE library = load_from_system_folder(L"winspool.drv");
     const bool bound = library && bind(library, "OpenPrinterW", api.open_printer) &&
                        bind(library, "StartDocPrinterW", api.start_doc) &&
                        bind(library, "StartPagePrinter", api.start_page) &&

@@ -72,7 +72,7 @@ Status DiskRecordFile::append(std::string_view line, bool flush) {
     return outcome(append_to(handle_, line, flush));
 }
 
-std::optional<std::string> ticket_folder(const FolderFacts& facts) {
+std::optional<std::string> ticket_folder(const TicketFolderFacts& facts) {
     if (facts.data_option) return facts.data_option;
     const auto environment = [&facts](const char* name) { return set(facts.environment(name)); };
     if (facts.windows) {

@@ -58,13 +58,13 @@ public:
 // Where the record lives, from the first that applies: `--data FOLDER`; on Windows the service's
 // C:\KORBA\tickets, else %LOCALAPPDATA%\KORBA\tickets; elsewhere $STATE_DIRECTORY (the first of
 // its folders), $XDG_STATE_HOME/korba-vizoza, ~/.local/state/korba-vizoza. nullopt when none does.
-struct FolderFacts {
+struct TicketFolderFacts {
     std::optional<std::string> data_option;
     bool windows = false;
     bool service = false;
     std::optional<std::string> (*environment)(const char* name) = nullptr;
 };
-std::optional<std::string> ticket_folder(const FolderFacts& facts);
+std::optional<std::string> ticket_folder(const TicketFolderFacts& facts);
 
 // The platform layer; each returns 0 or the system error code.
 extern const char FOLDER_SEPARATOR;

@@ -1,6 +1,7 @@
 #include "windows/browser_policy.h"
 
 #include <algorithm>
+#include <map>
 #include <set>
 
 #include "common/constants.h"
@@ -10,40 +11,88 @@ namespace korba {
 
 namespace {
 
-const std::string COLUMN = "    ";
-
-bool holds(const std::vector<PolicyValue>& values, const std::string& data) {
-    return std::any_of(values.begin(), values.end(), [&](const PolicyValue& v) { return v.data == data; });
+bool holds(const std::vector<RegistryValue>& values, const std::string& data) {
+    return std::any_of(values.begin(), values.end(), [&](const RegistryValue& v) { return v.data == data; });
 }
 
-// A missing list reads as an empty one.
-std::vector<PolicyValue> current_values(const std::string& key) {
-    const Result<CommandOutput> query = run_command("reg", {{"query"}, {key}});
-    if (!query || query.value().exit_code != 0) return {};
-    return parse_reg_values(decode_output(query.value().stdout_bytes));
+bool holds(const std::vector<RegistryValue>& values, const RegistryValue& value) {
+    return std::find(values.begin(), values.end(), value) != values.end();
 }
 
+// "1", "2", ... as the browsers read them: no sign, no leading zero.
+int list_number(const std::string& name) {
+    if (name.empty() || name.size() > 6 || name[0] == '0') return 0;
+    for (char c : name)
+        if (c < '0' || c > '9') return 0;
+    return std::stoi(name);
+}
+
+std::string hklm(const std::string& key) { return "HKLM\\" + key; }
+
+Status add_value(const std::string& key, const std::string& name, const std::string& data) {
+    return run_reg({{"add"}, {hklm(key)}, {"/v"}, {name}, {"/t"}, {"REG_SZ"}, {"/d"}, {data}, {"/f"}});
+}
+
+Status delete_value(const std::string& key, const std::string& name) {
+    return run_reg({{"delete"}, {hklm(key)}, {"/v"}, {name}, {"/f"}});
+}
+
+std::string memory_name(const std::string& key, const std::string& name) { return key + "\\" + name; }
+
+// The list is read again before each value, so the number is free at the moment it is written.
 Status allow_in(const std::string& key) {
-    for (const PolicyValue& value : values_to_add(current_values(key), app_origin_patterns()))
-        if (Status added = run_reg({{"add"}, {key}, {"/v"}, {value.name}, {"/t"}, {"REG_SZ"}, {"/d"}, {value.data}, {"/f"}});
-            !added)
-            return added;
+    for (const std::string& pattern : app_origin_patterns()) {
+        const Result<std::vector<RegistryValue>> values = registry().list_values(key);
+        if (!values) return fail(values.error());
+        for (const RegistryValue& value : values_to_add(values.value(), {pattern})) {
+            if (Status added = add_value(key, value.name, value.data); !added) return added;
+            if (Status kept = add_value(ADDED_POLICY_VALUES_KEY, memory_name(key, value.name), value.data); !kept)
+                return kept;
+        }
+    }
+    return success();
+}
+
+// Deletes the values remembered for `key` that still hold what we wrote, and forgets them all;
+// whether anything was deleted.
+Result<bool> delete_ours(const std::string& key, const std::vector<RegistryValue>& values,
+                         const std::vector<RegistryValue>& memory) {
+    bool deleted = false;
+    const std::string prefix = key + "\\";
+    for (const RegistryValue& remembered : memory) {
+        if (!remembered.name.starts_with(prefix)) continue;
+        const RegistryValue ours{remembered.name.substr(prefix.size()), remembered.data};
+        if (holds(values, ours)) {
+            if (Status gone = delete_value(key, ours.name); !gone) return fail(gone.error());
+            deleted = true;
+        }
+        if (Status forgotten = delete_value(ADDED_POLICY_VALUES_KEY, remembered.name); !forgotten)
+            return fail(forgotten.error());
+    }
+    return deleted;
+}
+
+Status close_gaps(const std::string& key) {
+    const Result<std::vector<RegistryValue>> left = registry().list_values(key);
+    if (!left) return fail(left.error());
+    if (left.value().empty()) return run_reg({{"delete"}, {hklm(key)}, {"/f"}});
+    std::map<std::string, std::string> data;
+    for (const RegistryValue& value : left.value()) data[value.name] = value.data;
+    for (const auto& [from, to] : renumbering(left.value())) {
+        if (Status added = add_value(key, to, data[from]); !added) return added;
+        if (Status gone = delete_value(key, from); !gone) return gone;
+    }
     return success();
 }
 
 Status remove_from(const std::string& key) {
-    const std::vector<std::string> ours = app_origin_patterns();
-    const std::vector<PolicyValue> values = current_values(key);
-    bool others_left = false;
-    for (const PolicyValue& value : values) {
-        if (std::find(ours.begin(), ours.end(), value.data) == ours.end()) {
-            others_left = true;
-            continue;
-        }
-        if (Status deleted = run_reg({{"delete"}, {key}, {"/v"}, {value.name}, {"/f"}}); !deleted) return deleted;
-    }
-    if (values.empty() || others_left) return success();
-    return run_reg({{"delete"}, {key}, {"/f"}});
+    const Result<std::vector<RegistryValue>> values = registry().list_values(key);
+    if (!values) return fail(values.error());
+    const Result<std::vector<RegistryValue>> memory = registry().list_values(ADDED_POLICY_VALUES_KEY);
+    if (!memory) return fail(memory.error());
+    const Result<bool> deleted = delete_ours(key, values.value(), memory.value());
+    if (!deleted) return fail(deleted.error());
+    return deleted.value() ? close_gaps(key) : success();
 }
 
 Status for_each_browser(Status (*change)(const std::string&)) {
@@ -60,30 +109,11 @@ std::vector<std::string> app_origin_patterns() {
             std::string("[*.]") + HOSTING_PROJECT + "." + HOSTING_DOMAIN};
 }
 
-std::vector<PolicyValue> parse_reg_values(const std::string& listing) {
-    std::vector<PolicyValue> values;
-    for (size_t start = 0; start < listing.size();) {
-        size_t end = listing.find('\n', start);
-        if (end == std::string::npos) end = listing.size();
-        std::string line = listing.substr(start, end - start);
-        start = end + 1;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        // "    NAME    REG_SZ    DATA"; the key's own line has no indent.
-        if (!line.starts_with(COLUMN)) continue;
-        const size_t type = line.find(COLUMN + "REG_", COLUMN.size());
-        if (type == std::string::npos) continue;
-        const size_t data = line.find(COLUMN, type + COLUMN.size());
-        values.push_back({line.substr(COLUMN.size(), type - COLUMN.size()),
-                          data == std::string::npos ? std::string() : line.substr(data + COLUMN.size())});
-    }
-    return values;
-}
-
-std::vector<PolicyValue> values_to_add(const std::vector<PolicyValue>& existing,
-                                       const std::vector<std::string>& patterns) {
+std::vector<RegistryValue> values_to_add(const std::vector<RegistryValue>& existing,
+                                         const std::vector<std::string>& patterns) {
     std::set<std::string> taken;
-    for (const PolicyValue& value : existing) taken.insert(value.name);
-    std::vector<PolicyValue> added;
+    for (const RegistryValue& value : existing) taken.insert(value.name);
+    std::vector<RegistryValue> added;
     int number = 1;
     for (const std::string& pattern : patterns) {
         if (holds(existing, pattern) || holds(added, pattern)) continue;
@@ -94,8 +124,30 @@ std::vector<PolicyValue> values_to_add(const std::vector<PolicyValue>& existing,
     return added;
 }
 
+std::vector<std::pair<std::string, std::string>> renumbering(const std::vector<RegistryValue>& values) {
+    std::map<int, std::string> numbered;
+    for (const RegistryValue& value : values)
+        if (const int number = list_number(value.name)) numbered[number] = value.name;
+    std::vector<std::pair<std::string, std::string>> renames;
+    int next = 1;
+    for (const auto& [number, name] : numbered) {
+        if (number != next) renames.push_back({name, std::to_string(next)});
+        ++next;
+    }
+    return renames;
+}
+
 Status allow_app_origins() { return for_each_browser(allow_in); }
 
-Status remove_app_origins() { return for_each_browser(remove_from); }
+Status remove_app_origins() {
+    // Nothing remembered: nothing of ours in any list.
+    const Result<std::vector<RegistryValue>> memory = registry().list_values(ADDED_POLICY_VALUES_KEY);
+    if (!memory) return fail(memory.error());
+    if (memory.value().empty()) return success();
+    const Status removed = for_each_browser(remove_from);
+    const Result<std::vector<RegistryValue>> left = registry().list_values(ADDED_POLICY_VALUES_KEY);
+    if (left && left.value().empty()) (void)run_reg({{"delete"}, {hklm(ADDED_POLICY_VALUES_KEY)}, {"/f"}});
+    return removed;
+}
 
 }  // namespace korba

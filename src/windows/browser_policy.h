@@ -1,41 +1,44 @@
 // The browsers' exemption from their local-network prompt for the application's own pages:
 // Chrome and Edge read administrators' lists of URL patterns from the registry (values "1", "2",
-// ... of type REG_SZ under one key per policy), changed here only through reg.
+// ... of type REG_SZ under one key per policy, read on "1", "2", ... up to the first number missing).
+// The lists are read with the registry functions and changed only through reg; the values this
+// program adds are remembered, so that it only ever takes away its own.
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/result.h"
+#include "windows/registry.h"
 
 namespace korba {
 
-// The loopback-only policy of each browser: never the broader local-network one, which would
-// also open the shop's network to those pages.
+// The loopback-only policy of each browser, under HKEY_LOCAL_MACHINE: never the broader
+// local-network one, which would also open the shop's network to those pages.
 inline constexpr const char* LOOPBACK_POLICY_KEYS[] = {
-    "HKLM\\SOFTWARE\\Policies\\Google\\Chrome\\LoopbackNetworkAllowedForUrls",
-    "HKLM\\SOFTWARE\\Policies\\Microsoft\\Edge\\LoopbackNetworkAllowedForUrls",
+    "SOFTWARE\\Policies\\Google\\Chrome\\LoopbackNetworkAllowedForUrls",
+    "SOFTWARE\\Policies\\Microsoft\\Edge\\LoopbackNetworkAllowedForUrls",
 };
-
-struct PolicyValue {
-    std::string name;
-    std::string data;
-    bool operator==(const PolicyValue&) const = default;
-};
+// Where each value added is remembered: named "{policy key}\{value name}", holding the pattern.
+inline constexpr const char* ADDED_POLICY_VALUES_KEY = "SOFTWARE\\KORBA";
 
 // The production origin, its subdomains and the hosting project's subdomains, from the build's
 // origin settings (loopback and development origins need no exemption).
 std::vector<std::string> app_origin_patterns();
-// The values of a `reg query KEY` listing, in its order.
-std::vector<PolicyValue> parse_reg_values(const std::string& listing);
 // What to add to a list holding `existing`: each pattern not already there, under the lowest
-// free numbers (the browsers read "1", "2", ... and stop at the first missing one).
-std::vector<PolicyValue> values_to_add(const std::vector<PolicyValue>& existing,
-                                       const std::vector<std::string>& patterns);
+// free numbers.
+std::vector<RegistryValue> values_to_add(const std::vector<RegistryValue>& existing,
+                                         const std::vector<std::string>& patterns);
+// The renames, {from, to}, in order, that make the numbered values of a list 1..n again after
+// gaps, each keeping its place in the order.
+std::vector<std::pair<std::string, std::string>> renumbering(const std::vector<RegistryValue>& values);
 
-// Both run reg for each browser and report the first failure; the install does not depend on them.
+// Both change each browser's list and report the first failure; the install does not depend on them.
+// A list that cannot be read (other than missing) is left alone.
 Status allow_app_origins();
-// Removes the values holding our patterns, and the list itself when nothing else is left in it.
+// Removes the remembered values that still hold our patterns, closes the gaps, and removes a list
+// left empty.
 Status remove_app_origins();
 
 }  // namespace korba

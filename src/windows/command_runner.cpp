@@ -28,12 +28,16 @@ bool is_windows_tool(const std::string& program) {
     return false;
 }
 
+// Children start in the system folder, never in wherever this program was started from (often the
+// downloads folder, where a planted library could wait for them).
 class SystemProcessRunner : public ProcessRunner {
 public:
     Result<CommandOutput> run(const std::string& program, const std::vector<CommandArg>& args) override {
         const std::optional<std::string> application = find_program(program);
         if (!application) return fail("program not found");
-        return run_process(*application, render_command_line(program, args));
+        const std::vector<std::string> system_folders = system_program_folders();
+        return run_process(*application, render_command_line(program, args),
+                           system_folders.empty() ? std::string() : system_folders.front());
     }
 };
 
@@ -54,8 +58,8 @@ std::vector<std::string> program_candidates(const std::string& program, const Pr
     std::vector<std::string> folders = places.system_folders;
     if (program == "powershell" && !folders.empty() && !folders.front().empty())
         folders.front() = in_folder(folders.front(), POWERSHELL_SUBFOLDER);
-    folders.push_back(places.own_folder);
-    for (size_t start = 0; start <= places.path_variable.size();) {
+    if (!is_windows_tool(program)) folders.push_back(places.own_folder);
+    for (size_t start = 0; !is_windows_tool(program) && start <= places.path_variable.size();) {
         size_t end = places.path_variable.find(PATH_LIST_SEPARATOR, start);
         if (end == std::string::npos) end = places.path_variable.size();
         folders.push_back(places.path_variable.substr(start, end - start));
@@ -69,8 +73,6 @@ std::vector<std::string> program_candidates(const std::string& program, const Pr
 
 std::optional<std::string> find_program(const std::string& program) {
     const ProgramSearch places{system_program_folders(), program_folder(), path_variable()};
-    // POSIX has no system folder: a file named reg or sc on PATH or beside the program is never a Windows tool.
-    if (places.system_folders.empty() && is_windows_tool(program)) return std::nullopt;
     for (const std::string& candidate : program_candidates(program, places))
         if (is_program_file(candidate)) return candidate;
     return std::nullopt;

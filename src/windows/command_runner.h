@@ -35,8 +35,9 @@ public:
 ProcessRunner& process_runner();
 void set_process_runner(ProcessRunner* replacement);
 
-// Where a program is looked for. The system's folders come first, so that a file planted beside
-// the program or on PATH never stands in for a Windows tool; those serve only programs the system lacks.
+// Where a program is looked for. The Windows tools (sc, reg, net, cmd, powershell) come from the
+// system's folders and nowhere else, so that a file planted beside the program or on PATH never
+// stands in for one; any other program is looked for in the system's folders, its own, then PATH.
 struct ProgramSearch {
     std::vector<std::string> system_folders;  // the system folder, then the Windows folder
     std::string own_folder;
@@ -44,9 +45,11 @@ struct ProgramSearch {
 };
 // PowerShell lives in its own folder below the system folder.
 inline constexpr const char* POWERSHELL_SUBFOLDER = "WindowsPowerShell\\v1.0";
-// The files tried for `program` (".exe" added on Windows when it has no extension), in order.
+// The files tried for `program` (".exe" added on Windows when it has no extension), in order; none
+// for a Windows tool where the system has no folders (POSIX).
 std::vector<std::string> program_candidates(const std::string& program, const ProgramSearch& places);
-// The full path of the program that run_command would start; nullopt when no searched folder holds it.
+// The full path of the program that run_command would start; nullopt when no searched folder holds it
+// (checked first: Wine would start a builtin tool in place of a missing system file).
 std::optional<std::string> find_program(const std::string& program);
 Result<CommandOutput> run_command(const std::string& program, const std::vector<CommandArg>& args);
 std::string decode_output(const std::string& bytes);

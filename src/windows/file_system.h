@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "windows/folder_trust.h"
+
 namespace korba {
 
 // What two copies of the program are compared by: contents are never read.
@@ -16,38 +18,56 @@ struct FileFacts {
     bool operator==(const FileFacts&) const = default;
 };
 
-// The system's own "access denied" code, from the platform layer.
+// Local wall-clock time, as the system gives it.
+struct LocalTime {
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+};
+
+// The system's own codes for "access denied" and "that name is taken", from the platform layer.
 extern const std::uint32_t ACCESS_DENIED_ERROR;
+extern const std::uint32_t ALREADY_EXISTS_ERROR;
 
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
     // The running program's own file (empty when the system cannot tell).
     virtual std::string running_program() = 0;
+    // What the path is, without following it when it redirects elsewhere.
+    virtual FolderFacts folder_facts(const std::string& path) = 0;
     // These return 0 or the system error code.
-    virtual std::uint32_t create_folders(const std::string& path) = 0;
+    // Creates the folder with the owner and access rules of `sddl` in the one call; an existing one is an error.
+    virtual std::uint32_t create_protected_folder(const std::string& path, const std::string& sddl) = 0;
+    // Renames a file or folder; an existing `to` is never replaced.
+    virtual std::uint32_t rename_aside(const std::string& from, const std::string& to) = 0;
     virtual std::uint32_t copy_file(const std::string& from, const std::string& to) = 0;
+    // Puts the file `from` in the place of `to` in one step, written through to the disk.
+    virtual std::uint32_t replace_file(const std::string& from, const std::string& to) = 0;
+    virtual std::uint32_t remove_file(const std::string& path) = 0;
     virtual std::optional<FileFacts> file_facts(const std::string& path) = 0;
     // Whether an existing file can be opened for writing right now (closed again at once).
     virtual bool can_open_for_writing(const std::string& path) = 0;
     // Gives the folder the owner and access rules of `sddl` and resets everything in it to inherit them.
     virtual std::uint32_t protect_folder(const std::string& path, const std::string& sddl) = 0;
     virtual void pause(std::chrono::milliseconds duration) = 0;
+    virtual LocalTime local_time() = 0;
 };
 
 FileSystem& file_system();
 // `replacement` nullptr restores the system's.
 void set_file_system(FileSystem* replacement);
 
-// The platform layer.
-// Creates the folder and any missing parent; an existing folder is fine.
-std::uint32_t create_folders_on_disk(const std::string& path);
+// The platform layer. POSIX has no owners or access rules and says so (ENOTSUP) where they count.
+FolderFacts folder_facts_on_disk(const std::string& path);
+std::uint32_t create_protected_folder_on_disk(const std::string& path, const std::string& sddl);
+std::uint32_t rename_aside_on_disk(const std::string& from, const std::string& to);
+std::uint32_t replace_file_on_disk(const std::string& from, const std::string& to);
+std::uint32_t remove_file_on_disk(const std::string& path);
+LocalTime local_time_now();
 // Replaces `to`, keeping the last-write time (and on Windows the attributes) of `from`.
 std::uint32_t copy_file_on_disk(const std::string& from, const std::string& to);
 std::optional<FileFacts> file_facts_on_disk(const std::string& path);
 // Opens for writing (existing file only, sharing read, write and delete) and closes at once.
 bool probe_write_access(const std::string& path);
-// Through the security API; POSIX has no such rules and says so (ENOTSUP).
 std::uint32_t protect_folder_on_disk(const std::string& path, const std::string& sddl);
 
 }  // namespace korba

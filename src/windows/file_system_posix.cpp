@@ -1,9 +1,10 @@
 #include <fcntl.h>
-#include <cerrno>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <ctime>
 
 #include "windows/file_system.h"
 #include "windows/install_dir.h"
@@ -14,11 +15,6 @@ const bool SELF_INSTALL_AVAILABLE = false;
 const std::uint32_t ACCESS_DENIED_ERROR = EACCES;
 
 namespace {
-bool is_folder(const std::string& path) {
-    struct stat info;
-    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
 std::uint64_t nanoseconds(const struct timespec& time) {
     return static_cast<std::uint64_t>(time.tv_sec) * 1000000000u + static_cast<std::uint64_t>(time.tv_nsec);
 }
@@ -42,15 +38,31 @@ std::uint32_t copy_contents(int in, int out) {
 }
 }  // namespace
 
-std::uint32_t create_folders_on_disk(const std::string& path) {
-    // Each parent first; only the last creation's failure counts.
-    std::uint32_t error = 0;
-    for (size_t end = 0; end != std::string::npos;) {
-        end = path.find('/', end + 1);
-        const std::string part = path.substr(0, end);
-        error = mkdir(part.c_str(), 0777) == 0 || is_folder(part) ? 0 : errno;
-    }
-    return error;
+const std::uint32_t ALREADY_EXISTS_ERROR = EEXIST;
+
+FolderFacts folder_facts_on_disk(const std::string& path) {
+    struct stat info;
+    if (lstat(path.c_str(), &info) != 0) return {};
+    return {true, S_ISDIR(info.st_mode), S_ISLNK(info.st_mode), ""};
+}
+
+std::uint32_t create_protected_folder_on_disk(const std::string&, const std::string&) { return ENOTSUP; }
+
+std::uint32_t rename_aside_on_disk(const std::string& from, const std::string& to) {
+    return renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0 ? 0 : errno;
+}
+
+std::uint32_t replace_file_on_disk(const std::string& from, const std::string& to) {
+    return rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+std::uint32_t remove_file_on_disk(const std::string& path) { return unlink(path.c_str()) == 0 ? 0 : errno; }
+
+LocalTime local_time_now() {
+    const time_t now = time(nullptr);
+    struct tm local;
+    localtime_r(&now, &local);
+    return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec};
 }
 
 std::uint32_t copy_file_on_disk(const std::string& from, const std::string& to) {

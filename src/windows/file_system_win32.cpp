@@ -15,23 +15,65 @@ const std::uint32_t ACCESS_DENIED_ERROR = ERROR_ACCESS_DENIED;
 namespace {
 const wchar_t* wide_ptr(const std::u16string& wide) { return reinterpret_cast<const wchar_t*>(wide.c_str()); }
 
-bool is_folder(const std::u16string& wide) {
-    const DWORD attributes = GetFileAttributesW(wide_ptr(wide));
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+std::string security_text(const std::u16string& wide) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoW(wide_ptr(wide), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                              nullptr, nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+        return {};
+    wchar_t* text = nullptr;
+    std::string sddl;
+    if (ConvertSecurityDescriptorToStringSecurityDescriptorW(
+            descriptor, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text, nullptr)) {
+        sddl = from_wide(reinterpret_cast<const char16_t*>(text));
+        LocalFree(text);
+    }
+    LocalFree(descriptor);
+    return sddl;
 }
 }  // namespace
 
-std::uint32_t create_folders_on_disk(const std::string& path) {
-    // Each parent first; only the last creation's failure counts.
-    DWORD error = 0;
-    for (size_t end = 0; end != std::string::npos;) {
-        end = path.find_first_of("\\/", end + 1);
-        const std::string part = path.substr(0, end);
-        if (part.empty() || part.back() == ':') continue;
-        const std::u16string wide = to_wide(part);
-        error = CreateDirectoryW(wide_ptr(wide), nullptr) || is_folder(wide) ? 0 : GetLastError();
-    }
+const std::uint32_t ALREADY_EXISTS_ERROR = ERROR_ALREADY_EXISTS;
+
+FolderFacts folder_facts_on_disk(const std::string& path) {
+    const std::u16string wide = to_wide(path);
+    // The attributes of a junction or link are its own, never those of where it leads.
+    const DWORD attributes = GetFileAttributesW(wide_ptr(wide));
+    if (attributes == INVALID_FILE_ATTRIBUTES) return {};
+    const bool reparse_point = attributes & FILE_ATTRIBUTE_REPARSE_POINT;
+    return {true, (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0, reparse_point,
+            reparse_point ? std::string() : security_text(wide)};
+}
+
+std::uint32_t create_protected_folder_on_disk(const std::string& path, const std::string& sddl) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(wide_ptr(to_wide(sddl)), SDDL_REVISION_1, &descriptor,
+                                                              nullptr))
+        return GetLastError();
+    SECURITY_ATTRIBUTES security{sizeof security, descriptor, FALSE};
+    const DWORD error = CreateDirectoryW(wide_ptr(to_wide(path)), &security) ? 0 : GetLastError();
+    LocalFree(descriptor);
     return error;
+}
+
+std::uint32_t rename_aside_on_disk(const std::string& from, const std::string& to) {
+    return MoveFileExW(wide_ptr(to_wide(from)), wide_ptr(to_wide(to)), 0) ? 0 : GetLastError();
+}
+
+std::uint32_t replace_file_on_disk(const std::string& from, const std::string& to) {
+    return MoveFileExW(wide_ptr(to_wide(from)), wide_ptr(to_wide(to)),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+               ? 0
+               : GetLastError();
+}
+
+std::uint32_t remove_file_on_disk(const std::string& path) {
+    return DeleteFileW(wide_ptr(to_wide(path))) ? 0 : GetLastError();
+}
+
+LocalTime local_time_now() {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
 }
 
 std::uint32_t copy_file_on_disk(const std::string& from, const std::string& to) {

@@ -42,12 +42,56 @@ void free_from_service() {
 }
 
 Status create_install_dir() {
-    if (const std::uint32_t error = file_system().create_folders(INSTALL_DIR))
+    if (const std::uint32_t error = file_system().create_protected_folder(INSTALL_DIR, INSTALL_DIR_PROTECTION))
         return fail(std::string("no puedo crear ") + INSTALL_DIR + ": " + system_error_text(error));
     return success();
 }
 
+Status protect_again() {
+    if (const std::uint32_t error = file_system().protect_folder(INSTALL_DIR, INSTALL_DIR_PROTECTION))
+        return fail(std::string("no puedo proteger ") + INSTALL_DIR +
+                    " para que solo los administradores puedan cambiarla (" + system_error_text(error) +
+                    "); el servicio no se instala en una carpeta que cualquier usuario puede cambiar.");
+    return success();
+}
+
+Status not_set_aside(const std::string& why) {
+    return fail(std::string(INSTALL_DIR) + " no es segura y no se puede apartar (" + why +
+                "); cierra los programas que la usen y vuelve a intentarlo");
+}
+
+// A rename, unlike a copy and a delete, keeps whatever the folder holds for a look afterwards.
+Status set_aside() {
+    const LocalTime now = file_system().local_time();
+    std::uint32_t error = 0;
+    for (int attempt = 1; attempt <= SET_ASIDE_NAMES; ++attempt) {
+        error = file_system().rename_aside(INSTALL_DIR, set_aside_name(now, attempt));
+        if (error != ALREADY_EXISTS_ERROR) break;
+    }
+    if (error) return not_set_aside(system_error_text(error));
+    return success();
+}
+
+std::string two_digits(int number) {
+    std::string digits = std::to_string(number);
+    if (digits.size() < 2) digits.insert(digits.begin(), '0');
+    return digits;
+}
+
+// Written beside the target and renamed over it, so the target is either the old file or the whole
+// new one, and a handle opened on the old file never reaches the new one.
+std::uint32_t place_copy(const std::string& source) {
+    if (const std::uint32_t error = file_system().copy_file(source, INSTALL_EXE_INCOMING)) return error;
+    return file_system().replace_file(INSTALL_EXE_INCOMING, INSTALL_EXE);
+}
+
 }  // namespace
+
+std::string set_aside_name(const LocalTime& time, int attempt) {
+    std::string name = SET_ASIDE_PREFIX + std::to_string(time.year) + two_digits(time.month) + two_digits(time.day) +
+                       "-" + two_digits(time.hour) + two_digits(time.minute) + two_digits(time.second);
+    return attempt > 1 ? name + "-" + std::to_string(attempt) : name;
+}
 
 bool running_from_install_dir() {
     return lower_for_ascii_compare(file_system().running_program()) == ascii_lower(INSTALL_EXE);
@@ -61,33 +105,37 @@ bool installed_copy_matches() {
     return running && installed && *running == *installed;
 }
 
+Status make_install_dir_safe() {
+    const FolderFacts facts = file_system().folder_facts(INSTALL_DIR);
+    if (!facts.exists) return create_install_dir();
+    if (trusted_folder(facts)) return protect_again();
+    // The program that would be copied lies in the folder that nobody can vouch for.
+    if (running_from_install_dir()) return not_set_aside("este programa se ejecuta desde ella");
+    // The service runs a file of that folder; stopped, it holds nothing open there.
+    if (service_installed()) free_from_service();
+    if (Status aside = set_aside(); !aside) return aside;
+    return create_install_dir();
+}
+
 Result<CopyOutcome> copy_to_install_dir() {
-    const std::string source = file_system().running_program();
+    if (Status safe = make_install_dir_safe(); !safe) return fail(safe.error());
     if (running_from_install_dir()) return CopyOutcome::AlreadyInPlace;
-    if (Status created = create_install_dir(); !created) return fail(created.error());
     if (file_system().file_facts(INSTALL_EXE) && service_installed() && installed_copy_matches())
         return CopyOutcome::AlreadyInPlace;
     if (service_installed()) free_from_service();
 
-    const std::uint32_t first_error = file_system().copy_file(source, INSTALL_EXE);
+    const std::string source = file_system().running_program();
+    const std::uint32_t first_error = place_copy(source);
     if (first_error == 0) return CopyOutcome::Copied;
     file_system().pause(COPY_RETRY_PAUSE);
-    const std::uint32_t second_error = file_system().copy_file(source, INSTALL_EXE);
+    const std::uint32_t second_error = place_copy(source);
     if (second_error == 0) return CopyOutcome::Copied;
+    (void)file_system().remove_file(INSTALL_EXE_INCOMING);
     const std::uint32_t shown = second_error == ACCESS_DENIED_ERROR ? second_error : first_error;
     return fail(std::string("no pude instalar ") + INSTALL_EXE +
                 " (esta en uso por otro proceso: " + system_error_text(shown) +
                 "). Cierra cualquier ventana de KORBA Vizoza y vuelve a intentarlo, o reinicia el PC y ejecuta de "
                 "nuevo el instalador.");
-}
-
-Status protect_install_dir() {
-    if (Status created = create_install_dir(); !created) return created;
-    if (const std::uint32_t error = file_system().protect_folder(INSTALL_DIR, INSTALL_DIR_PROTECTION))
-        return fail(std::string("no puedo proteger ") + INSTALL_DIR +
-                    " para que solo los administradores puedan cambiarla (" + system_error_text(error) +
-                    "); el servicio no se instala en una carpeta que cualquier usuario puede cambiar.");
-    return success();
 }
 
 }  // namespace korba

@@ -4,11 +4,17 @@
 #include <chrono>
 
 #include "common/result.h"
+#include "windows/file_system.h"
 
 namespace korba {
 
 inline constexpr const char* INSTALL_DIR = "C:\\KORBA";
 inline constexpr const char* INSTALL_EXE = "C:\\KORBA\\korba-vizoza.exe";
+// The copy is written here first and then renamed over INSTALL_EXE.
+inline constexpr const char* INSTALL_EXE_INCOMING = "C:\\KORBA\\korba-vizoza.nuevo";
+// An untrusted folder is renamed to this, a local time stamp and, when needed, "-2", "-3" ...
+inline constexpr const char* SET_ASIDE_PREFIX = "C:\\KORBA.viejo-";
+inline constexpr int SET_ASIDE_NAMES = 100;
 
 // Only Windows installs itself: nothing elsewhere creates a folder named after a Windows path.
 // Set by the platform file (file_system_win32.cpp / _posix.cpp).
@@ -29,10 +35,14 @@ enum class CopyOutcome { Copied, AlreadyInPlace };
 bool running_from_install_dir();
 // The running program and INSTALL_EXE have the same size and last-write time.
 bool installed_copy_matches();
-// Puts the running program at INSTALL_EXE, first stopping and deleting an installed service
-// unless the same build already runs as that service.
+// Makes INSTALL_DIR safe (make_install_dir_safe), then puts the running program at INSTALL_EXE, first
+// stopping and deleting an installed service unless the same build already runs as that service.
 Result<CopyOutcome> copy_to_install_dir();
-// Creates INSTALL_DIR when missing and gives it, and everything already in it, INSTALL_DIR_PROTECTION.
-Status protect_install_dir();
+// Afterwards INSTALL_DIR is a folder with INSTALL_DIR_PROTECTION that only administrators could have
+// filled: a missing one is created with it, a trusted one (trusted_folder) gets it again, and any
+// other is renamed aside (nothing in it deleted) and created afresh.
+Status make_install_dir_safe();
+// The name an untrusted folder is renamed to: attempt 1 the bare time stamp, then "-2", "-3" ...
+std::string set_aside_name(const LocalTime& time, int attempt);
 
 }  // namespace korba

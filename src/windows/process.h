@@ -18,8 +18,10 @@ extern const char* const PROGRAM_SUFFIX;
 std::vector<std::string> system_program_folders();
 std::string path_variable();
 bool is_program_file(const std::string& path);
-// Starts `application` with `command_line`, stdin from the null device, and collects both
-// pipes to their end and the exit code.
-Result<CommandOutput> run_process(const std::string& application, const std::string& command_line);
+// Starts `application` with `command_line` in `folder` (empty: this process's current folder),
+// stdin from the null device, and collects both pipes to their end and the exit code. The child
+// inherits no handle but its own three.
+Result<CommandOutput> run_process(const std::string& application, const std::string& command_line,
+                                  const std::string& folder);
 
 }  // namespace korba

@@ -77,7 +77,8 @@ std::uint32_t wait_exit_code(pid_t pid) {
 
 }  // namespace
 
-Result<CommandOutput> run_process(const std::string& application, const std::string& command_line) {
+Result<CommandOutput> run_process(const std::string& application, const std::string& command_line,
+                                  const std::string& folder) {
     std::vector<std::string> args = split_command_line(command_line);
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
@@ -94,6 +95,7 @@ Result<CommandOutput> run_process(const std::string& application, const std::str
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, out_write.fd, 1);
     posix_spawn_file_actions_adddup2(&actions, err_write.fd, 2);
+    if (!folder.empty()) posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
     pid_t pid = 0;
     const int rc = posix_spawn(&pid, application.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);

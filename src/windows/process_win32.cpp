@@ -6,6 +6,7 @@
 
 #include "common/system_error.h"
 #include "common/text.h"
+#include "windows/handle_list_win32.h"
 #include "windows/process.h"
 
 namespace korba {
@@ -43,8 +44,8 @@ void read_all(HANDLE pipe, std::string& sink) {
     while (ReadFile(pipe, buffer, sizeof buffer, &n, nullptr) && n > 0) sink.append(buffer, n);
 }
 
-// Handles become inheritable only while one process is being created, so a child started by
-// another thread at the same time cannot keep this child's pipes open.
+// Handles become inheritable only while one process is being created, so a child that another
+// part of the program starts at the same time without a list of its own cannot keep these pipes open.
 std::mutex creation_lock;
 
 }  // namespace
@@ -66,7 +67,8 @@ bool is_program_file(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-Result<CommandOutput> run_process(const std::string& application, const std::string& command_line) {
+Result<CommandOutput> run_process(const std::string& application, const std::string& command_line,
+                                  const std::string& folder) {
     Handle out_read, out_write, err_read, err_write, null_input;
     if (!CreatePipe(&out_read.handle, &out_write.handle, nullptr, 0) ||
         !CreatePipe(&err_read.handle, &err_write.handle, nullptr, 0))
@@ -75,20 +77,25 @@ Result<CommandOutput> run_process(const std::string& application, const std::str
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     if (null_input.handle == INVALID_HANDLE_VALUE) return fail(system_error_text(last_system_error()));
 
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = null_input.handle;
-    startup.hStdOutput = out_write.handle;
-    startup.hStdError = err_write.handle;
+    HandleList handle_list({null_input.handle, out_write.handle, err_write.handle});
+    if (!handle_list.list) return fail(system_error_text(last_system_error()));
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = sizeof startup;
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    startup.StartupInfo.hStdInput = null_input.handle;
+    startup.StartupInfo.hStdOutput = out_write.handle;
+    startup.StartupInfo.hStdError = err_write.handle;
+    startup.lpAttributeList = handle_list.list;
     PROCESS_INFORMATION process{};
     std::wstring line = as_wstring(command_line);
+    const std::wstring current_folder = as_wstring(folder);
     {
         std::lock_guard<std::mutex> guard(creation_lock);
-        for (HANDLE h : {null_input.handle, out_write.handle, err_write.handle})
-            SetHandleInformation(h, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
-        const BOOL created = CreateProcessW(as_wstring(application).c_str(), line.data(), nullptr, nullptr, TRUE,
-                                            CREATE_UNICODE_ENVIRONMENT, nullptr, nullptr, &startup, &process);
+        for (HANDLE h : handle_list.handles) SetHandleInformation(h, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+        const BOOL created =
+            CreateProcessW(as_wstring(application).c_str(), line.data(), nullptr, nullptr, TRUE,
+                           CREATE_UNICODE_ENVIRONMENT | EXTENDED_STARTUPINFO_PRESENT, nullptr,
+                           folder.empty() ? nullptr : current_folder.c_str(), &startup.StartupInfo, &process);
         const DWORD error = GetLastError();
         null_input.reset();
         out_write.reset();

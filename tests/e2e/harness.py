@@ -34,9 +34,15 @@ def free_port():
 PINNED_LOCALE = {"LC_ALL": "C.UTF-8", "LANG": "C.UTF-8"}
 
 
+# Tools of the prefix whose place a stand-in holds (runner_tools.stand_in): Wine runs the file for
+# them, and falls back to its builtin for the original set aside.
+NATIVE_FIRST = set()
+
+
 def wine_env(extra=None):
     env = dict(os.environ, **PINNED_LOCALE)
-    env.update({"WINEPREFIX": str(WINE_PREFIX), "WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml="})
+    overrides = "".join(f";{name}.exe=n,b" for name in sorted(NATIVE_FIRST))
+    env.update({"WINEPREFIX": str(WINE_PREFIX), "WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml=" + overrides})
     env.update(extra or {})
     return env
 

@@ -24,6 +24,8 @@ DESCRIPTION = ("Vizoza de impresion local USB para KORBA (tickets ESC/POS y cajo
 WINE = harness.Target("wine")
 CHROME_POLICY = "HKLM\\SOFTWARE\\Policies\\Google\\Chrome\\LoopbackNetworkAllowedForUrls"
 EDGE_POLICY = "HKLM\\SOFTWARE\\Policies\\Microsoft\\Edge\\LoopbackNetworkAllowedForUrls"
+# Where the program remembers the values it added.
+ADDED_POLICY_VALUES = "HKLM\\SOFTWARE\\KORBA"
 # The standard build's own origins.
 APP_PATTERNS = ["https://korba.app", "[*.]korba.app", "[*.]korba-pos.pages.dev"]
 
@@ -122,10 +124,14 @@ def clean():
             pass
     wait_for(lambda: not korba_processes(), 30, "journey processes ended")
     wait_for(lambda: service_state() == "absent", 30, "service deleted")
-    shutil.rmtree(INSTALL_FOLDER, ignore_errors=True)
+    for folder in [INSTALL_FOLDER, *DRIVE_C.glob("KORBA.viejo-*")]:
+        if folder.is_symlink() or folder.is_file():
+            folder.unlink()
+        else:
+            shutil.rmtree(folder, ignore_errors=True)
     shutil.rmtree(DRIVE_C / "Mis programas", ignore_errors=True)
     tool("reg", "delete", RUN_KEY, "/v", "KORBAVizoza", "/f")
-    for key in (CHROME_POLICY, EDGE_POLICY):
+    for key in (CHROME_POLICY, EDGE_POLICY, ADDED_POLICY_VALUES):
         tool("reg", "delete", key, "/f")
     shutil.rmtree(downloads_folder(), ignore_errors=True)
     downloads_folder()
@@ -133,9 +139,10 @@ def clean():
 
 def assert_clean():
     assert service_state() == "absent"
-    assert not INSTALL_FOLDER.exists()
+    assert not INSTALL_FOLDER.exists() and not list(DRIVE_C.glob("KORBA.viejo-*"))
     assert reg_value(RUN_KEY, "KORBAVizoza") is None
     assert reg_values(CHROME_POLICY) is None and reg_values(EDGE_POLICY) is None
+    assert reg_values(ADDED_POLICY_VALUES) is None
 
 
 def windows_time(path):

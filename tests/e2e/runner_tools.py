@@ -49,9 +49,8 @@ def system_tool(name):
 
 @contextlib.contextmanager
 def system_tool_aside(name):
-    """The program takes the system's own tool first: while a stand-in beside it is to run, the
-    prefix's tool waits in a folder of its own (same file name, which Wine needs to load it).
-    Yields that path as the program sees it."""
+    """The prefix's own tool out of the system folder until the block ends, waiting in a folder of
+    its own (same file name, which Wine needs to load it); yields that path as the program sees it."""
     aside = ASIDE / f"{name}.exe"
     ASIDE.mkdir(exist_ok=True)
     if system_tool(name).exists():
@@ -59,17 +58,34 @@ def system_tool_aside(name):
     try:
         yield seen_path(harness.Target("wine"), aside)
     finally:
-        os.replace(aside, system_tool(name))
+        if aside.exists():
+            os.replace(aside, system_tool(name))
+        else:
+            system_tool(name).unlink(missing_ok=True)
+
+
+@contextlib.contextmanager
+def stand_in(tool, name):
+    """The program takes sc, reg, net, cmd and powershell from the system folder and nowhere else: the
+    stand-in `tool` takes the place of the prefix's own `name` there until the block ends, and Wine is
+    told to prefer that file to its builtin. Yields where the original waits, as the program sees it."""
+    with system_tool_aside(name) as original:
+        shutil.copy2(tools_dir(harness.Target("wine")) / f"{tool}.exe", system_tool(name))
+        harness.NATIVE_FIRST.add(name)
+        try:
+            yield original
+        finally:
+            harness.NATIVE_FIRST.discard(name)
 
 
 def current_system_tool(name):
-    """The prefix's own tool wherever it is now, as Wine sees it (`wine sc` no longer finds one set aside)."""
+    """The prefix's own tool wherever it is now, as Wine sees it (`wine sc` would find a stand-in)."""
     aside = ASIDE / f"{name}.exe"
     return seen_path(harness.Target("wine"), aside) if aside.exists() else name
 
 
 def put_back_system_tools():
-    """Returns the tools that a run ended before its time left aside."""
+    """Returns the tools that a run ended before its time left aside, over the stand-ins in their place."""
     for aside in ASIDE.glob("*.exe") if ASIDE.exists() else []:
         os.replace(aside, system_tool(aside.stem))
 

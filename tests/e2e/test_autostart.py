@@ -1,5 +1,5 @@
-"""The autostart switch and the status route: Wine's real reg, a stand-in reg beside a copy
-of the program (under Wine with the prefix's own reg set aside), and Linux, which runs no reg."""
+"""The autostart switch and the status route: Wine's real reg, a stand-in reg in the system folder
+(in the place of the prefix's own, which waits aside), and Linux, which runs no reg."""
 
 import contextlib
 import json
@@ -11,7 +11,7 @@ import pytest
 
 import harness
 from harness import request
-from runner_tools import place_tool, program_folder, records, seen_path, system_tool_aside
+from runner_tools import place_tool, program_folder, records, seen_path, stand_in
 
 RUN_KEY = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"
 WARNING = ("El ejecutable esta en Descargas o una carpeta temporal: muevelo a una carpeta fija "
@@ -46,9 +46,9 @@ def program_copy(target, tmp_path):
 
 
 @pytest.fixture
-def own_reg_aside(target):
-    """Under Wine the program takes the prefix's own reg first: set it aside while a stand-in is to run."""
-    with system_tool_aside("reg") if target.is_wine else contextlib.nullcontext():
+def reg_stand_in(target):
+    """Under Wine the program takes reg from the system folder only: the stand-in stands there meanwhile."""
+    with stand_in("record_args", "reg") if target.is_wine else contextlib.nullcontext():
         yield
 
 
@@ -104,12 +104,11 @@ def test_real_reg_switches_the_run_value_for_a_path_with_spaces(target, start_br
 
 
 @pytest.mark.parametrize("subfolder, warning", [("Mis programas", None), ("Descargas", WARNING)])
-def test_a_stand_in_reg_beside_the_program_gets_the_exact_arguments(
-        target, start_bridge, program_copy, tmp_path, subfolder, warning, own_reg_aside):
+def test_a_stand_in_reg_in_the_system_folder_gets_the_exact_arguments(
+        target, start_bridge, program_copy, tmp_path, subfolder, warning, reg_stand_in):
     if not target.is_wine:
         pytest.skip("Linux runs no reg")
     exe = program_copy(subfolder)
-    place_tool(target, "record_args", exe.parent, as_name="reg")
     log = tmp_path / "reg-args.jsonl"
     bridge = start_bridge(exe=exe, env={"KORBA_RECORD": seen_path(target, log)})
     shown = seen_path(target, exe)

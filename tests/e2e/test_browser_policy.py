@@ -8,7 +8,9 @@ runs Chromium here: the file exists only while the one browser that needs it sta
 
 import base64
 import http.server
+import json
 import os
+import shutil
 import ssl
 import subprocess
 import threading
@@ -93,3 +95,31 @@ def test_the_policy_file_lets_the_production_page_print_without_a_prompt(
         bridge.stop()
     assert reply == [200, '{"ok":true,"printer":"ACME","bytes":%d}' % len(TICKET)]
     assert [job.data for job in acme.wait_for_jobs(known, 1)] == [TICKET]
+
+
+@pytest.mark.parametrize("option, value", [
+    (None, None),
+    ("KORBA_APP_DOMAIN", 'korba.app", "*"], "URLAllowlist": ["*'),
+    ("KORBA_HOSTING_PROJECT", "*/korba-pos"),
+    ("KORBA_HOSTING_DOMAIN", "Pages.dev"),
+], ids=["defaults", "a quote in the app domain", "a pattern in the project", "upper case"])
+def test_the_policy_file_holds_domain_names_only(tmp_path, option, value):
+    """In a throwaway copy of the tree, the script's folders under a throwaway root."""
+    (tmp_path / "scripts").mkdir()
+    shutil.copy(POLICY_SCRIPT, tmp_path / "scripts")
+    shutil.copy(harness.ROOT / "CMakeLists.txt", tmp_path)
+    if option:
+        (tmp_path / "build/native").mkdir(parents=True)
+        (tmp_path / "build/native/CMakeCache.txt").write_text(f"{option}:STRING={value}\n")
+    root = tmp_path / "root"
+    done = subprocess.run([tmp_path / "scripts/browser-policy.sh", "install"], capture_output=True, text=True,
+                          env=dict(os.environ, KORBA_POLICY_ROOT=str(root)), timeout=30)
+    files = [root / f"etc/{folder}/policies/managed/korba-vizoza.json" for folder in ("chromium", "opt/chrome")]
+    if option:
+        assert (done.returncode, done.stderr) == (1, f"FALLO: {option} no es un nombre de dominio: {value}\n")
+        assert not any(f.exists() for f in files)
+    else:
+        assert done.returncode == 0, done.stderr
+        for f in files:
+            assert json.loads(f.read_text()) == {
+                "LoopbackNetworkAllowedForUrls": [f"https://{APP}", f"[*.]{APP}", "[*.]korba-pos.pages.dev"]}

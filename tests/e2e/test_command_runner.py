@@ -5,7 +5,7 @@ import shutil
 
 import pytest
 
-from runner_tools import place_tool, program_folder, records, seen_path
+from runner_tools import place_tool, program_folder, records, seen_path, system_tool_aside
 
 TRICKY_ARGS = ["plain", "", "two words", "tab\there", 'a"b', "C:\\a b\\", "x\\\\", '\\"', '"""',
                '"C:\\Mis programas\\korba-vizoza.exe" --autostart', "ñandú ü"]
@@ -48,13 +48,19 @@ def test_a_tool_the_system_lacks_runs_from_the_program_folder_first_and_gets_eac
     assert records(env_log) == [TRICKY_ARGS]
 
 
-def test_the_system_comes_first_or_the_search_goes_on_to_path(target, driver, run_program, tmp_path):
+def test_windows_tools_come_from_the_system_only_or_the_search_goes_on_to_path(target, driver, run_program, tmp_path):
     if target.is_wine:
         # The system's reg answers, not the one beside the program.
         place_tool(target, "record_args", driver.folder, as_name="reg")
         outcome = driver(run_program, "reg", "query", "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion")
         assert outcome["exit"] == b"0"
         assert b"HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion" in outcome["stdout"]
+        # Without the system's own file nothing runs: neither the one beside the program nor Wine's builtin.
+        with system_tool_aside("reg"):
+            assert driver(run_program, "reg", "query", "HKCU") == {"error": b"program not found"}
+        # A child starts in the system folder, not in the folder the program was started from.
+        outcome = driver(run_program, "cmd", "/C", "cd")
+        assert outcome["stdout"].strip() == b"C:\\windows\\system32"
     else:
         log, env = record_env(target, tmp_path)
         later = place_tool(target, "record_args", tmp_path / "later", as_name="korba-tool").parent

@@ -1,8 +1,10 @@
-"""The self-install journeys of the Windows build under Wine: the program saved where a user
+r"""The self-install journeys of the Windows build under Wine: the program saved where a user
 downloads it and started without arguments, with Wine's own sc, reg and service manager. Stand-ins
-beside the program play what Wine lacks: a net.exe that says "not an administrator" and a
-powershell.exe that shows the elevation prompt; the prefix's own tool is set aside meanwhile,
-since the program takes the system's tools first."""
+in the system folder, the only place the program takes its tools from, play what Wine lacks: a
+net.exe that says "not an administrator" (and what the elevated process is told) and a
+powershell.exe that shows the elevation prompt; the prefix's own tool waits aside meanwhile.
+Wine keeps no owners or access lists, so every C:\KORBA that exists before an install is set aside
+there; which folders Windows keeps, and a rename that Windows refuses, are unit-tested."""
 
 import contextlib
 import json
@@ -12,11 +14,11 @@ import shutil
 import pytest
 
 import harness
-from install_world import (APP_PATTERNS, CHROME_POLICY, DESCRIPTION, DRIVE_C, EDGE_POLICY, INSTALL_FOLDER,
+from install_world import (ADDED_POLICY_VALUES, APP_PATTERNS, CHROME_POLICY, DESCRIPTION, DRIVE_C, EDGE_POLICY, INSTALL_FOLDER,
                            INSTALLED, INSTALLED_SEEN, RUN_KEY, SERVICE_KEY, WINE, assert_clean, clean,
                            downloads_folder, downloads_seen, outcome_lines, reg_value, reg_values, same_file,
                            service_state, tool, wait_for)
-from runner_tools import place_tool, records, seen_path, system_tool_aside
+from runner_tools import place_tool, records, seen_path, stand_in
 
 natively = pytest.mark.skipif("native" not in harness.TARGETS, reason="the POSIX build is not tested")
 
@@ -50,10 +52,10 @@ class Journey:
         self.asides = contextlib.ExitStack()
         self.aside_paths = {}
 
-    def set_aside(self, name):
-        """The prefix's own tool out of the way until the journey ends; where it is meanwhile."""
+    def stand_in(self, tool, name):
+        """The stand-in in the place of the prefix's own tool until the journey ends; where that waits."""
         if name not in self.aside_paths:
-            self.aside_paths[name] = self.asides.enter_context(system_tool_aside(name))
+            self.aside_paths[name] = self.asides.enter_context(stand_in(tool, name))
         return self.aside_paths[name]
 
     def record(self, variable, name):
@@ -61,28 +63,26 @@ class Journey:
         self.env[variable] = seen_path(WINE, log)
         return log
 
-    def not_administrator(self, folder=None):
-        place_tool(WINE, "record_args", folder or self.folder, as_name="net")
-        self.set_aside("net")
+    def not_administrator(self):
+        """net session says no, to the elevated process too unless administrator_when_elevated."""
+        self.stand_in("record_args", "net")
         self.env["KORBA_EXIT_CODE"] = "2"
+        return self.record("KORBA_RECORD", "net.jsonl")
 
     def administrator_when_elevated(self):
-        """The elevated copy runs from C:\\KORBA: a pass-through net there asks Wine's own, which says yes."""
-        place_tool(WINE, "pass_through", INSTALL_FOLDER, as_name="net")
-        self.env["KORBA_PASS_TOOL"] = self.set_aside("net")
+        """The prompt stand-in hands the process it starts elevated the answer of an administrator."""
+        self.env["KORBA_ELEVATED_EXIT_CODE"] = "0"
 
     def elevation_prompt(self, answer):
-        place_tool(WINE, "elevation_prompt", self.folder, as_name="powershell")
-        self.set_aside("powershell")
+        self.stand_in("elevation_prompt", "powershell")
         self.env["KORBA_PROMPT_ANSWER"] = answer
         self.window = self.tmp / "elevated-window.txt"
         self.env["KORBA_PROMPT_WINDOW"] = seen_path(WINE, self.window)
         return self.record("KORBA_PROMPT_RECORD", "powershell.jsonl")
 
     def watch_sc(self):
-        """Wine's sc still does the work; the pass-through beside the program records what it got."""
-        place_tool(WINE, "pass_through", self.folder, as_name="sc")
-        self.env["KORBA_PASS_TOOL"] = self.set_aside("sc")
+        """Wine's sc still does the work; the pass-through in its place records what it got."""
+        self.env["KORBA_PASS_TOOL"] = self.stand_in("pass_through", "sc")
         return self.record("KORBA_PASS_RECORD", "sc.jsonl")
 
     def run(self, *args, exe=None, timeout=240, console=False):
@@ -152,7 +152,7 @@ def test_first_start_as_administrator_installs_the_copy_as_a_service(journey):
 
 
 @pytest.mark.parametrize("args", [(), ("--printer", "POS 80 Caja", "--port", "9239")], ids=["no arguments", "printer and port"])
-def test_accepting_the_elevation_prompt_installs_the_service(journey, args):
+def test_accepting_the_elevation_prompt_installs_the_service_from_the_elevated_download(journey, args):
     journey.not_administrator()
     journey.administrator_when_elevated()
     prompt_log = journey.elevation_prompt("yes")
@@ -175,12 +175,14 @@ def test_accepting_the_elevation_prompt_installs_the_service(journey, args):
     if args:
         elements += ["'--port'", "'9239'"]
     elements.append("'--install'")
-    script = (f"try {{ $p = Start-Process -FilePath '{INSTALLED_SEEN}' -ArgumentList @({','.join(elements)}) "
+    script = (f"try {{ $p = Start-Process -FilePath '{downloads_seen()}' -ArgumentList @({','.join(elements)}) "
               "-Verb RunAs -Wait -PassThru; exit $p.ExitCode } catch { exit 1223 }")
-    assert records(prompt_log) == [["-NoProfile", "-ExecutionPolicy", "Bypass", "-Command", script]]
+    # The download itself is what runs elevated, and nothing was written to C:\KORBA before.
+    assert records(prompt_log) == [["-NoProfile", "-ExecutionPolicy", "Bypass", "-Command", script],
+                                   ["starts", downloads_seen(), "sin C:\\KORBA"]]
 
 
-def test_refusing_the_elevation_prompt_turns_on_the_simple_mode(journey):
+def test_refusing_the_elevation_prompt_turns_on_the_simple_mode_and_creates_no_c_korba(journey):
     journey.not_administrator()
     prompt_log = journey.elevation_prompt("no")
     bridge = journey.serve(9241)
@@ -191,13 +193,12 @@ def test_refusing_the_elevation_prompt_turns_on_the_simple_mode(journey):
         "  ✔ Sin permisos de administrador: activado el arranque con Windows (modo simple)."]
     assert len(records(prompt_log)) == 1
     assert service_state() == "absent"
-    assert same_file(journey.exe, INSTALLED)
+    assert not INSTALL_FOLDER.exists()
     assert reg_value(RUN_KEY, "KORBAVizoza") == f'"{downloads_seen()}" --autostart'
 
 
 def test_a_failing_elevated_install_is_a_warning(journey):
-    # The elevated copy runs from C:\KORBA; a net.exe there tells it too that it is no administrator.
-    journey.not_administrator(INSTALL_FOLDER)
+    # Not even the elevated process is told it is an administrator.
     journey.not_administrator()
     journey.elevation_prompt("yes")
     bridge = journey.serve(9242)
@@ -208,15 +209,28 @@ def test_a_failing_elevated_install_is_a_warning(journey):
         "ERROR: Se necesitan permisos de administrador. Cierra y vuelve a ejecutar el instalador con "
         "«Ejecutar como administrador».\n")
     assert service_state() == "absent"
+    assert not INSTALL_FOLDER.exists()
+
+
+def install_other_build(port):
+    """A service of another build, installed from a copy outside C:\\KORBA; that build's bytes."""
+    other = DRIVE_C / "Mis programas"
+    other.mkdir()
+    older = harness.WINDOWS_BIN.read_bytes() + b"\0" * 512
+    (other / "korba-vizoza.exe").write_bytes(older)
+    first = harness.run(WINE, "--port", str(port), "--install", exe="C:\\Mis programas\\korba-vizoza.exe", timeout=240)
+    assert first.returncode == 0, first.stderr
+    assert status(port)["ok"] is True
+    assert INSTALLED.read_bytes() == older
+    return older
+
+
+def set_aside_folders():
+    return sorted(DRIVE_C.glob("KORBA.viejo-*"))
 
 
 def test_an_update_replaces_the_running_service_of_another_build(journey):
-    INSTALL_FOLDER.mkdir()
-    INSTALLED.write_bytes(harness.WINDOWS_BIN.read_bytes() + b"\0" * 512)
-    first = journey.run("--port", "9243", "--install", exe=INSTALLED_SEEN)
-    assert first.returncode == 0, first.stderr
-    assert status(9243)["ok"] is True
-
+    older = install_other_build(9243)
     sc_log = journey.watch_sc()
     done = journey.run("--port", "9243", "--no-open", "--setup")
     assert done.returncode == 0, done.stderr
@@ -226,29 +240,49 @@ def test_an_update_replaces_the_running_service_of_another_build(journey):
     assert ALREADY_RUNNING in done.stdout.decode()
     assert same_file(journey.exe, INSTALLED)
     image = assert_service_serves(9243, BINPATH.match(reg_value(SERVICE_KEY, "ImagePath")).group(1))
-    # The copy frees the file first (stop, delete); the install then finds no service to replace.
+    # The service is stopped and deleted before its folder, which Wine cannot vouch for, is set aside.
     assert sc_changes(sc_log) == expected_changes(image, replacing=True)
+    [aside] = set_aside_folders()
+    assert re.fullmatch(r"KORBA\.viejo-\d{8}-\d{6}", aside.name), aside.name
+    assert (aside / "korba-vizoza.exe").read_bytes() == older
 
 
-def test_a_locked_installed_file_gives_the_warning_after_the_retry(journey):
+def test_an_existing_c_korba_is_set_aside_never_followed_nor_trusted(journey):
+    # A folder a user made, with a program of theirs running from it (which Windows would not let go of).
     INSTALL_FOLDER.mkdir()
-    older = harness.WINDOWS_BIN.read_bytes() + b"\0" * 512
-    INSTALLED.write_bytes(older)
+    planted = harness.WINDOWS_BIN.read_bytes() + b"\0" * 512
+    INSTALLED.write_bytes(planted)
     holder = harness.start(WINE, "--port", "9244", "--no-open", "--no-setup", port=9244, exe=INSTALLED_SEEN)
+    try:
+        done = journey.run("--port", "9245", "--no-open")
+    finally:
+        holder.stop()
+    assert done.returncode == 0, done.stderr
+    assert re.fullmatch(r"  ✔ Servicio instalado y en marcha \(impresora: .*\)\.", outcome_lines(done.stdout)[0])
+    assert same_file(journey.exe, INSTALLED)
+    [aside] = set_aside_folders()
+    assert (aside / "korba-vizoza.exe").read_bytes() == planted, "nothing in it is deleted"
+
+    # A link to a folder of the user's is never trusted nor written through. Wine reports it as a
+    # reparse point but renames the folder it leads to in its place (Windows renames the link), so
+    # the fresh C:\KORBA cannot be made beside the link left behind and the install stops there.
+    clean()
+    shutil.copy2(harness.WINDOWS_BIN, journey.exe)
+    theirs = DRIVE_C / "korba-e2e-theirs"
+    theirs.mkdir()
+    (theirs / "korba-vizoza.exe").write_bytes(planted)
+    INSTALL_FOLDER.symlink_to(theirs, target_is_directory=True)
     try:
         bridge = journey.serve(9245)
         bridge.stop()
+        [line] = outcome_lines(bridge.stdout)
+        assert re.fullmatch(r"  ⚠ no puedo crear C:\\KORBA: .+ — probando arranque con Windows sin permisos", line), line
+        assert service_state() == "absent"
+        [moved] = [folder for folder in [theirs, *set_aside_folders()] if folder.is_dir() and not folder.is_symlink()]
+        assert [p.name for p in moved.iterdir()] == ["korba-vizoza.exe"]
+        assert (moved / "korba-vizoza.exe").read_bytes() == planted, "nothing written through the link"
     finally:
-        holder.stop()
-
-    [line] = outcome_lines(bridge.stdout)
-    assert re.fullmatch(
-        r"  ⚠ no pude instalar C:\\KORBA\\korba-vizoza\.exe \(esta en uso por otro proceso: .+ \(os error 32\)\)\. "
-        r"Cierra cualquier ventana de KORBA Vizoza y vuelve a intentarlo, o reinicia el PC y ejecuta de nuevo el "
-        r"instalador\. — probando arranque con Windows sin permisos", line), line
-    assert INSTALLED.read_bytes() == older
-    assert service_state() == "absent"
-    assert reg_value(RUN_KEY, "KORBAVizoza") == f'"{downloads_seen()}" --autostart'
+        shutil.rmtree(theirs, ignore_errors=True)
 
 
 def setup_report(port, outcome):
@@ -270,23 +304,19 @@ def test_the_setup_report_and_a_refusal_in_a_console_window(journey):
         9247, "  ✔ Sin permisos de administrador: activado el arranque con Windows (modo simple).")
     assert shown[9] == " KORBA Vizoza v1.4.0 (build 1.4.0) - listo"
 
+    # A warning, accents and all, when not even the elevated process gets the rights.
     clean()
     shutil.copy2(harness.WINDOWS_BIN, journey.exe)
-    INSTALL_FOLDER.write_bytes(b"")  # a file where the folder should be
-    try:
-        bridge = journey.serve(9248, console=True)
-        bridge.wait_shown(BANNER_END)
-        bridge.stop()
-    finally:
-        INSTALL_FOLDER.unlink()
+    journey.env["KORBA_PROMPT_ANSWER"] = "yes"
+    bridge = journey.serve(9248, console=True)
+    bridge.wait_shown(BANNER_END)
+    bridge.stop()
     shown = harness.console_lines(bridge.stdout)
-    assert re.fullmatch(r"  ⚠ no puedo crear C:\\KORBA: .+ \(os error \d+\) — probando arranque con Windows sin permisos",
-                        shown[3]), shown[3]
-    assert shown[:3] + shown[4:9] == setup_report(9248, "")[:3] + setup_report(9248, "")[4:]
+    # The window keeps no blanks at the end of a line.
+    assert shown[:9] == setup_report(9248, "  ⚠ el relanzamiento con permisos falló (código 1):")
 
     INSTALL_FOLDER.mkdir()
     shutil.copy2(harness.WINDOWS_BIN, INSTALLED)
-    journey.not_administrator(INSTALL_FOLDER)
     refused = journey.run("--install", exe=INSTALLED_SEEN, console=True)
     assert harness.console_lines(refused.stdout) == [
         "ERROR: Se necesitan permisos de administrador. Cierra y vuelve a ejecutar el instalador con «Ejecutar como "
@@ -306,7 +336,7 @@ def test_install_and_uninstall_one_shots_twice_each(journey):
     other.mkdir()
     shutil.copy2(harness.WINDOWS_BIN, other / "korba-vizoza.exe")
     # From anywhere, the service runs the copy in C:\KORBA.
-    for exe in (downloads_seen(), "C:\\Mis programas\\korba-vizoza.exe", INSTALLED_SEEN):
+    for exe in (downloads_seen(), "C:\\Mis programas\\korba-vizoza.exe", downloads_seen()):
         done = journey.run("--printer", "Caja 1", "--port", "9246", "--install", exe=exe)
         assert (done.returncode, done.stdout.decode()) == (
             0, "OK: Servicio instalado y en marcha (impresora: Caja 1).\n"), done.stderr
@@ -315,6 +345,14 @@ def test_install_and_uninstall_one_shots_twice_each(journey):
         assert reg_values(CHROME_POLICY) == {**admin, **dict(zip(("2", "3", "4"), APP_PATTERNS))}
         assert reg_values(EDGE_POLICY) == dict(zip(("1", "2", "3"), APP_PATTERNS))
     assert records(planted) == []
+    # Each install after the first found a C:\KORBA that Wine cannot vouch for and set it aside.
+    assert len(set_aside_folders()) == 2
+    # The installed copy cannot put itself in the place of the folder it runs from.
+    done = journey.run("--install", exe=INSTALLED_SEEN)
+    assert (done.returncode, done.stderr.decode()) == (
+        1, "ERROR: C:\\KORBA no es segura y no se puede apartar (este programa se ejecuta desde ella); cierra los "
+           "programas que la usen y vuelve a intentarlo\n")
+    assert_service_serves(9246, "Caja+1")
 
     # Nor does the service run a reg.exe put into C:\KORBA (it would leave its record beside itself).
     place_tool(WINE, "record_args", INSTALL_FOLDER, as_name="reg")
@@ -324,13 +362,19 @@ def test_install_and_uninstall_one_shots_twice_each(journey):
         200, {"ok": True, "startup": False, "exe": INSTALLED_SEEN, "warning": None})
     assert not (INSTALL_FOLDER / "reg.exe.jsonl").exists()
 
+    # An administrator's entry after ours, and one of our numbers that an administrator took over.
+    later = "https://later.example"
+    assert tool("reg", "add", CHROME_POLICY, "/v", "5", "/t", "REG_SZ", "/d", later, "/f")[0] == 0
+    assert tool("reg", "add", EDGE_POLICY, "/v", "3", "/t", "REG_SZ", "/d", later, "/f")[0] == 0
     expected = ["OK: Servicio detenido y eliminado.\n", "OK: El servicio no estaba instalado.\n"]
     for message in expected:
         done = journey.run("--uninstall", exe=INSTALLED_SEEN)
         assert (done.returncode, done.stdout.decode()) == (0, message), done.stderr
         wait_for(lambda: service_state() == "absent", 30, "service gone")
     assert INSTALLED.exists(), "uninstalling leaves the installed file"
-    assert (reg_values(CHROME_POLICY), reg_values(EDGE_POLICY)) == (admin, None)
+    # Only our values went, and the lists were closed up so the browsers read them to the end.
+    assert (reg_values(CHROME_POLICY), reg_values(EDGE_POLICY)) == ({**admin, "2": later}, {"1": later})
+    assert reg_values(ADDED_POLICY_VALUES) is None
 
 
 @natively

@@ -16,7 +16,7 @@ from jsonschema import Draft202012Validator, RefResolver
 
 from cups_queue import cups_queues, device_queue  # noqa: F401  (fixture)
 from harness import ROOT, FakeNetworkPrinter, exchange, hold_largest_bodies, request, split_reply
-from runner_tools import place_tool, program_folder, system_tool_aside
+from runner_tools import program_folder, stand_in
 
 DOC = yaml.safe_load((ROOT / "docs" / "openapi.yaml").read_text(encoding="utf-8"))
 RESOLVER = RefResolver.from_schema(DOC)
@@ -95,7 +95,7 @@ def ninth_of_the_largest_bodies(port):
 
 @pytest.fixture
 def program_copies(target, tmp_path):
-    """Copies of the program, each beside a stand-in reg that exits with a chosen code."""
+    """Copies of the program, each run with the stand-in reg exiting with a chosen code."""
     root = program_folder(target, tmp_path)
 
     def copy(name, reg_exit_code):
@@ -103,11 +103,10 @@ def program_copies(target, tmp_path):
         folder.mkdir(parents=True)
         exe = folder / target.exe.name
         shutil.copy2(target.exe, exe)
-        place_tool(target, "record_args", folder, as_name="reg")
         return exe, {"KORBA_EXIT_CODE": str(reg_exit_code)}
 
-    # Under Wine the program takes the prefix's own reg first: it waits aside meanwhile.
-    with system_tool_aside("reg") if target.is_wine else contextlib.nullcontext():
+    # Under Wine the program takes reg from the system folder only: the stand-in stands there meanwhile.
+    with stand_in("record_args", "reg") if target.is_wine else contextlib.nullcontext():
         yield copy
     shutil.rmtree(root, ignore_errors=True)
 

@@ -16,7 +16,7 @@ import time
 import pytest
 
 import harness
-from runner_tools import place_tool, program_folder, seen_path, system_tool_aside
+from runner_tools import place_tool, program_folder, seen_path, stand_in
 
 RULE = "=" * 46
 WINE = harness.Target("wine")
@@ -201,8 +201,8 @@ def test_start_and_stop_one_shots_report_sc_failures(target, run_program):
 # --- the browser start --------------------------------------------------------------------
 
 class Opener:
-    """The stand-in opener where the program looks for it: cmd.exe beside a copy of the
-    program under Wine (the prefix's own cmd set aside meanwhile), xdg-open first on PATH natively."""
+    """The stand-in opener where the program looks for it: cmd.exe in the system folder under Wine
+    (in the place of the prefix's own, which waits aside), xdg-open first on PATH natively."""
 
     def __init__(self, target, tmp_path, exe):
         self.target = target
@@ -210,9 +210,7 @@ class Opener:
         self.record = tmp_path / "opener.txt"
         self.release = tmp_path / "release"
         self.env = {"KORBA_RECORD": seen_path(target, self.record), "KORBA_RELEASE": seen_path(target, self.release)}
-        if target.is_wine:
-            place_tool(target, "opener_standin", exe.parent, as_name="cmd")
-        else:
+        if not target.is_wine:
             folder = tmp_path / "bin"
             place_tool(target, "opener_standin", folder, as_name="xdg-open")
             self.env["PATH"] = f"{folder}{os.pathsep}{os.environ.get('PATH', '')}"
@@ -232,7 +230,7 @@ class Opener:
 @pytest.fixture
 def opener(target, tmp_path, program_copy):
     opener = Opener(target, tmp_path, program_copy)
-    with system_tool_aside("cmd") if target.is_wine else contextlib.nullcontext():
+    with stand_in("opener_standin", "cmd") if target.is_wine else contextlib.nullcontext():
         yield opener
         opener.release.touch()
         if opener.lines():

@@ -1,6 +1,7 @@
 """korba-vizoza.exe as Windows shows it: the file's resources, its signature, and the console window."""
 
 import os
+import shutil
 import subprocess
 import xml.etree.ElementTree as ElementTree
 
@@ -67,6 +68,10 @@ def test_manifest_runs_as_invoker_on_windows_7_to_11(exe):
         "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",  # 8.1
         "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",  # 10 and 11
     ]
+    # A Windows 7 without the library-search update lacks these; imported, the program would not start there.
+    imported = {i.name for entry in exe.DIRECTORY_ENTRY_IMPORT for i in entry.imports if i.name}
+    assert imported & {b"SetDefaultDllDirectories", b"AddDllDirectory", b"RemoveDllDirectory"} == set()
+    assert b"GetProcAddress" in imported
 
 
 def test_icon_is_the_drawn_receipt(exe, tmp_path):
@@ -152,3 +157,37 @@ def test_signing_with_a_throwaway_certificate(wine, tmp_path):
 
     still_runs = harness.run(wine, "--help", exe=program)
     assert still_runs.stdout.startswith(b"korba-vizoza 1.4.0 (build 1.4.0) - Vizoza de impresion local para KORBA\n")
+
+
+# Stands for every command that scripts/release.sh runs: notes its name, its arguments and the
+# password it sees, and makes the files the script expects.
+RELEASE_STANDIN = """#!/bin/sh
+echo "$(basename "$0") [${KORBA_SIGN_PASSWORD-}] $*" >>"$STANDIN_LOG"
+while [ $# -gt 1 ]; do [ "$1" = -o ] && : >"$2"; shift; done
+if [ "$(basename "$0")" = npm ]; then : >../dist/client.tgz; echo client.tgz; fi
+"""
+
+
+def test_release_hands_the_signing_password_to_the_signing_step_only(tmp_path):
+    """In a throwaway copy of the tree whose scripts and tools are stand-ins."""
+    password = "prueba-5c1e"
+    tools = tmp_path / "tools"
+    for folder in ("scripts", "client", "tools"):
+        (tmp_path / folder).mkdir()
+    shutil.copy(ROOT / "scripts/release.sh", tmp_path / "scripts")
+    standin = tools / "standin"
+    standin.write_text(RELEASE_STANDIN)
+    standin.chmod(0o755)
+    for name in ("cmake", "strip", "x86_64-w64-mingw32-strip", "x86_64-w64-mingw32-objdump", "npm"):
+        (tools / name).symlink_to(standin)
+    for name in ("deps.sh", "sign.sh"):
+        (tmp_path / "scripts" / name).symlink_to(standin)
+    log = tmp_path / "log"
+    done = subprocess.run([tmp_path / "scripts/release.sh"], capture_output=True, text=True, timeout=60,
+                          env=dict(os.environ, PATH=f"{tools}:{os.environ['PATH']}", STANDIN_LOG=str(log),
+                                   KORBA_SIGN_PKCS12="cert.p12", KORBA_SIGN_PASSWORD=password))
+    assert done.returncode == 0, done.stderr
+    calls = log.read_text().splitlines()
+    assert {call.split()[0] for call in calls} == {"deps.sh", "cmake", "strip", "x86_64-w64-mingw32-strip",
+                                                   "x86_64-w64-mingw32-objdump", "sign.sh", "npm"}
+    assert [call for call in calls if password in call] == [f"sign.sh [{password}] dist/korba-vizoza.exe"]

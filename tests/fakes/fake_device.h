@@ -36,6 +36,7 @@ public:
     std::map<std::string, std::map<std::string, std::uint32_t>> numbers;
     std::optional<std::string> read_text(const std::string& key, const std::string& value) override;
     std::optional<std::uint32_t> read_number(const std::string& key, const std::string& value) override;
+    Result<std::vector<RegistryValue>> list_values(const std::string&) override { return std::vector<RegistryValue>{}; }
 };
 
 class FakeDeviceConnector : public DeviceConnector {

@@ -17,6 +17,14 @@ CommandOutput sc_failed(std::uint32_t code, const std::string& what, const std::
     return exited(code, "[SC] " + what + " FAILED " + std::to_string(code) + ":\r\n\r\n" + text + "\r\n");
 }
 
+// The next queued error, or 0 when none is left.
+std::uint32_t next_error(std::deque<std::uint32_t>& errors) {
+    if (errors.empty()) return 0;
+    const std::uint32_t error = errors.front();
+    errors.pop_front();
+    return error;
+}
+
 CommandOutput no_such_service() {
     return sc_failed(1060, "OpenService", "The specified service does not exist as an installed service.");
 }
@@ -26,12 +34,14 @@ CommandOutput no_such_service() {
 FakeMachine::FakeMachine() {
     set_process_runner(this);
     set_file_system(this);
+    set_registry(this);
     set_service_pause([](std::chrono::milliseconds) {});
 }
 
 FakeMachine::~FakeMachine() {
     set_process_runner(nullptr);
     set_file_system(nullptr);
+    set_registry(nullptr);
     set_service_pause(nullptr);
 }
 
@@ -40,7 +50,10 @@ void FakeMachine::run_from_downloads() {
     files[DOWNLOADED] = THIS_BUILD;
 }
 
+void FakeMachine::install_folder_with(const std::string& security) { install_folder = {true, true, false, security}; }
+
 void FakeMachine::install_earlier(ServiceState state, FileFacts build) {
+    install_folder_with(PROTECTED);
     files[INSTALL_EXE] = build;
     service = state;
     service_args = {"create", "KORBAVizoza", "start=",
@@ -136,21 +149,60 @@ CommandOutput FakeMachine::reg(const std::vector<std::string>& argv) {
     return exited(0, listing + "\r\n");
 }
 
-std::uint32_t FakeMachine::create_folders(const std::string& path) {
-    log.push_back("mkdir " + path);
-    return folder_error;
+FolderFacts FakeMachine::folder_facts(const std::string& path) {
+    log.push_back("inspect " + path);
+    return path == INSTALL_DIR ? install_folder : FolderFacts{};
+}
+
+std::uint32_t FakeMachine::create_protected_folder(const std::string& path, const std::string& sddl) {
+    log.push_back("create " + path + " " + sddl);
+    if (folder_error) return folder_error;
+    if (path != INSTALL_DIR || install_folder.exists) return ALREADY_EXISTS_ERROR;
+    install_folder_with(PROTECTED);
+    return 0;
+}
+
+// A folder set aside takes its files along.
+std::uint32_t FakeMachine::rename_aside(const std::string& from, const std::string& to) {
+    log.push_back("rename " + from + " -> " + to);
+    if (rename_error) return rename_error;
+    if (taken_names.contains(to)) return ALREADY_EXISTS_ERROR;
+    taken_names.insert(to);
+    install_folder = {};
+    const std::string inside = from + "\\";
+    for (auto file = files.begin(); file != files.end();) {
+        if (!file->first.starts_with(inside)) {
+            ++file;
+            continue;
+        }
+        files[to + "\\" + file->first.substr(inside.size())] = file->second;
+        file = files.erase(file);
+    }
+    return 0;
 }
 
 std::uint32_t FakeMachine::copy_file(const std::string& from, const std::string& to) {
     log.push_back("copy " + from + " -> " + to);
-    std::uint32_t error = 0;
-    if (!copy_errors.empty()) {
-        error = copy_errors.front();
-        copy_errors.pop_front();
-    }
+    std::uint32_t error = next_error(copy_errors);
     if (error == 0 && !files.contains(from)) error = 2;
+    if (error == 0 && to.starts_with(std::string(INSTALL_DIR) + "\\") && !install_folder.exists) error = 3;
     if (error == 0) files[to] = files[from];
     return error;
+}
+
+std::uint32_t FakeMachine::replace_file(const std::string& from, const std::string& to) {
+    log.push_back("replace " + from + " -> " + to);
+    std::uint32_t error = next_error(replace_errors);
+    if (error == 0 && !files.contains(from)) error = 2;
+    if (error) return error;
+    files[to] = files[from];
+    files.erase(from);
+    return 0;
+}
+
+std::uint32_t FakeMachine::remove_file(const std::string& path) {
+    log.push_back("remove " + path);
+    return files.erase(path) ? 0 : 2;
 }
 
 std::optional<FileFacts> FakeMachine::file_facts(const std::string& path) {
@@ -169,6 +221,21 @@ bool FakeMachine::can_open_for_writing(const std::string& path) {
 std::uint32_t FakeMachine::protect_folder(const std::string& path, const std::string& sddl) {
     log.push_back("protect " + path + " " + sddl);
     return protect_error;
+}
+
+std::optional<std::string> FakeMachine::read_text(const std::string& key, const std::string& value) {
+    const auto found = registry.find("HKLM\\" + key);
+    if (found == registry.end() || !found->second.contains(value)) return std::nullopt;
+    return found->second.at(value);
+}
+
+// Values in name order, which the registry functions need not keep either.
+Result<std::vector<RegistryValue>> FakeMachine::list_values(const std::string& key) {
+    if (const auto error = unreadable_keys.find(key); error != unreadable_keys.end()) return fail(error->second);
+    std::vector<RegistryValue> values;
+    if (const auto found = registry.find("HKLM\\" + key); found != registry.end())
+        for (const auto& [name, data] : found->second) values.push_back({name, data});
+    return values;
 }
 
 void FakeMachine::pause(std::chrono::milliseconds duration) {

@@ -1,8 +1,10 @@
 // Stand-in for powershell.exe in the install journeys. It records its arguments (KORBA_PROMPT_RECORD)
 // and plays the elevation prompt of the one script the program sends: with KORBA_PROMPT_ANSWER=yes it
-// starts the named program with the listed arguments joined by bare spaces, as Start-Process does,
-// waits, and exits with that program's code; the program's output goes to the file KORBA_PROMPT_WINDOW
-// (its own window). Any other answer refuses: exit 1223. An unexpected call fails like a script error.
+// records ["starts", the program, whether C:\KORBA exists at that moment], starts the named program
+// with the listed arguments joined by bare spaces, as Start-Process does, waits, and exits with that
+// program's code; the program's output goes to the file KORBA_PROMPT_WINDOW (its own window), and
+// KORBA_ELEVATED_EXIT_CODE, when set, becomes its KORBA_EXIT_CODE (what a net stand-in answers an
+// elevated process). Any other answer refuses: exit 1223. An unexpected call fails like a script error.
 #include <windows.h>
 
 #include <algorithm>
@@ -15,8 +17,8 @@
 
 namespace {
 
-const std::wstring BEFORE_PATH = L"try { $p = Start-Process -FilePath '";
-const std::wstring BEFORE_LIST = L"' -ArgumentList @(";
+const std::wstring BEFORE_PATH = L"try { $p = Start-Process -FilePath ";
+const std::wstring BEFORE_LIST = L" -ArgumentList @(";
 const std::wstring AFTER_LIST = L") -Verb RunAs -Wait -PassThru; exit $p.ExitCode } catch { exit 1223 }";
 
 struct Launch {
@@ -60,8 +62,11 @@ std::optional<Launch> parse(const std::wstring& script) {
     const size_t list_start = path_end + BEFORE_LIST.size();
     const std::optional<std::wstring> list =
         joined_list(script.substr(list_start, script.size() - AFTER_LIST.size() - list_start));
-    if (!list) return std::nullopt;
-    return Launch{script.substr(BEFORE_PATH.size(), path_end - BEFORE_PATH.size()), *list};
+    std::optional<std::wstring> path = joined_list(script.substr(BEFORE_PATH.size(), path_end - BEFORE_PATH.size()));
+    if (!list || !path) return std::nullopt;
+    // The path comes Windows-quoted, which the shell's start takes off again.
+    if (path->size() >= 2 && path->front() == L'"' && path->back() == L'"') *path = path->substr(1, path->size() - 2);
+    return Launch{*path, *list};
 }
 
 int script_error(const char* text) {
@@ -92,6 +97,10 @@ int start_elevated(const Launch& launch) {
     startup.hStdInput = inheritable(L"NUL", GENERIC_READ, OPEN_EXISTING);
     startup.hStdOutput = startup.hStdError = output;
     std::wstring command_line = L"\"" + launch.path + L"\" " + launch.arguments;
+    const std::wstring elevated_code = variable(L"KORBA_ELEVATED_EXIT_CODE");
+    if (!elevated_code.empty()) SetEnvironmentVariableW(L"KORBA_EXIT_CODE", elevated_code.c_str());
+    const bool folder_there = GetFileAttributesW(L"C:\\KORBA") != INVALID_FILE_ATTRIBUTES;
+    append_json_line(L"KORBA_PROMPT_RECORD", {L"starts", launch.path, folder_there ? L"C:\\KORBA" : L"sin C:\\KORBA"});
     PROCESS_INFORMATION process{};
     if (!CreateProcessW(launch.path.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
                         &process))

@@ -5,24 +5,31 @@
 #include "app/command_line.h"
 #include "common/text.h"
 #include "fakes/fake_process_runner.h"
+#include "windows/file_system.h"
 #include "windows/win_command_line.h"
 
 namespace korba {
 namespace {
 
-std::string script_with(const std::string& list) {
-    return "try { $p = Start-Process -FilePath 'C:\\KORBA\\korba-vizoza.exe' -ArgumentList @(" + list +
+const std::string DOWNLOADED = "C:\\Users\\usuario\\Downloads\\korba-vizoza.exe";
+const std::string BEFORE_PATH = "try { $p = Start-Process -FilePath ";
+const std::string BEFORE_LIST = " -ArgumentList @(";
+
+std::string script_with(const std::string& path, const std::string& list) {
+    return BEFORE_PATH + path + BEFORE_LIST + list +
            ") -Verb RunAs -Wait -PassThru; exit $p.ExitCode } catch { exit 1223 }";
 }
 
 bool powershell_quote(char32_t c) { return c == U'\'' || (c >= U'\u2018' && c <= U'\u201B'); }
 
-// What Start-Process hands the elevated copy: the list's strings as PowerShell reads them (any two
-// of its single quotes side by side are one literal quote), joined by bare spaces.
+// What Start-Process starts: the path and the list's strings as PowerShell reads them (any two of
+// its single quotes side by side are one literal quote), joined by bare spaces.
 std::string elevated_command_line(const std::string& script) {
-    const size_t open = script.find("@(") + 2;
-    const std::string list = script.substr(open, script.find(") -Verb") - open);
-    std::string joined = "\"C:\\KORBA\\korba-vizoza.exe\"";
+    const size_t path_end = script.find(BEFORE_LIST);
+    const size_t open = path_end + BEFORE_LIST.size();
+    const std::string list = script.substr(BEFORE_PATH.size(), path_end - BEFORE_PATH.size()) + "," +
+                             script.substr(open, script.rfind(") -Verb") - open);
+    std::string joined;
     bool quoted = false;
     for (size_t pos = 0; pos < list.size();) {
         const size_t start = pos;
@@ -39,7 +46,7 @@ std::string elevated_command_line(const std::string& script) {
             joined += piece;
         }
     }
-    return joined;
+    return joined.substr(1);
 }
 
 TEST(ElevatedRelaunch, ScriptText) {
@@ -58,15 +65,22 @@ TEST(ElevatedRelaunch, ScriptText) {
         {"'\u2018\u2019\u201A\u201B", 9230,
          "'--printer','''\u2018\u2018\u2019\u2019\u201A\u201A\u201B\u201B','--install'"},
     };
-    for (const auto& c : cases) EXPECT_EQ(elevation_script(c.printer, c.port), script_with(c.list));
+    for (const auto& c : cases)
+        EXPECT_EQ(elevation_script(DOWNLOADED, c.printer, c.port), script_with("'" + DOWNLOADED + "'", c.list));
+    // The path is quoted like the arguments: Windows rules first, then PowerShell's.
+    EXPECT_EQ(elevation_script("C:\\Users\\Ana O\u2019Neil\\Desktop\\korba-vizoza.exe", "", 9230),
+              script_with("'\"C:\\Users\\Ana O\u2019\u2019Neil\\Desktop\\korba-vizoza.exe\"'", "'--install'"));
 }
 
-TEST(ElevatedRelaunch, TheElevatedCopyInstallsForThePrinterAndPortGiven) {
+TEST(ElevatedRelaunch, TheRunningProgramInstallsForThePrinterAndPortGiven) {
+    const std::string program = "C:\\Users\\O'Brien\\Mis descargas\u2019\\korba-vizoza.exe";
     for (const std::string printer : {"", "POS-80", "O'Brien POS", "Caja \"A\" 2", "C:\\impresoras\\",
                                       "Caja\u2019;$(calc);\u2019", "a\u2018b \u201Ac\u201B\u201B'"}) {
         for (const std::uint16_t port : {std::uint16_t{9230}, std::uint16_t{9231}}) {
             SCOPED_TRACE(printer + " " + std::to_string(port));
-            std::vector<std::string> args = split_command_line(elevated_command_line(elevation_script(printer, port)));
+            std::vector<std::string> args =
+                split_command_line(elevated_command_line(elevation_script(program, printer, port)));
+            EXPECT_EQ(args.at(0), program);
             args.erase(args.begin());
             const ScanResult scan = scan_command_line(args);
             EXPECT_EQ(scan.mode, RunMode::Install);
@@ -83,7 +97,7 @@ TEST(ElevatedRelaunch, PowerShellGetsFiveArgumentsTheScriptLast) {
     EXPECT_EQ(runner.calls()[0].program, "powershell");
     EXPECT_EQ(split_command_line(runner.calls()[0].command_line),
               (std::vector<std::string>{"powershell", "-NoProfile", "-ExecutionPolicy", "Bypass", "-Command",
-                                        elevation_script("O'Brien POS", 9231)}));
+                                        elevation_script(file_system().running_program(), "O'Brien POS", 9231)}));
 }
 
 TEST(ElevatedRelaunch, ResultsByExitCode) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "fakes/fake_machine.h"
 #include "windows/install_dir.h"
 
@@ -13,6 +15,7 @@ const std::string START_FAILED = "servicio creado pero no arrancó: [SC] StartSe
 
 void start_fails(FakeMachine& m) { m.sc_failures["start"] = {1053, "[SC] StartService FAILED 1053:\r\n", ""}; }
 void installed_copy_itself(FakeMachine& m) {
+    m.install_folder_with(FakeMachine::PROTECTED);
     m.running_program_path = INSTALL_EXE;
     m.files[INSTALL_EXE] = FakeMachine::THIS_BUILD;
 }
@@ -127,16 +130,27 @@ TEST(FirstRunSetup, UpToDateTouchesNothing) {
     EXPECT_EQ(machine.log, (std::vector<std::string>{"\"sc\" query KORBAVizoza", "\"sc\" query KORBAVizoza"}));
 }
 
-TEST(FirstRunSetup, TheElevatedCopyGetsThePrinterAndPort) {
-    FakeMachine machine;
-    machine.run_from_downloads();
-    machine.admin = false;
-    (void)setup_outcome("POS 80", 9231);
-    const std::vector<std::string> lines = machine.commands();
-    ASSERT_FALSE(lines.empty());
-    EXPECT_NE(lines.back().find("@('--printer','\\\"POS 80\\\"','--port','9231','--install')"), std::string::npos)
-        << lines.back();
-    EXPECT_EQ(machine.files[INSTALL_EXE], FakeMachine::THIS_BUILD) << "the copy comes before the prompt";
+TEST(FirstRunSetup, AnOrdinaryUserRelaunchesTheRunningProgramAndWritesNothing) {
+    for (const std::uint32_t answer : {0u, 1223u}) {
+        SCOPED_TRACE(answer);
+        FakeMachine machine;
+        machine.run_from_downloads();
+        machine.admin = false;
+        prompt_ends(machine, answer);
+        (void)setup_outcome("POS 80", 9231);
+        const std::vector<std::string> lines = machine.commands();
+        const auto relaunch = std::find_if(lines.begin(), lines.end(),
+                                           [](const std::string& line) { return line.starts_with("\"powershell\""); });
+        ASSERT_NE(relaunch, lines.end());
+        EXPECT_NE(relaunch->find(std::string("-FilePath '") + FakeMachine::DOWNLOADED +
+                                 "' -ArgumentList @('--printer','\\\"POS 80\\\"','--port','9231','--install')"),
+                  std::string::npos)
+            << *relaunch;
+        for (const std::string& entry : machine.log)
+            EXPECT_TRUE(entry.starts_with('"')) << "touched the disk: " << entry;
+        EXPECT_FALSE(machine.install_folder.exists);
+        EXPECT_EQ(machine.run_value().has_value(), answer == 1223) << "modo simple only when refused";
+    }
 }
 
 TEST(FirstRunSetup, OutcomeLines) {

@@ -190,9 +190,9 @@ TEST(ReadRequest, BodyOneByteOverTheLimitGetsTheJsonErrorWithoutCorsHeaders) {
 }
 
 // What the client receives for one reply written on the server end, up to the close.
-std::string written(const HttpResponse& response) {
+std::string written(const HttpResponse& response, std::string_view leading_lines = {}) {
     test::LoopbackPair pair = test::connect_pair();
-    EXPECT_TRUE(write_response(*pair.server, response).ok());
+    EXPECT_TRUE(write_response(*pair.server, response, leading_lines).ok());
     pair.server.reset();
     return test::receive_text(*pair.client);
 }
@@ -218,16 +218,23 @@ TEST(WriteResponse, StatusLineReasonPhrases) {
     }
 }
 
-TEST(WriteResponse, FixedHeadersThenExtraHeadersInOrderThenTheBody) {
-    EXPECT_EQ(written({200, JSON_TYPE, R"({"printer":"Caña"})", {{"Vary", "Origin"}, {"A-Header", "1"}}}),
+TEST(WriteResponse, FixedHeadersThenLeadingLinesThenExtraHeadersInOrderThenTheBody) {
+    EXPECT_EQ(written({200, JSON_TYPE, R"({"printer":"Caña"})", {{"Vary", "Origin"}, {"A-Header", "1"}}},
+                      "Lead: a\r\nLead: b\r\n"),
               "HTTP/1.1 200 OK\r\n"
               "Content-Type: application/json; charset=utf-8\r\n"
               "Content-Length: 19\r\n"
               "Connection: close\r\n"
+              "Lead: a\r\n"
+              "Lead: b\r\n"
               "Vary: Origin\r\n"
               "A-Header: 1\r\n"
               "\r\n"
               R"({"printer":"Caña"})");
+    const std::string large(70000, 'x');  // written from where it is, after the head
+    EXPECT_EQ(written({200, TEXT_TYPE, large, {}}),
+              "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 70000\r\nConnection: close\r\n\r\n" +
+                  large);
 }
 
 TEST(JsonString, EscapesFiveCharactersAndBlanksOtherControls) {

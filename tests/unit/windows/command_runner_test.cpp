@@ -8,20 +8,25 @@
 namespace korba {
 namespace {
 
-TEST(ProgramCandidates, TheSystemFirstThenTheOwnFolderThenPath) {
+TEST(ProgramCandidates, WindowsToolsOnlyFromTheSystemOthersThenFromTheOwnFolderAndPath) {
     const std::string sep(1, FOLDER_SEPARATORS[0]);
     const std::string path = "p1" + sep + std::string(2, PATH_LIST_SEPARATOR) + "p2" + sep;
     const auto in = [&](const std::string& folder, const std::string& name) { return folder + sep + name; };
     const std::string exe = PROGRAM_SUFFIX;
     const ProgramSearch windows{{"sys", "win"}, "own", path};
-    EXPECT_EQ(program_candidates("sc", windows), (std::vector<std::string>{in("sys", "sc" + exe), in("win", "sc" + exe),
-                                                                           in("own", "sc" + exe), in("p1", "sc" + exe),
-                                                                           in("p2", "sc" + exe)}));
-    EXPECT_EQ(program_candidates("powershell", windows).at(0),
-              in(in("sys", "WindowsPowerShell\\v1.0"), "powershell" + exe));
-    EXPECT_EQ(program_candidates("powershell", windows).at(1), in("win", "powershell" + exe));
+    for (const char* tool : {"sc", "reg", "net", "cmd"})
+        EXPECT_EQ(program_candidates(tool, windows),
+                  (std::vector<std::string>{in("sys", tool + exe), in("win", tool + exe)}));
+    EXPECT_EQ(program_candidates("powershell", windows),
+              (std::vector<std::string>{in(in("sys", "WindowsPowerShell\\v1.0"), "powershell" + exe),
+                                        in("win", "powershell" + exe)}));
+    EXPECT_EQ(program_candidates("korba-tool", windows),
+              (std::vector<std::string>{in("sys", "korba-tool" + exe), in("win", "korba-tool" + exe),
+                                        in("own", "korba-tool" + exe), in("p1", "korba-tool" + exe),
+                                        in("p2", "korba-tool" + exe)}));
     EXPECT_EQ(program_candidates("run.bat", {{}, "own", ""}), std::vector<std::string>{in("own", "run.bat")});
     EXPECT_EQ(program_candidates("reg", {{"", ""}, "", ""}), std::vector<std::string>{}) << "unknown folders";
+    EXPECT_EQ(program_candidates("reg", {{}, "own", path}), std::vector<std::string>{}) << "no system folders (POSIX)";
 }
 
 TEST(RunSc, PreparesEachArgument) {

@@ -21,14 +21,17 @@ const std::string FAILURE_LINE =
 const std::string CHROME = "HKLM\\SOFTWARE\\Policies\\Google\\Chrome\\LoopbackNetworkAllowedForUrls";
 const std::string EDGE = "HKLM\\SOFTWARE\\Policies\\Microsoft\\Edge\\LoopbackNetworkAllowedForUrls";
 
-// What an install writes into browser policies that do not exist yet.
+// What an install writes into browser policies that do not exist yet: each value, then its memory.
 std::vector<std::string> fresh_policy_lines() {
     std::vector<std::string> lines;
     for (const std::string& key : {CHROME, EDGE}) {
-        lines.push_back("\"reg\" query " + key);
         int number = 0;
-        for (const std::string& pattern : app_origin_patterns())
-            lines.push_back("\"reg\" add " + key + " /v " + std::to_string(++number) + " /t REG_SZ /d " + pattern + " /f");
+        for (const std::string& pattern : app_origin_patterns()) {
+            const std::string name = std::to_string(++number);
+            lines.push_back("\"reg\" add " + key + " /v " + name + " /t REG_SZ /d " + pattern + " /f");
+            lines.push_back("\"reg\" add HKLM\\SOFTWARE\\KORBA /v " + key.substr(5) + "\\" + name + " /t REG_SZ /d " +
+                            pattern + " /f");
+        }
     }
     return lines;
 }
@@ -67,32 +70,33 @@ TEST(ServiceInstall, CommandLineQuotesThePathAndWritesOnlyWhatDiffersFromTheDefa
     }
 }
 
-TEST(ServiceInstall, C_KORBAIsProtectedBeforeTheCopyAndTheService) {
+TEST(ServiceInstall, C_KORBAIsSafeBeforeTheCopyAndTheCopyIsWholeBeforeTheService) {
+    const std::string protection = INSTALL_DIR_PROTECTION;
     FakeMachine machine;
     machine.run_from_downloads();
     ASSERT_TRUE(install_service("", 9230));
     const std::vector<std::string> head(machine.log.begin(), machine.log.begin() + 7);
     EXPECT_EQ(head, (std::vector<std::string>{
                         "\"net\" session",
-                        "mkdir C:\\KORBA",
-                        "protect C:\\KORBA O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)",
-                        "mkdir C:\\KORBA",
+                        "inspect C:\\KORBA",
+                        "create C:\\KORBA " + protection,
                         QUERY,
-                        std::string("copy ") + FakeMachine::DOWNLOADED + " -> C:\\KORBA\\korba-vizoza.exe",
+                        std::string("copy ") + FakeMachine::DOWNLOADED + " -> C:\\KORBA\\korba-vizoza.nuevo",
+                        "replace C:\\KORBA\\korba-vizoza.nuevo -> C:\\KORBA\\korba-vizoza.exe",
                         QUERY,
                     }));
     EXPECT_TRUE(machine.log.at(7).starts_with("\"sc\" create KORBAVizoza ")) << machine.log.at(7);
 
     FakeMachine refused;
     refused.run_from_downloads();
+    refused.install_folder_with(FakeMachine::PROTECTED);
     refused.protect_error = 5;
     const Result<std::string> installed = install_service("", 9230);
     ASSERT_FALSE(installed);
     EXPECT_EQ(installed.error(), "no puedo proteger C:\\KORBA para que solo los administradores puedan cambiarla (" +
                                      system_error_text(5) +
                                      "); el servicio no se instala en una carpeta que cualquier usuario puede cambiar.");
-    EXPECT_EQ(refused.log.back(), "protect C:\\KORBA O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)")
-        << "nothing copied, no service";
+    EXPECT_EQ(refused.log.back(), "protect C:\\KORBA " + protection) << "nothing copied, no service";
 }
 
 TEST(ServiceInstall, ReplacingAServiceStopsDeletesAndCreatesItAgainInOrder) {
@@ -233,9 +237,8 @@ TEST(ServiceUninstall, StopsAndDeletes) {
     const Result<std::string> removed = uninstall_service();
     ASSERT_TRUE(removed);
     EXPECT_EQ(removed.value(), "Servicio detenido y eliminado.");
-    EXPECT_EQ(machine.commands(),
-              (std::vector<std::string>{"\"net\" session", QUERY, "\"sc\" stop KORBAVizoza", QUERY,
-                                        "\"sc\" delete KORBAVizoza", "\"reg\" query " + CHROME, "\"reg\" query " + EDGE}));
+    EXPECT_EQ(machine.commands(), (std::vector<std::string>{"\"net\" session", QUERY, "\"sc\" stop KORBAVizoza", QUERY,
+                                                            "\"sc\" delete KORBAVizoza"}));
     EXPECT_EQ(machine.service, ServiceState::Absent);
     EXPECT_TRUE(machine.files.contains(INSTALL_EXE)) << "the installed file stays";
 }
