@@ -1,5 +1,6 @@
 #include "http/print_routes.h"
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -158,14 +159,21 @@ HttpResponse tickets_route(HttpRequest request, const ServerConfig&) {
 HttpResponse preview_route(HttpRequest, const ServerConfig&) {
     const VirtualPrinter& printer = *preview_printer();
     const std::vector<PreviewTicket> tickets = printer.tickets();
+    // The virtual printer knows a ticket by its job number, the book knows its id: the kept
+    // tickets are among the newest the book has.
+    std::map<JobNumber, std::string> ids;
+    for (const Ticket& ticket : ticket_book()->newest(PREVIEW_TICKETS))
+        if (ticket.id && ticket.job) ids.emplace(*ticket.job, *ticket.id);
     size_t size = 64;
-    for (const PreviewTicket& ticket : tickets) size += 96 + ticket.data->size() / 3 * 4 + 4;
+    for (const PreviewTicket& ticket : tickets) size += 160 + ticket.data->size() / 3 * 4 + 4;
     std::string body;
     body.reserve(size);
     body += "{\"ok\":true,\"paper\":" + std::to_string(printer.paper()) + ",\"tickets\":[";
     for (const PreviewTicket& ticket : tickets) {
         if (&ticket != &tickets.front()) body += ',';
-        body += "{\"id\":null,\"received\":\"" + utc_timestamp(ticket.received) +
+        const auto id = ids.find(ticket.job);
+        body += "{\"id\":" + (id == ids.end() ? std::string("null") : json_string(id->second)) +
+                ",\"received\":\"" + utc_timestamp(ticket.received) +
                 "\",\"bytes\":" + std::to_string(ticket.data->size()) + ",\"data_b64\":\"";
         append_base64(body, *ticket.data);
         body += "\"}";

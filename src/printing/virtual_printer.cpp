@@ -9,6 +9,7 @@ namespace {
 // One open printer handle: the job being written on it, kept only once its document ends.
 struct OpenJob {
     std::string data;
+    JobNumber job = 0;
 };
 
 OpenJob& job_of(PrinterHandle handle) { return *static_cast<OpenJob*>(handle); }
@@ -24,8 +25,8 @@ std::vector<PreviewTicket> VirtualPrinter::tickets() const {
     return {kept_.rbegin(), kept_.rend()};
 }
 
-void VirtualPrinter::keep(std::string data) {
-    PreviewTicket ticket{now_(), std::make_shared<const std::string>(std::move(data))};
+void VirtualPrinter::keep(std::string data, JobNumber job) {
+    PreviewTicket ticket{now_(), job, std::make_shared<const std::string>(std::move(data))};
     std::lock_guard guard(lock_);
     kept_bytes_ += ticket.data->size();
     kept_.push_back(std::move(ticket));
@@ -44,7 +45,7 @@ Result<PrinterHandle> VirtualPrinter::open_printer(const char16_t* name) {
 Result<JobNumber> VirtualPrinter::start_doc(PrinterHandle printer, const DocumentInfo&) {
     job_of(printer).data.clear();
     std::lock_guard guard(lock_);
-    return ++last_job_;
+    return job_of(printer).job = ++last_job_;
 }
 
 void VirtualPrinter::start_page(PrinterHandle) {}
@@ -57,7 +58,7 @@ Result<std::uint32_t> VirtualPrinter::write(PrinterHandle printer, std::string_v
 void VirtualPrinter::end_page(PrinterHandle) {}
 
 Status VirtualPrinter::end_doc(PrinterHandle printer) {
-    keep(std::move(job_of(printer).data));
+    keep(std::move(job_of(printer).data), job_of(printer).job);
     job_of(printer).data.clear();
     return success();
 }

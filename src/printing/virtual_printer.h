@@ -22,6 +22,7 @@ inline constexpr size_t PREVIEW_BYTES = 16 * 1024 * 1024;
 
 struct PreviewTicket {
     std::chrono::system_clock::time_point received;
+    JobNumber job;  // the number its document was given, by which the ticket book knows it
     // Shared, so that a reader copies the list without copying the bytes.
     std::shared_ptr<const std::string> data;
 };
@@ -56,7 +57,7 @@ public:
     bool default_printer(char16_t* buffer, std::uint32_t& size) override;
 
 private:
-    void keep(std::string data);
+    void keep(std::string data, JobNumber job);
 
     const int paper_;
     const Clock now_;

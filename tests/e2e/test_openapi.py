@@ -145,6 +145,7 @@ def test_every_documented_reply_matches_the_live_bridge(target, start_bridge, pr
     network = start_bridge("--printer", network_queue, exe=exe, env=env).port
     exe, env = program_copies("failing", 1)
     failing = start_bridge("--printer", "NO_SUCH_PRINTER", exe=exe, env=env).port
+    preview = start_bridge("--preview").port
 
     ticket = example("/raw", "post", "application/json", "ticket")
     ticket_bytes = base64.b64decode(json.loads(ticket)["data_b64"])
@@ -174,6 +175,11 @@ def test_every_documented_reply_matches_the_live_bridge(target, start_bridge, pr
         (("/pulse", "post", "200"), good, "POST", "/pulse", pulse_5, "application/json", ADMITTED),
         (("/pulse", "post", "200"), good, "POST", "/pulse", b"", None, ADMITTED),
         (("/pulse", "post", "500"), failing, "POST", "/pulse", b"", None, ADMITTED),
+        # Empty, then with a ticket and a pulse kept.
+        (("/preview", "get", "200"), preview, "GET", "/preview", b"", None, ADMITTED),
+        (("/raw", "post", "200"), preview, "POST", "/raw", ticket, "application/json", ADMITTED),
+        (("/pulse", "post", "200"), preview, "POST", "/pulse", b"", None, ADMITTED),
+        (("/preview", "get", "200"), preview, "GET", "/preview", b"", None, None),
         (("/startup", "post", "200"), good, "POST", "/startup", switch, "application/json", ADMITTED),
         (("/startup", "post", "400"), good, "POST", "/startup", b'{"enable":true}', "application/json", ADMITTED),
         (("/startup", "post", "500"), failing, "POST", "/startup", enable, "application/json", ADMITTED),

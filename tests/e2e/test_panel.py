@@ -14,8 +14,9 @@ from selenium.webdriver.common.by import By
 
 import harness
 
-from browser import REBOUND_NAME, panel  # noqa: F401  (fixture)
+from browser import REBOUND_NAME, chromium, panel  # noqa: F401  (fixture)
 from cups_queue import cups_queues, device_queue  # noqa: F401  (fixture)
+from js_client import Page, serve
 
 TICKET_HEAD = (b"\x1b@" b"\x1ba\x01" b"\x1bE\x01" b"KORBA - TEST DE CAJON\n" b"\x1bE\x00" + b"-" * 32 + b"\n"
                b"\x1ba\x00" b"Si lees esto: impresion OK.\n" b"Si suena el cajon: pulso OK.\n" b"Fecha: ")
@@ -170,6 +171,77 @@ def test_unreachable_status_is_reported(native, start_bridge, panel):
         panel.driver.execute_cdp_cmd("Network.setBlockedURLs", {"urls": []})
     assert panel.text("estado").startswith("El vizoza no responde: TypeError")
     assert panel.text("stInfo") == "Comprobando…"
+
+
+# A ticket as a shop's page sends it: PC858 text with accents, € and ñ, an EAN-13, a QR code, the
+# drawer pulse and the cut.
+PREVIEW_LINES = ["Café Ñandú", "2 x Menú del día   19,80 €", "<b>Sra. Muñoz</b> & cía: ¡gracias!"]
+PREVIEW_EAN = "4006381333931"
+PREVIEW_QR = "https://korba.app/t/2026-0042"
+
+
+def qr_store(data):
+    size = len(data) + 3
+    return b"\x1d(k" + bytes([size % 256, size // 256]) + b"\x31\x50\x30" + data
+
+
+PREVIEW_TICKET = (b"\x1b@" b"\x1bt\x13" b"\x1ba\x01" + b"".join(line.encode("cp858") + b"\n" for line in PREVIEW_LINES)
+                  + b"\x1dh\x50" b"\x1dw\x02" b"\x1dH\x02" b"\x1dkC\x0d" + PREVIEW_EAN.encode() + b"\n"
+                  + b"\x1d(k\x04\x00\x31\x41\x32\x00" b"\x1d(k\x03\x00\x31\x43\x06" b"\x1d(k\x03\x00\x31\x45\x31"
+                  + qr_store(PREVIEW_QR.encode()) + b"\x1d(k\x03\x00\x31\x51\x30"
+                  + b"\n" b"\x1bp\x00\x19\xfa" b"\x1bd\x03" b"\x1dV\x01")
+
+
+def ticket_lines(panel, figure):
+    """The text lines of a drawn ticket, each the texts at one height, left to right, of the characters
+    drawn (a space that collapsed is not)."""
+    return panel.driver.execute_script("""
+        const rows = new Map();
+        for (const text of arguments[0].querySelectorAll("text")) {
+          const drawn = [...text.textContent].slice(0, text.getNumberOfChars());
+          if (drawn.length < text.textContent.length) drawn.push(" [" + (text.textContent.length - drawn.length) + " lost]");
+          const box = text.getBoundingClientRect();
+          const top = Math.round(box.top);
+          rows.set(top, [...(rows.get(top) || []), [box.left, drawn.join("")]]);
+        }
+        return [...rows.keys()].sort((a, b) => a - b)
+          .map((top) => rows.get(top).sort((a, b) => a[0] - b[0]).map((t) => t[1]).join("").trim());""", figure)
+
+
+def test_preview_draws_what_a_page_prints(native, start_bridge, panel, tmp_path):
+    bridge = start_bridge("--preview")
+    panel.open(bridge.port)
+    panel.wait(lambda: not panel.element("#vista").get_attribute("hidden"))
+    assert panel.element("#vista h2").text == "Vista previa"
+    assert panel.element("#vistaTickets").find_elements(By.TAG_NAME, "figure") == []
+    # A page of a developer's own prints through the client, in a browser of its own beside the panel.
+    files = serve()
+    driver = chromium(tmp_path / "page-profile")
+    try:
+        page = Page(driver, files.server_address[1])
+        page.open(page.local)
+        printed = page.run(f"http://127.0.0.1:{bridge.port}",
+                           f"return await bridge.print(new Uint8Array({list(PREVIEW_TICKET)}));")
+        assert printed == {"value": {"ok": True, "printer": "KORBA vista previa", "bytes": len(PREVIEW_TICKET)}}
+        page.run(f"http://127.0.0.1:{bridge.port}", "return await bridge.pulse(5);")
+        sent = time.monotonic()
+        panel.wait(lambda: len(panel.element("#vistaTickets").find_elements(By.TAG_NAME, "figure")) == 2)
+        assert time.monotonic() - sent < 2, "the new tickets showed late"
+    finally:
+        driver.quit()
+        files.shutdown()
+    pulse, ticket = panel.element("#vistaTickets").find_elements(By.TAG_NAME, "figure")
+    assert pulse.find_element(By.TAG_NAME, "figcaption").text.endswith(" · 5 bytes")
+    assert len(pulse.find_elements(By.CSS_SELECTOR, "svg .korba-pulse")) == 1
+    # The markup in the ticket's text is text; the pulse is marked above the cut, as it came.
+    assert ticket_lines(panel, ticket)[:3] == PREVIEW_LINES
+    assert ticket.find_elements(By.CSS_SELECTOR, "svg b") == []
+    marks = [ticket.find_element(By.CSS_SELECTOR, f"svg .korba-{mark}").rect["y"] for mark in ("pulse", "cut.partial")]
+    assert marks == sorted(marks)
+    shot = tmp_path / "ticket.png"
+    ticket.find_element(By.CLASS_NAME, "papel").screenshot(str(shot))
+    read = subprocess.run(["zbarimg", "--quiet", str(shot)], capture_output=True, text=True, timeout=60).stdout
+    assert sorted(read.splitlines()) == sorted([f"EAN-13:{PREVIEW_EAN}", f"QR-Code:{PREVIEW_QR}"])
 
 
 def test_the_printers_own_state_beside_it_while_the_page_is_in_view(native, acme, start_bridge, panel):

@@ -109,20 +109,29 @@ std::chrono::system_clock::time_point received() {
     return sys_days{2026y / 12 / 9} + 13h + 5min + 1s;
 }
 
-TEST(PreviewRoute, TheVirtualPrintersTicketsNewestFirst) {
+TEST(PreviewRoute, TheVirtualPrintersTicketsNewestFirstWithTheirIds) {
     VirtualPrinter printer(58, received);
     use_preview_printer(&printer);
+    FakeRecordFile file;
+    TicketBook book(file, received, true);
+    use_ticket_book(&book);
     const ServerConfig preview{VIRTUAL_PRINTER_NAME, 9230};
     EXPECT_EQ(preview_route(HttpRequest{}, preview).body, R"({"ok":true,"paper":58,"tickets":[]})");
     EXPECT_EQ(raw_route(post("application/json", R"({"data_b64":"QUJD"})"), preview).body,
               R"({"ok":true,"printer":"KORBA vista previa","bytes":3})");
     EXPECT_EQ(pulse_route(post("", ""), preview).body, R"({"ok":true,"printer":"KORBA vista previa","pin":2})");
+    EXPECT_EQ(raw_route(post("", "xy", "id=caja-7"), preview).body,
+              R"({"ok":true,"printer":"KORBA vista previa","bytes":2,"id":"caja-7","job":3,"repeat":false})");
+    // A repeat prints nothing, so the preview keeps it once.
+    EXPECT_EQ(raw_route(post("", "xy", "id=caja-7"), preview).status, 200);
     const HttpResponse reply = preview_route(HttpRequest{}, preview);
+    use_ticket_book(nullptr);
     use_preview_printer(nullptr);
     EXPECT_EQ(reply.status, 200);
     EXPECT_EQ(reply.content_type, JSON_TYPE);
     EXPECT_EQ(reply.body,
               R"({"ok":true,"paper":58,"tickets":[)"
+              R"({"id":"caja-7","received":"2026-12-09T13:05:01Z","bytes":2,"data_b64":"eHk="},)"
               R"({"id":null,"received":"2026-12-09T13:05:01Z","bytes":5,"data_b64":"G3AAGfo="},)"
               R"({"id":null,"received":"2026-12-09T13:05:01Z","bytes":3,"data_b64":"QUJD"}]})");
 }
