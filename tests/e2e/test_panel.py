@@ -114,6 +114,24 @@ def test_ticket_button_prints_whole_tickets(native, acme, start_bridge, panel):
     assert sorted(messages) == sorted(f"OK: ticket enviado ({len(job)} bytes)" for job in jobs)
 
 
+def ticket_rows(panel):
+    return [[cell.text for cell in row.find_elements(By.TAG_NAME, "td")]
+            for row in panel.driver.find_elements(By.CSS_SELECTOR, "#tkList tbody tr")]
+
+
+def test_ticket_list_follows_a_ticket_printed_through_the_panel(native, acme, start_bridge, panel):
+    bridge = start_bridge("--printer", "ACME")
+    panel.open(bridge.port)
+    panel.wait(lambda: panel.text("tkInfo") == "Aún no hay tickets.")
+    known = acme.captured_ids()
+    panel.click("tk")
+    [job] = printed(acme, known, 1)
+    # Read again by itself, without a reload, until the spooler is done with it.
+    panel.wait(lambda: [row[1:] for row in ticket_rows(panel)] == [["—", str(len(job)), "enviado"]])
+    assert re.fullmatch(r"\d{1,2}:\d{2}:\d{2}", ticket_rows(panel)[0][0])
+    assert panel.text("tkInfo") == ""
+
+
 def test_autostart_button_without_reg_logs_the_error(native, start_bridge, panel):
     bridge = start_bridge()
     panel.open(bridge.port)
