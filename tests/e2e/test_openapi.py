@@ -7,6 +7,7 @@ import base64
 import contextlib
 import json
 import shutil
+import uuid
 
 import pytest
 import yaml
@@ -14,7 +15,7 @@ from jsonschema import Draft202012Validator, RefResolver
 
 from cups_queue import cups_queues  # noqa: F401  (fixture)
 from harness import ROOT, exchange, request, split_reply
-from runner_tools import place_tool, program_folder, system_tool_aside
+from runner_tools import place_tool, program_folder, seen_path, system_tool_aside
 
 DOC = yaml.safe_load((ROOT / "docs" / "openapi.yaml").read_text(encoding="utf-8"))
 RESOLVER = RefResolver.from_schema(DOC)
@@ -113,11 +114,14 @@ def test_the_document_is_consistent():
                     assert schema_errors(sample, media["schema"]) == [], (path, method, sample)
 
 
-def test_every_documented_reply_matches_the_live_bridge(target, start_bridge, program_copies, cups_queues):
+def test_every_documented_reply_matches_the_live_bridge(target, start_bridge, program_copies, cups_queues, tmp_path):
     exe, env = program_copies("ok", 0)
     good = start_bridge("--printer", "ACME", exe=exe, env=env).port
     exe, env = program_copies("failing", 1)
     failing = start_bridge("--printer", "NO_SUCH_PRINTER", exe=exe, env=env).port
+    # A ticket record that cannot be written: its folder would lie inside a file.
+    (tmp_path / "a-file").write_bytes(b"")
+    unrecorded = start_bridge("--printer", "ACME", "--data", seen_path(target, tmp_path / "a-file" / "tickets")).port
 
     ticket = example("/raw", "post", "application/json", "ticket")
     ticket_bytes = base64.b64decode(json.loads(ticket)["data_b64"])
@@ -125,6 +129,7 @@ def test_every_documented_reply_matches_the_live_bridge(target, start_bridge, pr
     enable = example("/startup", "post", "application/json", "enable")
     # Linux has no autostart entry to switch on: there switching it off is the 200.
     switch = enable if target.is_wine else b'{"enable":0}'
+    sale = f"venta:{uuid.uuid4()}"
     # (what the reply is documented as, port, method, target, body, content type, origin)
     cases = [
         (("/", "get", "200"), good, "GET", "/", b"", None, ADMITTED),
@@ -141,6 +146,18 @@ def test_every_documented_reply_matches_the_live_bridge(target, start_bridge, pr
         (("/raw", "post", "400"), good, "POST", "/raw", b"{}", "application/json", ADMITTED),
         (("/raw", "post", "400"), good, "POST", "/raw", b'{"data_b64":""}', "application/json", ADMITTED),
         (("/raw", "post", "500"), failing, "POST", "/raw", ticket, "application/json", ADMITTED),
+        (("/raw", "post", "200"), good, "POST", f"/raw?id={sale}&expire=600", ticket, "application/json", ADMITTED),
+        (("/raw", "post", "200"), good, "POST", f"/raw?id={sale}", ticket_bytes, "text/plain", ADMITTED),
+        (("/raw", "post", "409"), good, "POST", f"/raw?id={sale}", b"otro", "text/plain", ADMITTED),
+        (("/raw", "post", "400"), good, "POST", "/raw?id=caja%201", ticket_bytes, "text/plain", ADMITTED),
+        (("/raw", "post", "400"), good, "POST", "/raw?expire=60", ticket_bytes, "text/plain", ADMITTED),
+        (("/raw", "post", "500"), unrecorded, "POST", f"/raw?id={sale}", ticket_bytes, "text/plain", ADMITTED),
+        (("/tickets", "get", "200"), good, "GET", f"/tickets?id={sale}", b"", None, ADMITTED),
+        (("/tickets", "get", "200"), good, "GET", "/tickets", b"", None, None),
+        # The failed print above, without an id: its job null, its error the spooler's message.
+        (("/tickets", "get", "200"), failing, "GET", "/tickets", b"", None, ADMITTED),
+        (("/tickets", "get", "400"), good, "GET", "/tickets?id=", b"", None, ADMITTED),
+        (("/tickets", "get", "404"), good, "GET", f"/tickets?id={sale}x", b"", None, ADMITTED),
         (("/pulse", "post", "200"), good, "POST", "/pulse", pulse_5, "application/json", ADMITTED),
         (("/pulse", "post", "200"), good, "POST", "/pulse", b"", None, ADMITTED),
         (("/pulse", "post", "500"), failing, "POST", "/pulse", b"", None, ADMITTED),
