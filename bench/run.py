@@ -238,10 +238,72 @@ def raw_ticket():
             f"{statistics.median(accepted):.1f} ms / {statistics.median(landed):.1f} ms")
 
 
+def cpu_and_wakeups(pid):
+    """CPU clock ticks used so far (user and system) and context switches, over all threads."""
+    ticks = sum(int(v) for v in Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()[11:13])
+    switches = 0
+    for task in Path(f"/proc/{pid}/task").iterdir():
+        status = (task / "status").read_text()
+        switches += sum(int(n) for n in re.findall(r"(?:non)?voluntary_ctxt_switches:\s+(\d+)", status))
+    return ticks, switches
+
+
+def ticket_state(port, ticket_id):
+    reply = harness.exchange(port, f"GET /tickets?id={ticket_id} HTTP/1.1\r\n\r\n".encode())
+    return json.loads(reply.partition(b"\r\n\r\n")[2])["state"]
+
+
+def tickets():
+    print("Ticket ids: a 2 KB ticket with and without id through CUPS, GET /tickets?id=, the idle bridge")
+    cups_queue.prepare()
+    queue = cups_queue.CaptureQueue(QUEUE)
+    queue.create()
+    ticket = bytes(range(256)) * 8
+    with tempfile.TemporaryDirectory() as data:
+        b = bridge("--printer", QUEUE, "--data", data)
+        try:
+            landed = {"without id": [], "with id": []}
+            for round_ in range(20):
+                for name, target in (("without id", "/raw"), ("with id", f"/raw?id=bench-{round_}&expire=600")):
+                    head = (f"POST {target} HTTP/1.1\r\nContent-Type: application/octet-stream\r\n"
+                            f"Content-Length: {len(ticket)}\r\n\r\n").encode()
+                    known = queue.captured_ids()
+                    started = time.monotonic()
+                    harness.exchange(b.port, head + ticket)
+                    wait_for_new_job(queue, known)
+                    landed[name].append((time.monotonic() - started) * 1000)
+            without, with_id = (statistics.median(landed[name]) for name in ("without id", "with id"))
+            row("tickets", "POST /raw in the capture folder, without / with id (median of 20)",
+                f"{without:.1f} ms / {with_id:.1f} ms")
+            row("tickets", "ratio with id / without", f"{with_id / without:.2f}", "(<= 1.15)")
+
+            deadline = time.monotonic() + 30
+            while ticket_state(b.port, "bench-19") != "sent" and time.monotonic() < deadline:
+                time.sleep(0.1)
+            request = b"GET /tickets?id=bench-19 HTTP/1.1\r\n\r\n"
+            times = []
+            for _ in range(2000):
+                started = time.perf_counter()
+                harness.exchange(b.port, request)
+                times.append((time.perf_counter() - started) * 1000)
+            row("tickets", f"GET /tickets?id= of a {ticket_state(b.port, 'bench-19')} ticket: median (p99) of 2000",
+                f"{statistics.median(times):.3f} ms ({sorted(times)[1979]:.3f} ms)", "(median < 1 ms)")
+
+            # Every ticket is final by now: nothing is left to follow.
+            time.sleep(2)
+            before = cpu_and_wakeups(b.proc.pid)
+            time.sleep(SECONDS)
+            after = cpu_and_wakeups(b.proc.pid)
+            row("tickets", f"idle with 40 final tickets, over {SECONDS} s: CPU ticks, context switches",
+                f"{after[0] - before[0]}, {after[1] - before[1]}", "(no CPU)")
+        finally:
+            b.stop()
+
+
 def main():
     print(f"load average before: {os.getloadavg()[0]:.2f}, cores: {os.cpu_count()}")
     sections = {"http": http_round_trip, "decode": decoding, "head": head_search, "start": start_up,
-                "footprint": footprint, "raw": raw_ticket, "memory": peak_memory}
+                "footprint": footprint, "raw": raw_ticket, "memory": peak_memory, "tickets": tickets}
     for name in sys.argv[1:] or sections:
         sections[name]()
     print(f"\nload average after: {os.getloadavg()[0]:.2f}")

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The benchmarks (never part of the tests): HTTP round trip against nginx, decoding an 8 MiB
 # body, a head read a byte at a time, start-up time, footprint, a raw ticket through CUPS
-# against lp, and the peak memory of an 8 MiB ticket. Prints a table.
-# Usage: bench/run.sh [http|decode|head|start|footprint|raw|memory]...   (all when none is named)
+# against lp, the peak memory of an 8 MiB ticket, and tickets with ids. Prints a table.
+# Usage: bench/run.sh [http|decode|head|start|footprint|raw|memory|tickets]...   (all when none is named)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh wrk nginx-light libbenchmark-dev
