@@ -4,6 +4,7 @@ name does not match test_*.py: `pytest tests/e2e/js_client.py`."""
 
 import http.server
 import os
+import re
 import ssl
 import subprocess
 import threading
@@ -170,7 +171,12 @@ def test_page_checks_prints_and_pulses(target, queue, start_bridge, page):
         const status = await bridge.check({{ minVersion: "1.4.0" }});
         const ticket = new Uint8Array({list(TICKET)});
         return [status.app, status.printer, status.printer_ok, await bridge.print(ticket), await bridge.pulse(2)];""")
-    assert result == {"value": ["korba-vizoza", QUEUE, True, {"ok": True, "printer": QUEUE, "bytes": len(TICKET)},
+    printed = result["value"][3]
+    # The id the client made in the page: crypto.randomUUID, which the page on localhost has.
+    assert re.fullmatch(r"[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}", printed["id"])
+    assert result == {"value": ["korba-vizoza", QUEUE, True,
+                                {"ok": True, "printer": QUEUE, "bytes": len(TICKET), "id": printed["id"],
+                                 "job": printed["job"], "repeat": False},
                                 {"ok": True, "printer": QUEUE, "pin": 2}]}
     assert [job.data for job in queue.wait_for_jobs(known, 2)] == [TICKET, PULSE_PIN_2]
     # The same page once nothing listens there any more.
