@@ -1,4 +1,5 @@
 // korba-vizoza: scan the command line, then run the chosen mode.
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,6 +15,8 @@
 #include "common/library_search.h"
 #include "printing/printers.h"
 #include "printing/virtual_printer.h"
+#include "tickets/record_file.h"
+#include "tickets/ticket_book.h"
 #include "windows/autostart.h"
 #include "windows/install_dir.h"
 #include "windows/service_control.h"
@@ -36,6 +39,14 @@ int print_outcome(const Result<std::string>& outcome) {
     return 0;
 }
 
+// A preview run keeps its tickets in memory only.
+void start_tickets(const Config& config) {
+    if (config.preview) return start_ticket_book(std::make_unique<NoRecordFile>(), true);
+    const std::optional<std::string> folder = ticket_folder(
+        {config.data_folder, SELF_INSTALL_AVAILABLE, config.service_mode, environment_value});
+    start_ticket_book(std::make_unique<DiskRecordFile>(folder.value_or("")), false);
+}
+
 int run_program(const std::vector<std::string>& args) {
     restrict_library_search();
     ScanResult scan = scan_command_line(args);
@@ -49,6 +60,7 @@ int run_program(const std::vector<std::string>& args) {
         } else {
             scan.config.printer = resolve_printer(scan.config.printer);
         }
+        start_tickets(scan.config);
     }
     switch (scan.mode) {
         case RunMode::Help:

@@ -81,6 +81,10 @@ ScanResult scan_command_line(const std::vector<std::string>& args) {
                 config.port = parse_port(value).value_or(DEFAULT_PORT);
             continue;
         }
+        if (arg == "--data") {
+            if (has_value) config.data_folder = args[++i];
+            continue;
+        }
         if (arg == "--paper") {
             const std::string value = has_value ? args[++i] : "";
             if (value != "58" && value != "80") return {RunMode::BadPaper, config};

@@ -24,6 +24,8 @@ struct Config {
     // The virtual printer instead of a spooler printer, with its paper width in millimetres.
     bool preview = false;
     int paper = DEFAULT_PAPER;
+    // Where the ticket record lives, instead of the usual folder.
+    std::optional<std::string> data_folder;
 };
 
 inline constexpr const char* BAD_PAPER = "ERROR: --paper solo admite 58 u 80";

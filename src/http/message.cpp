@@ -141,6 +141,7 @@ std::string_view reason_phrase(std::uint16_t status) {
         case 400: return "Bad Request";
         case 403: return "Forbidden";
         case 404: return "Not Found";
+        case 409: return "Conflict";
         case 500: return "Internal Server Error";
         case 503: return "Service Unavailable";
         default: return "OK";

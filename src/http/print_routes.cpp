@@ -12,12 +12,35 @@
 #include "printing/printers.h"
 #include "printing/queue_state.h"
 #include "printing/virtual_printer.h"
+#include "tickets/ticket_book.h"
 
 namespace korba {
 
 namespace {
 
+constexpr const char* BAD_ID = "id de ticket invalido (1 a 64 letras, cifras o . _ ~ : -)";
+constexpr const char* BAD_EXPIRE = "expire invalido (segundos de 1 a 86400, junto con id)";
+
 HttpResponse json_ok(std::string body) { return {200, JSON_TYPE, std::move(body), {}}; }
+
+// A ticket's id and deadline from the query, each read as written, the first of each name.
+struct TicketParams {
+    std::optional<std::string> id;
+    std::int64_t expire = 0;
+};
+
+std::optional<std::string_view> ticket_params(const HttpRequest& request, TicketParams& params) {
+    params.id = query_param(request.query, "id");
+    if (params.id && !valid_ticket_id(*params.id)) return BAD_ID;
+    if (const std::optional<std::string> expire = query_param(request.query, "expire")) {
+        const std::optional<std::int64_t> seconds = parse_expire(*expire);
+        if (!seconds || !params.id) return BAD_EXPIRE;
+        params.expire = *seconds;
+    }
+    return std::nullopt;
+}
+
+std::string job_number(const Ticket& ticket) { return ticket.job ? std::to_string(*ticket.job) : "null"; }
 
 // JSON bodies carry Base64 in data_b64, decoded over the body itself; any other body is the
 // printer's bytes as sent.
@@ -44,25 +67,42 @@ std::string json_list(const std::vector<std::string>& texts) {
 
 }  // namespace
 
+HttpResponse json_error(std::uint16_t status, std::string_view message) {
+    return {status, JSON_TYPE, json_error_body(message), {}};
+}
+
 HttpResponse printers_route(HttpRequest, const ServerConfig& config) {
     return json_ok("{\"ok\":true,\"default\":" + json_string(config.printer) +
                    ",\"printers\":" + json_list(list_printers()) + "}");
 }
 
 HttpResponse raw_route(HttpRequest request, const ServerConfig& config) {
+    TicketParams params;
+    if (const std::optional<std::string_view> refused = ticket_params(request, params)) return json_error(400, *refused);
     const std::optional<std::string_view> payload = raw_payload(request);
-    if (!payload) return {400, JSON_TYPE, json_error_body("JSON invalido: falta data_b64"), {}};
-    if (payload->empty()) return {400, JSON_TYPE, json_error_body("cuerpo vacio"), {}};
-    if (Status printed = print_raw(config.printer, *payload); !printed)
-        return {500, JSON_TYPE, json_error_body(printed.error()), {}};
-    return json_ok("{\"ok\":true,\"printer\":" + json_string(config.printer) +
-                   ",\"bytes\":" + std::to_string(payload->size()) + "}");
+    if (!payload) return json_error(400, "JSON invalido: falta data_b64");
+    if (payload->empty()) return json_error(400, "cuerpo vacio");
+    const Submission done = ticket_book()->submit({params.id, params.expire, config.printer, *payload});
+    const Ticket& ticket = done.ticket;
+    switch (done.outcome) {
+        case Outcome::PrintFailed:
+        case Outcome::RecordFailed: return json_error(500, done.message);
+        case Outcome::Conflict: return json_error(409, "el ticket " + *params.id + " ya se recibio con otro contenido");
+        case Outcome::Printed:
+        case Outcome::Repeat: break;
+    }
+    std::string body = "{\"ok\":true,\"printer\":" + json_string(ticket.printer) +
+                       ",\"bytes\":" + std::to_string(ticket.bytes);
+    if (params.id)
+        body += ",\"id\":" + json_string(*params.id) + ",\"job\":" + job_number(ticket) +
+                ",\"repeat\":" + (done.outcome == Outcome::Repeat ? "true" : "false");
+    return json_ok(body + "}");
 }
 
 HttpResponse pulse_route(HttpRequest request, const ServerConfig& config) {
     const DrawerPin pin = pulse_pin(request);
-    if (Status printed = print_raw(config.printer, drawer_pulse(pin)); !printed)
-        return {500, JSON_TYPE, json_error_body(printed.error()), {}};
+    if (const auto printed = print_raw(config.printer, drawer_pulse(pin)); !printed)
+        return json_error(500, printed.error());
     return json_ok("{\"ok\":true,\"printer\":" + json_string(config.printer) +
                    ",\"pin\":" + (pin == DrawerPin::Pin5 ? "5" : "2") + "}");
 }
@@ -84,6 +124,35 @@ HttpResponse device_route(HttpRequest, const ServerConfig& config) {
                    "\",\"paper\":" + word(&DeviceStatus::paper) + ",\"cover\":" + word(&DeviceStatus::cover) +
                    ",\"drawer_signal\":" + word(&DeviceStatus::drawer_signal) +
                    ",\"errors\":" + json_list(status ? status->errors : std::vector<std::string>()) + "}");
+}
+
+namespace {
+
+// The fields of one ticket, without braces.
+std::string ticket_fields(const Ticket& ticket) {
+    const std::chrono::system_clock::time_point received{std::chrono::seconds(ticket.received)};
+    return "\"id\":" + (ticket.id ? json_string(*ticket.id) : std::string("null")) +
+           ",\"printer\":" + json_string(ticket.printer) + ",\"bytes\":" + std::to_string(ticket.bytes) +
+           ",\"job\":" + job_number(ticket) + ",\"received\":\"" + utc_timestamp(received) + "\",\"state\":\"" +
+           state_word(ticket.state) + "\",\"reasons\":" + json_list(ticket.reasons) +
+           ",\"error\":" + (ticket.error ? json_string(*ticket.error) : std::string("null"));
+}
+
+}  // namespace
+
+HttpResponse tickets_route(HttpRequest request, const ServerConfig&) {
+    const TicketBook& book = *ticket_book();
+    const std::optional<std::string> id = query_param(request.query, "id");
+    if (!id) {
+        std::string body = "{\"ok\":true,\"tickets\":[";
+        for (const Ticket& ticket : book.newest(LISTED_TICKETS))
+            body += (body.back() == '[' ? "{" : ",{") + ticket_fields(ticket) + "}";
+        return json_ok(body + "]}");
+    }
+    if (!valid_ticket_id(*id)) return json_error(400, BAD_ID);
+    const std::optional<Ticket> ticket = book.find(*id);
+    if (!ticket) return json_error(404, "no hay ningun ticket con id " + *id);
+    return json_ok("{\"ok\":true," + ticket_fields(*ticket) + "}");
 }
 
 HttpResponse preview_route(HttpRequest, const ServerConfig&) {

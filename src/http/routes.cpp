@@ -10,10 +10,6 @@ namespace korba {
 
 namespace {
 
-HttpResponse json_error(std::uint16_t status, std::string_view message) {
-    return {status, JSON_TYPE, json_error_body(message), {}};
-}
-
 HttpResponse favicon(HttpRequest, const ServerConfig&) { return {204, TEXT_TYPE, "", {}}; }
 
 bool preview_run() { return preview_printer() != nullptr; }
@@ -37,6 +33,7 @@ const Route ROUTES[] = {
     {"POST", "/pulse", pulse_route},
     {"GET", "/queue", queue_route},
     {"GET", "/device", device_route},
+    {"GET", "/tickets", tickets_route},
     {"GET", "/preview", preview_route, preview_run},
 };
 

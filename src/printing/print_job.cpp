@@ -34,7 +34,7 @@ Failure abandon_job(Spooler& spool, PrinterHandle handle, std::string message) {
 
 }  // namespace
 
-Status print_raw(const std::string& printer, std::string_view data) {
+Result<JobNumber> print_raw(const std::string& printer, std::string_view data) {
     if (printer.empty()) return fail("no hay impresora configurada (usa --printer \"NOMBRE\")");
     Spooler& spool = spooler();
     const std::u16string name = to_wide(printer);
@@ -44,7 +44,7 @@ Status print_raw(const std::string& printer, std::string_view data) {
 
     const std::u16string document_name = to_wide(DOCUMENT_NAME);
     const std::u16string datatype = to_wide(RAW_DATATYPE);
-    const Status started = spool.start_doc(handle, {document_name.c_str(), nullptr, datatype.c_str()});
+    const Result<JobNumber> started = spool.start_doc(handle, {document_name.c_str(), nullptr, datatype.c_str()});
     if (!started) {
         spool.close_printer(handle);
         return fail("StartDocPrinter: " + started.error());
@@ -57,7 +57,7 @@ Status print_raw(const std::string& printer, std::string_view data) {
     if (const Status ended = spool.end_doc(handle); !ended)
         return abandon_job(spool, handle, "EndDocPrinter: " + ended.error());
     spool.close_printer(handle);
-    return success();
+    return started.value();
 }
 
 }  // namespace korba

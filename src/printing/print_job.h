@@ -5,13 +5,14 @@
 #include <string_view>
 
 #include "common/result.h"
+#include "printing/spooler.h"
 
 namespace korba {
 
 inline constexpr const char* DOCUMENT_NAME = "KORBA";
 inline constexpr const char* RAW_DATATYPE = "RAW";
 
-// Success once the spooler has accepted the whole job; otherwise the Spanish message.
-Status print_raw(const std::string& printer, std::string_view data);
+// The spooler's job number once it has accepted the whole job; otherwise the Spanish message.
+Result<JobNumber> print_raw(const std::string& printer, std::string_view data);
 
 }  // namespace korba

@@ -43,18 +43,6 @@ constexpr std::uint32_t ATTRIBUTE_WORK_OFFLINE = 0x00000400;
 constexpr std::uint32_t CUPS_PROCESSING = 4;
 constexpr std::uint32_t CUPS_STOPPED = 5;
 
-std::vector<std::string> cups_keywords(const char* reasons) {
-    std::vector<std::string> keywords;
-    if (!reasons) return keywords;
-    for (std::string_view rest = reasons; !rest.empty();) {
-        const size_t comma = rest.find(',');
-        const std::string_view keyword = rest.substr(0, comma);
-        if (!keyword.empty() && keyword != "none") keywords.emplace_back(keyword);
-        rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
-    }
-    return keywords;
-}
-
 bool has(const std::vector<std::string>& keywords, std::string_view wanted) {
     for (const std::string& keyword : keywords)
         if (keyword == wanted) return true;
@@ -90,6 +78,18 @@ std::optional<std::uint32_t> count_jobs(Spooler& spool, PrinterHandle handle) {
 }
 
 }  // namespace
+
+std::vector<std::string> cups_keywords(const char* reasons) {
+    std::vector<std::string> keywords;
+    if (!reasons) return keywords;
+    for (std::string_view rest = reasons; !rest.empty();) {
+        const size_t comma = rest.find(',');
+        const std::string_view keyword = rest.substr(0, comma);
+        if (!keyword.empty() && keyword != "none") keywords.emplace_back(keyword);
+        rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+    }
+    return keywords;
+}
 
 QueueState map_queue_state(const PrinterState& printer, std::uint32_t jobs) {
     const std::vector<std::string> keywords = cups_keywords(printer.cups_reasons);

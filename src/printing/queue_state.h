@@ -20,6 +20,8 @@ struct QueueState {
 // The first state that applies, with the reasons in a fixed order: the Windows status flags
 // (in bit order, then the work-offline attribute) and the CUPS keywords as CUPS gives them.
 QueueState map_queue_state(const PrinterState& printer, std::uint32_t jobs);
+// The comma-separated CUPS keywords without "none"; none for null.
+std::vector<std::string> cups_keywords(const char* reasons);
 // "unavailable" with no jobs and no reasons when the printer cannot be opened or read.
 QueueState read_queue_state(const std::string& printer);
 

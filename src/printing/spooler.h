@@ -42,6 +42,17 @@ struct PrinterState {
     const char* device_uri = nullptr;     // where CUPS sends the printer's jobs
 };
 
+// A job's state as one spooler call gives it: Windows its JOB_STATUS_* flags, CUPS its
+// job-state and job-state-reasons. The other platform's fields stay zero.
+struct JobState {
+    std::uint32_t status = 0;      // JOB_STATUS_* flags
+    std::uint32_t cups_state = 0;  // 3 pending, 4 held, 5 processing, 6 stopped, 7 canceled, 8 aborted, 9 completed
+    std::string cups_reasons;      // the keywords as CUPS sends them, comma-separated
+};
+
+// The spooler's number for a job; 0 when it gave none.
+using JobNumber = std::uint32_t;
+
 // Local printers (2) plus printer connections (4).
 inline constexpr std::uint32_t PRINTER_ENUM_LOCAL_AND_CONNECTIONS = 6;
 
@@ -50,7 +61,8 @@ public:
     virtual ~Spooler() = default;
     // A failed call gives the system's error text, taken right after the call.
     virtual Result<PrinterHandle> open_printer(const char16_t* name) = 0;
-    virtual Status start_doc(PrinterHandle printer, const DocumentInfo& document) = 0;
+    // Gives the number of the job it started.
+    virtual Result<JobNumber> start_doc(PrinterHandle printer, const DocumentInfo& document) = 0;
     virtual void start_page(PrinterHandle printer) = 0;
     // Gives the number of bytes from the start of `data` that the spooler took, possibly fewer.
     virtual Result<std::uint32_t> write(PrinterHandle printer, std::string_view data) = 0;
@@ -70,6 +82,13 @@ public:
     // when `size` bytes suffice; `needed` and `returned` as for the enumeration of printers.
     virtual bool enum_jobs(PrinterHandle printer, std::byte* buffer, std::uint32_t size, std::uint32_t& needed,
                            std::uint32_t& returned) = 0;
+    // The job's state; nullopt when the spooler no longer knows the job, a failure when it
+    // could not be asked.
+    virtual Result<std::optional<JobState>> get_job(PrinterHandle printer, JobNumber job) = 0;
+    // Deletes the job from the printer's queue.
+    virtual Status delete_job(PrinterHandle printer, JobNumber job) = 0;
+    // Whether a finished job stays known to get_job (CUPS keeps a history) or leaves at once (Windows).
+    virtual bool keeps_finished_jobs() const = 0;
     // Copies the default printer's name with its NUL when `size` UTF-16 units suffice;
     // writes back the size needed. False when there is no default or no room.
     virtual bool default_printer(char16_t* buffer, std::uint32_t& size) = 0;

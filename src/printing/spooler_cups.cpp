@@ -41,25 +41,36 @@ struct CupsPrinter {
 
 CupsPrinter& printer_of(PrinterHandle handle) { return *static_cast<CupsPrinter*>(handle); }
 
-// The destination's state, or null when the scheduler does not answer for such a destination.
-ipp_t* ask_printer(const std::string& name) {
-    char uri[HTTP_MAX_URI];
-    httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0, "/printers/%s",
-                     name.c_str());
-    static const char* const wanted[] = {"printer-state", "printer-state-reasons", "device-uri"};
-    ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
-    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3, nullptr, wanted);
+// The attributes `wanted` of the printer or job at `uri`, or null when the scheduler does not
+// answer for such a printer or job.
+template <size_t Count>
+ipp_t* ask(ipp_op_t operation, const char* uri_kind, const std::string& uri, const char* const (&wanted)[Count]) {
+    ipp_t* request = ippNewRequest(operation);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, uri_kind, nullptr, uri.c_str());
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", Count, nullptr, wanted);
     ipp_t* response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
     if (response && cupsLastError() <= IPP_STATUS_OK_CONFLICTING) return response;
     ippDelete(response);
     return nullptr;
 }
 
-// The printer-state-reasons keywords joined by commas.
-std::string state_reasons(ipp_t* answer) {
+ipp_t* ask_printer(const std::string& name) {
+    char uri[HTTP_MAX_URI];
+    httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0, "/printers/%s",
+                     name.c_str());
+    static const char* const wanted[] = {"printer-state", "printer-state-reasons", "device-uri"};
+    return ask(IPP_OP_GET_PRINTER_ATTRIBUTES, "printer-uri", uri, wanted);
+}
+
+ipp_t* ask_job(JobNumber job) {
+    static const char* const wanted[] = {"job-state", "job-state-reasons"};
+    return ask(IPP_OP_GET_JOB_ATTRIBUTES, "job-uri", "ipp://localhost/jobs/" + std::to_string(job), wanted);
+}
+
+// The keywords of one attribute joined by commas.
+std::string keywords(ipp_t* answer, const char* name) {
     std::string reasons;
-    ipp_attribute_t* attribute = ippFindAttribute(answer, "printer-state-reasons", IPP_TAG_KEYWORD);
+    ipp_attribute_t* attribute = ippFindAttribute(answer, name, IPP_TAG_KEYWORD);
     for (int i = 0; attribute && i < ippGetCount(attribute); ++i) {
         if (i > 0) reasons += ',';
         reasons += ippGetString(attribute, i, nullptr);
@@ -87,7 +98,7 @@ public:
         ippDelete(answer);
         return PrinterHandle{printer.release()};
     }
-    Status start_doc(PrinterHandle handle, const DocumentInfo& document) override {
+    Result<JobNumber> start_doc(PrinterHandle handle, const DocumentInfo& document) override {
         CupsPrinter& printer = printer_of(handle);
         printer.title = from_wide(document.document_name);
         const std::string datatype = from_wide(document.datatype);
@@ -97,7 +108,7 @@ public:
         if (!printer.connection) return connect_failure();
         printer.job_id = cupsCreateJob(printer.connection, printer.name.c_str(), printer.title.c_str(), 0, nullptr);
         if (printer.job_id == 0) return last_cups_error();
-        return success();
+        return static_cast<JobNumber>(printer.job_id);
     }
     // A raw CUPS job has no pages.
     void start_page(PrinterHandle) override {}
@@ -151,7 +162,7 @@ public:
         if (!answer) return false;
         ipp_attribute_t* state = ippFindAttribute(answer, "printer-state", IPP_TAG_ENUM);
         const auto state_value = static_cast<std::uint32_t>(state ? ippGetInteger(state, 0) : 0);
-        const std::string reasons = state_reasons(answer);
+        const std::string reasons = keywords(answer, "printer-state-reasons");
         ipp_attribute_t* device = ippFindAttribute(answer, "device-uri", IPP_TAG_URI);
         const std::string uri = device ? ippGetString(device, 0, nullptr) : "";
         ippDelete(answer);
@@ -182,6 +193,25 @@ public:
         cupsFreeJobs(count, jobs);
         return fits;
     }
+    Result<std::optional<JobState>> get_job(PrinterHandle, JobNumber job) override {
+        ipp_t* answer = ask_job(job);
+        if (!answer) {
+            if (cupsLastError() == IPP_STATUS_ERROR_NOT_FOUND) return std::optional<JobState>();
+            return last_cups_error();
+        }
+        ipp_attribute_t* state = ippFindAttribute(answer, "job-state", IPP_TAG_ENUM);
+        JobState job_state{0, static_cast<std::uint32_t>(state ? ippGetInteger(state, 0) : 0),
+                           keywords(answer, "job-state-reasons")};
+        ippDelete(answer);
+        return std::optional<JobState>(std::move(job_state));
+    }
+    Status delete_job(PrinterHandle handle, JobNumber job) override {
+        if (cupsCancelJob2(CUPS_HTTP_DEFAULT, printer_of(handle).name.c_str(), static_cast<int>(job), 0) >
+            IPP_STATUS_OK_CONFLICTING)
+            return last_cups_error();
+        return success();
+    }
+    bool keeps_finished_jobs() const override { return true; }
     bool default_printer(char16_t* buffer, std::uint32_t& size) override {
         cups_dest_t* dest = cupsGetNamedDest(CUPS_HTTP_DEFAULT, nullptr, nullptr);
         if (!dest) return false;

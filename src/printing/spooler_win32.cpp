@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <vector>
 
 #include "common/system_error.h"
 #include "printing/spooler.h"
@@ -34,6 +35,8 @@ struct Winspool {
     decltype(&EnumPrintersW) enum_printers = nullptr;
     decltype(&GetPrinterW) get_printer = nullptr;
     decltype(&EnumJobsW) enum_jobs = nullptr;
+    decltype(&GetJobW) get_job = nullptr;
+    decltype(&SetJobW) set_job = nullptr;
     decltype(&GetDefaultPrinterW) default_printer = nullptr;
 };
 
@@ -54,6 +57,7 @@ Winspool load_winspool() {
                        bind(library, "ClosePrinter", api.close_printer) &&
                        bind(library, "EnumPrintersW", api.enum_printers) &&
                        bind(library, "GetPrinterW", api.get_printer) && bind(library, "EnumJobsW", api.enum_jobs) &&
+                       bind(library, "GetJobW", api.get_job) && bind(library, "SetJobW", api.set_job) &&
                        bind(library, "GetDefaultPrinterW", api.default_printer);
     api.loaded = bound;
     if (!bound) api.load_error = GetLastError();
@@ -82,10 +86,11 @@ public:
         if (!api.open_printer(wide(name), &handle, nullptr)) return last_error();
         return PrinterHandle{handle};
     }
-    Status start_doc(PrinterHandle printer, const DocumentInfo& document) override {
+    Result<JobNumber> start_doc(PrinterHandle printer, const DocumentInfo& document) override {
         DOC_INFO_1W info{wide(document.document_name), wide(document.output_file), wide(document.datatype)};
-        if (winspool().start_doc(printer, 1, reinterpret_cast<LPBYTE>(&info)) == 0) return last_error();
-        return success();
+        const DWORD job = winspool().start_doc(printer, 1, reinterpret_cast<LPBYTE>(&info));
+        if (job == 0) return last_error();
+        return JobNumber{job};
     }
     void start_page(PrinterHandle printer) override { winspool().start_page(printer); }
     // One call takes at most a 32-bit count; the caller writes whatever is left.
@@ -138,6 +143,23 @@ public:
         returned = count;
         return ok;
     }
+    // Sized by a first call; an unknown job is one the spooler has let go.
+    Result<std::optional<JobState>> get_job(PrinterHandle printer, JobNumber job) override {
+        DWORD needed = 0;
+        std::vector<BYTE> record;
+        while (!winspool().get_job(printer, job, 1, record.data(), static_cast<DWORD>(record.size()), &needed)) {
+            const DWORD error = GetLastError();
+            if (error == ERROR_INVALID_PARAMETER) return std::optional<JobState>();
+            if (error != ERROR_INSUFFICIENT_BUFFER || needed <= record.size()) return fail(system_error_text(error));
+            record.resize(needed);
+        }
+        return std::optional<JobState>(JobState{reinterpret_cast<const JOB_INFO_1W*>(record.data())->Status, 0, {}});
+    }
+    Status delete_job(PrinterHandle printer, JobNumber job) override {
+        if (!winspool().set_job(printer, job, 0, nullptr, JOB_CONTROL_DELETE)) return last_error();
+        return success();
+    }
+    bool keeps_finished_jobs() const override { return false; }
     bool default_printer(char16_t* buffer, std::uint32_t& size) override {
         const Winspool& api = winspool();
         if (!api.loaded) {

@@ -41,9 +41,10 @@ Result<PrinterHandle> VirtualPrinter::open_printer(const char16_t* name) {
     return PrinterHandle{new OpenJob};
 }
 
-Status VirtualPrinter::start_doc(PrinterHandle printer, const DocumentInfo&) {
+Result<JobNumber> VirtualPrinter::start_doc(PrinterHandle printer, const DocumentInfo&) {
     job_of(printer).data.clear();
-    return success();
+    std::lock_guard guard(lock_);
+    return ++last_job_;
 }
 
 void VirtualPrinter::start_page(PrinterHandle) {}
@@ -84,6 +85,14 @@ bool VirtualPrinter::enum_jobs(PrinterHandle, std::byte*, std::uint32_t, std::ui
     needed = returned = 0;
     return true;
 }
+
+// A kept ticket has left the queue, as a printed job leaves a Windows one.
+Result<std::optional<JobState>> VirtualPrinter::get_job(PrinterHandle, JobNumber) {
+    return std::optional<JobState>();
+}
+
+// Its tickets are done as they arrive: there is nothing left to delete.
+Status VirtualPrinter::delete_job(PrinterHandle, JobNumber) { return fail("la vista previa no tiene cola"); }
 
 bool VirtualPrinter::default_printer(char16_t* buffer, std::uint32_t& size) {
     return pack_printer_name(to_wide(VIRTUAL_PRINTER_NAME), buffer, size);

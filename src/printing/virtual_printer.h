@@ -38,7 +38,7 @@ public:
     std::vector<PreviewTicket> tickets() const;
 
     Result<PrinterHandle> open_printer(const char16_t* name) override;
-    Status start_doc(PrinterHandle printer, const DocumentInfo& document) override;
+    Result<JobNumber> start_doc(PrinterHandle printer, const DocumentInfo& document) override;
     void start_page(PrinterHandle printer) override;
     Result<std::uint32_t> write(PrinterHandle printer, std::string_view data) override;
     void end_page(PrinterHandle printer) override;
@@ -50,6 +50,9 @@ public:
     bool get_printer(PrinterHandle printer, std::byte* buffer, std::uint32_t size, std::uint32_t& needed) override;
     bool enum_jobs(PrinterHandle printer, std::byte* buffer, std::uint32_t size, std::uint32_t& needed,
                    std::uint32_t& returned) override;
+    Result<std::optional<JobState>> get_job(PrinterHandle printer, JobNumber job) override;
+    Status delete_job(PrinterHandle printer, JobNumber job) override;
+    bool keeps_finished_jobs() const override { return false; }
     bool default_printer(char16_t* buffer, std::uint32_t& size) override;
 
 private:
@@ -60,6 +63,7 @@ private:
     mutable std::mutex lock_;
     std::deque<PreviewTicket> kept_;  // oldest first
     size_t kept_bytes_ = 0;
+    JobNumber last_job_ = 0;
 };
 
 // The virtual printer of this run, or null when the bridge prints to a real one.

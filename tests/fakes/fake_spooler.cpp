@@ -25,12 +25,12 @@ Result<PrinterHandle> FakeSpooler::open_printer(const char16_t* name) {
     return PrinterHandle{&handle_token_};
 }
 
-Status FakeSpooler::start_doc(PrinterHandle printer, const DocumentInfo& document) {
+Result<JobNumber> FakeSpooler::start_doc(PrinterHandle printer, const DocumentInfo& document) {
     record("start_doc " + text_or_null(document.document_name) + "|" + text_or_null(document.output_file) + "|" +
                text_or_null(document.datatype),
            printer);
     if (start_doc_error) return fail(*start_doc_error);
-    return success();
+    return next_job++;
 }
 
 void FakeSpooler::start_page(PrinterHandle printer) { record("start_page", printer); }
@@ -113,6 +113,21 @@ bool FakeSpooler::enum_jobs(PrinterHandle printer, std::byte* buffer, std::uint3
     if (needed) std::memset(buffer, 0xAB, needed);
     returned = job_count;
     return true;
+}
+
+Result<std::optional<JobState>> FakeSpooler::get_job(PrinterHandle printer, JobNumber job) {
+    record("get_job " + std::to_string(job), printer);
+    if (job_error) return fail(*job_error);
+    const auto found = jobs.find(job);
+    if (found == jobs.end()) return std::optional<JobState>();
+    return std::optional<JobState>(found->second);
+}
+
+Status FakeSpooler::delete_job(PrinterHandle printer, JobNumber job) {
+    record("delete " + std::to_string(job), printer);
+    if (job_error) return fail(*job_error);
+    jobs.erase(job);
+    return success();
 }
 
 bool FakeSpooler::default_printer(char16_t* buffer, std::uint32_t& size) {

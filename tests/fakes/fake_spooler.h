@@ -2,6 +2,7 @@
 // printers it is given, and lays out enumerations the way the Windows spooler does.
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,6 +39,12 @@ public:
     bool state_unreadable = false;
     std::uint32_t job_count = 0;
     bool jobs_unreadable = false;
+    // The number the next started document gets, counting up.
+    JobNumber next_job = 1;
+    // The jobs get_job knows (a missing one is gone); a set text makes get_job and delete_job fail.
+    std::map<JobNumber, JobState> jobs;
+    std::optional<std::string> job_error;
+    bool keeps_history = true;
     // When set, the default printer after the first query (it changed in between).
     std::optional<std::u16string> default_name_later;
 
@@ -46,7 +53,7 @@ public:
     std::string written;
 
     Result<PrinterHandle> open_printer(const char16_t* name) override;
-    Status start_doc(PrinterHandle printer, const DocumentInfo& document) override;
+    Result<JobNumber> start_doc(PrinterHandle printer, const DocumentInfo& document) override;
     void start_page(PrinterHandle printer) override;
     Result<std::uint32_t> write(PrinterHandle printer, std::string_view data) override;
     void end_page(PrinterHandle printer) override;
@@ -58,6 +65,10 @@ public:
     bool get_printer(PrinterHandle printer, std::byte* buffer, std::uint32_t size, std::uint32_t& needed) override;
     bool enum_jobs(PrinterHandle printer, std::byte* buffer, std::uint32_t size, std::uint32_t& needed,
                    std::uint32_t& returned) override;
+    Result<std::optional<JobState>> get_job(PrinterHandle printer, JobNumber job) override;
+    // Records "delete N" and forgets the job.
+    Status delete_job(PrinterHandle printer, JobNumber job) override;
+    bool keeps_finished_jobs() const override { return keeps_history; }
     bool default_printer(char16_t* buffer, std::uint32_t& size) override;
 
 private:

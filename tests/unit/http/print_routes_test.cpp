@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "fakes/fake_record_file.h"
 #include "fakes/fake_spooler.h"
 #include "printing/virtual_printer.h"
+#include "tickets/ticket_book.h"
 
 namespace korba {
 namespace {
@@ -123,6 +125,52 @@ TEST(PreviewRoute, TheVirtualPrintersTicketsNewestFirst) {
               R"({"ok":true,"paper":58,"tickets":[)"
               R"({"id":null,"received":"2026-12-09T13:05:01Z","bytes":5,"data_b64":"G3AAGfo="},)"
               R"({"id":null,"received":"2026-12-09T13:05:01Z","bytes":3,"data_b64":"QUJD"}]})");
+}
+
+HttpResponse get_tickets(std::string query) {
+    HttpRequest request;
+    request.query = std::move(query);
+    return tickets_route(std::move(request), ACME);
+}
+
+TEST(TicketRoutes, TheRepliesOfTicketsWithAnId) {
+    FakeSpooler spooler;
+    spooler.next_job = 12;
+    FakeRecordFile file;
+    TicketBook book(file, received);
+    use_ticket_book(&book);
+    const std::string ticket = R"({"ok":true,"printer":"ACME","bytes":3,"id":"t-1","job":12,"repeat":)";
+    EXPECT_EQ(raw_route(post("text/plain", "ABC", "expire=30&id=t-1&id=x"), ACME).body, ticket + "false}");
+    EXPECT_EQ(raw_route(post("application/json", R"({"data_b64":"QUJD"})", "id=t-1"), ACME).body, ticket + "true}");
+    const HttpResponse conflict = raw_route(post("", "ABD", "id=t-1"), ACME);
+    EXPECT_EQ(conflict.status, 409);
+    EXPECT_EQ(conflict.body, R"({"ok":false,"error":"el ticket t-1 ya se recibio con otro contenido"})");
+    for (const char* query : {"id=a%20b", "id=", "id=a+b"}) {
+        const HttpResponse refused = raw_route(post("", "ABC", query), ACME);
+        EXPECT_EQ(refused.status, 400);
+        EXPECT_EQ(refused.body, R"j({"ok":false,"error":"id de ticket invalido (1 a 64 letras, cifras o . _ ~ : -)"})j");
+        EXPECT_EQ(get_tickets(query).body, refused.body);
+    }
+    for (const char* query : {"expire=5", "id=x&expire=0", "id=x&expire=86401", "id=x&expire=", "id=x&expire=5s"}) {
+        const HttpResponse refused = raw_route(post("", "ABC", query), ACME);
+        EXPECT_EQ(refused.status, 400) << query;
+        EXPECT_EQ(refused.body, R"j({"ok":false,"error":"expire invalido (segundos de 1 a 86400, junto con id)"})j");
+    }
+    spooler.open_error = "Invalid printer name. (os error 1801)";
+    EXPECT_EQ(raw_route(post("", "ABC", "id=t-2"), ACME).status, 500);
+    EXPECT_EQ(spooler.calls.size(), 8u);  // the one job of t-1, and t-2's attempt
+
+    const std::string t1 = R"("id":"t-1","printer":"ACME","bytes":3,"job":12,"received":"2026-12-09T13:05:01Z",)"
+                           R"("state":"queued","reasons":[],"error":null)";
+    const std::string t2 = R"("id":"t-2","printer":"ACME","bytes":3,"job":null,"received":"2026-12-09T13:05:01Z",)"
+                           R"("state":"failed","reasons":[],"error":"no se pudo abrir la impresora \"ACME\" )"
+                           R"j((Invalid printer name. (os error 1801))")j";
+    EXPECT_EQ(get_tickets("id=t-1").body, "{\"ok\":true," + t1 + "}");
+    EXPECT_EQ(get_tickets("").body, "{\"ok\":true,\"tickets\":[{" + t2 + "},{" + t1 + "}]}");
+    const HttpResponse unknown = get_tickets("id=t-3");
+    EXPECT_EQ(unknown.status, 404);
+    EXPECT_EQ(unknown.body, R"({"ok":false,"error":"no hay ningun ticket con id t-3"})");
+    use_ticket_book(nullptr);
 }
 
 }  // namespace

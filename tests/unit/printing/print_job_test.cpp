@@ -78,7 +78,7 @@ TEST(PrintRaw, SpoolerCallsOnEveryPath) {
         spooler.write_error = c.write_error;
         spooler.write_counts = c.write_counts;
         spooler.end_doc_error = c.end_doc_error;
-        const Status result = print_raw(c.printer, c.data);
+        const auto result = print_raw(c.printer, c.data);
         EXPECT_EQ(spooler.calls, c.calls);
         if (c.message) {
             ASSERT_FALSE(result.ok());
@@ -94,7 +94,7 @@ TEST(PrintRaw, NonAsciiNameReachesTheSpoolerUnchanged) {
     FakeSpooler spooler;
     spooler.open_error = std::string("Invalid printer name. (os error 1801)");
     const std::string name = "Caja Señor \xF0\x9F\x96\xA8";  // U+1F5A8 takes a surrogate pair
-    const Status result = print_raw(name, "A");
+    const auto result = print_raw(name, "A");
     EXPECT_EQ(spooler.calls, Calls{"open " + name});
     EXPECT_EQ(result.error(), "no se pudo abrir la impresora \"" + name + "\" (Invalid printer name. (os error 1801))");
 }

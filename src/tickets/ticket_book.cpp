@@ -1,0 +1,265 @@
+#include "tickets/ticket_book.h"
+
+#include <algorithm>
+#include <map>
+#include <thread>
+
+#include "common/text.h"
+#include "printing/print_job.h"
+#include "printing/queue_state.h"
+#include "tickets/ticket_log.h"
+
+namespace korba {
+
+namespace {
+
+constexpr const char* RECORD_ERROR = "no puedo guardar el registro de tickets: ";
+
+TicketBook* active_book = nullptr;
+
+// Only a request that the spooler refused leaves its id free for another attempt.
+bool id_free(const Ticket& ticket) { return ticket.state == TicketState::Failed && ticket.error.has_value(); }
+
+}  // namespace
+
+TicketBook::TicketBook(RecordFile& file, Clock now, bool sent_when_accepted)
+    : file_(file), now_(now), sent_when_accepted_(sent_when_accepted) {}
+
+std::int64_t TicketBook::now_seconds() const {
+    return std::chrono::duration_cast<std::chrono::seconds>(now_().time_since_epoch()).count();
+}
+
+Ticket* TicketBook::by_seq(std::uint64_t seq) {
+    const auto found = std::lower_bound(tickets_.begin(), tickets_.end(), seq,
+                                        [](const Ticket& ticket, std::uint64_t wanted) { return ticket.seq < wanted; });
+    return found != tickets_.end() && found->seq == seq ? &*found : nullptr;
+}
+
+const Ticket* TicketBook::by_id(const std::string& id) const {
+    const auto found = ids_.find(id);
+    if (found == ids_.end()) return nullptr;
+    return const_cast<TicketBook*>(this)->by_seq(found->second);
+}
+
+// Memory holds as many tickets as the record keeps; the oldest final ones go first.
+void TicketBook::add(Ticket ticket) {
+    if (ticket.id) ids_[*ticket.id] = ticket.seq;
+    tickets_.push_back(std::move(ticket));
+    while (tickets_.size() > RECORD_TICKETS && is_final(tickets_.front().state) && !tickets_.front().settling) {
+        const Ticket& oldest = tickets_.front();
+        if (oldest.id) {
+            const auto latest = ids_.find(*oldest.id);
+            if (latest != ids_.end() && latest->second == oldest.seq) ids_.erase(latest);
+        }
+        tickets_.pop_front();
+    }
+}
+
+void TicketBook::load() {
+    const Result<std::string> contents = file_.read();
+    std::lock_guard guard(lock_);
+    if (!contents) {
+        unreadable_ = RECORD_ERROR + contents.error();
+        return;
+    }
+    LoadedRecord loaded = read_record(contents.value(), now_seconds());
+    // Left as it is, a torn line would run into the next one appended.
+    if (loaded.rewrite) {
+        if (const Status replaced = file_.replace(write_record(loaded.tickets)); !replaced)
+            unreadable_ = RECORD_ERROR + replaced.error();
+    }
+    for (Ticket& ticket : loaded.tickets) {
+        next_seq_ = std::max(next_seq_, ticket.seq + 1);
+        if (!is_final(ticket.state)) {
+            followed_.insert(ticket.seq);
+            recheck_.insert(ticket.seq);
+        }
+        add(std::move(ticket));
+    }
+    if (!followed_.empty()) to_follow_.notify_one();
+}
+
+Submission TicketBook::submit(const TicketRequest& request) {
+    Ticket ticket;
+    ticket.id = request.id;
+    ticket.hash = ticket_hash(request.data);
+    ticket.bytes = request.data.size();
+    ticket.printer = request.printer;
+    ticket.received = now_seconds();
+    ticket.deadline = request.expire ? ticket.received + request.expire : 0;
+    ticket.settling = true;
+
+    std::unique_lock guard(lock_);
+    if (request.id) {
+        if (unreadable_) return {Outcome::RecordFailed, ticket, *unreadable_};
+        // Another request with this id is with the spooler: its outcome decides this one.
+        while (const Ticket* taken = by_id(*request.id)) {
+            if (taken->settling) {
+                settled_.wait(guard);
+                continue;
+            }
+            if (id_free(*taken)) break;
+            const bool same = taken->hash == ticket.hash && taken->bytes == ticket.bytes;
+            return {same ? Outcome::Repeat : Outcome::Conflict, *taken, ""};
+        }
+    }
+    ticket.seq = next_seq_++;
+    // Taken for good once on the disk: a bridge killed after this line never prints the id again.
+    const Status recorded = file_.append(arrival_line(ticket), request.id.has_value());
+    if (!recorded && request.id) return {Outcome::RecordFailed, ticket, RECORD_ERROR + recorded.error()};
+    const std::uint64_t seq = ticket.seq;
+    add(std::move(ticket));
+    guard.unlock();
+    const Result<JobNumber> printed = print_raw(request.printer, request.data);
+    guard.lock();
+    settle(seq, printed);
+    settled_.notify_all();
+    const Ticket& done = *by_seq(seq);
+    if (!printed) return {Outcome::PrintFailed, done, printed.error()};
+    return {Outcome::Printed, done, ""};
+}
+
+void TicketBook::settle(std::uint64_t seq, const Result<JobNumber>& printed) {
+    Ticket& ticket = *by_seq(seq);
+    ticket.settling = false;
+    if (!printed) {
+        ticket.error = printed.error();
+        finish(ticket, TicketState::Failed);
+        return;
+    }
+    if (printed.value() != 0) ticket.job = printed.value();
+    (void)file_.append(job_line(ticket), false);
+    if (sent_when_accepted_) {
+        finish(ticket, TicketState::Sent);
+    } else if (!ticket.job) {
+        finish(ticket, TicketState::Unknown);
+    } else {
+        followed_.insert(seq);
+        to_follow_.notify_one();
+    }
+}
+
+// A final state is recorded once; a line that cannot be written leaves the ticket to be
+// looked up again at the next start.
+void TicketBook::finish(Ticket& ticket, TicketState state) {
+    ticket.state = state;
+    (void)file_.append(final_line(ticket), false);
+    followed_.erase(ticket.seq);
+    recheck_.erase(ticket.seq);
+}
+
+std::optional<Ticket> TicketBook::find(const std::string& id) const {
+    std::lock_guard guard(lock_);
+    const Ticket* ticket = by_id(id);
+    if (!ticket) return std::nullopt;
+    return *ticket;
+}
+
+std::vector<Ticket> TicketBook::newest(size_t count) const {
+    std::lock_guard guard(lock_);
+    const size_t listed = std::min(count, tickets_.size());
+    return {tickets_.rbegin(), tickets_.rbegin() + static_cast<std::ptrdiff_t>(listed)};
+}
+
+void TicketBook::follow_once() {
+    std::vector<Followed> batch;
+    {
+        std::lock_guard guard(lock_);
+        for (const std::uint64_t seq : followed_) {
+            const Ticket& ticket = *by_seq(seq);
+            batch.push_back({seq, ticket.printer, *ticket.job, ticket.deadline, recheck_.count(seq) > 0,
+                             ticket.reasons});
+        }
+    }
+    if (!batch.empty()) apply(look_up(batch));
+}
+
+namespace {
+
+// A job the spooler no longer knows: printed and removed, where the spooler removes printed
+// jobs, unless it was left from before the start; its end unseen otherwise.
+TicketState gone_state(bool recheck, const Spooler& spool) {
+    return recheck || spool.keeps_finished_jobs() ? TicketState::Unknown : TicketState::Sent;
+}
+
+}  // namespace
+
+// The spooler is asked once per printer for the printer's reasons and once per job.
+std::vector<TicketBook::Seen> TicketBook::look_up(const std::vector<Followed>& batch) {
+    Spooler& spool = spooler();
+    const std::int64_t now = now_seconds();
+    std::map<std::string, std::vector<const Followed*>> by_printer;
+    for (const Followed& followed : batch) by_printer[followed.printer].push_back(&followed);
+    std::vector<Seen> seen;
+    for (const auto& [printer, jobs] : by_printer) {
+        const std::vector<std::string> printer_reasons = read_queue_state(printer).reasons;
+        const std::u16string name = to_wide(printer);
+        const Result<PrinterHandle> opened = spool.open_printer(name.c_str());
+        for (const Followed* followed : jobs) {
+            Seen job_seen{followed->seq, std::nullopt, followed->reasons};
+            if (!opened) {
+                if (followed->recheck) job_seen.state = TicketState::Unknown;
+                seen.push_back(std::move(job_seen));
+                continue;
+            }
+            const Result<std::optional<JobState>> job = spool.get_job(opened.value(), followed->job);
+            if (job && !job.value()) job_seen.state = gone_state(followed->recheck, spool);
+            if (job && job.value()) {
+                const JobView view = map_job_state(*job.value());
+                job_seen.state = view.state;
+                job_seen.reasons = merge_reasons(view.reasons, printer_reasons);
+                const bool late = followed->deadline != 0 && now >= followed->deadline;
+                if (view.state == TicketState::Queued && late && spool.delete_job(opened.value(), followed->job))
+                    job_seen.state = TicketState::Expired;
+            }
+            seen.push_back(std::move(job_seen));
+        }
+        if (opened) spool.close_printer(opened.value());
+    }
+    return seen;
+}
+
+void TicketBook::apply(const std::vector<Seen>& seen) {
+    std::lock_guard guard(lock_);
+    for (const Seen& job : seen) {
+        Ticket* ticket = by_seq(job.seq);
+        if (!ticket || is_final(ticket->state) || !job.state) continue;
+        ticket->reasons = job.reasons;
+        recheck_.erase(job.seq);
+        if (is_final(*job.state))
+            finish(*ticket, *job.state);
+        else
+            ticket->state = *job.state;
+    }
+}
+
+void TicketBook::follow_forever() {
+    std::unique_lock guard(lock_);
+    for (;;) {
+        to_follow_.wait(guard, [this] { return !followed_.empty(); });
+        guard.unlock();
+        follow_once();
+        std::this_thread::sleep_for(FOLLOW_INTERVAL);
+        guard.lock();
+    }
+}
+
+// Until a run sets its own (unit tests of other parts), a book that records nothing.
+TicketBook* ticket_book() {
+    static NoRecordFile nowhere;
+    static TicketBook unrecorded(nowhere, std::chrono::system_clock::now);
+    return active_book ? active_book : &unrecorded;
+}
+
+void use_ticket_book(TicketBook* book) { active_book = book; }
+
+void start_ticket_book(std::unique_ptr<RecordFile> file, bool sent_when_accepted) {
+    // Never freed: the follower and the connection threads use them until the process ends.
+    RecordFile* const record = file.release();
+    auto* const book = new TicketBook(*record, std::chrono::system_clock::now, sent_when_accepted);
+    book->load();
+    use_ticket_book(book);
+    std::thread([book] { book->follow_forever(); }).detach();
+}
+
+}  // namespace korba

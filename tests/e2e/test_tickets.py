@@ -1,0 +1,166 @@
+"""Tickets with ids through real CUPS queues of this run's own: one job per id whatever happens to
+the bridge, and the state of each job as the scheduler reports it."""
+
+import json
+import os
+import re
+import signal
+import subprocess
+import threading
+
+import pytest
+
+import harness
+from cups_queue import cups_queues, wait_until  # noqa: F401  (fixture)
+from harness import reply_bytes, cors
+from test_printing import get, ok, own_queue, post  # noqa: F401  (fixture)
+
+JSON = "application/json; charset=utf-8"
+RECEIVED = re.compile(r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$")
+
+
+def native_only(target):
+    if target.is_wine:
+        pytest.skip("Wine's spooler shows neither the CUPS jobs nor their states")
+
+
+def sent(port, id, data, printer, job, repeat):
+    reply = post(port, f"/raw?id={id}", data)
+    flag = b"true" if repeat else b"false"
+    assert reply == ok(b'{"ok":true,"printer":"%s","bytes":%d,"id":"%s","job":%s,"repeat":%s}'
+                       % (printer.encode(), len(data), id.encode(), str(job).encode(), flag))
+
+
+def job_of(reply):
+    return json.loads(harness.split_reply(reply)[2])["job"]
+
+
+def ticket(port, id=None):
+    status, _, body = harness.split_reply(get(port, f"/tickets?id={id}" if id else "/tickets"))
+    assert status == 200
+    found = json.loads(body)
+    assert found.pop("ok") is True
+    if id:
+        assert RECEIVED.match(found.pop("received"))
+    return found
+
+
+def wait_state(port, id, state, timeout=30):
+    wait_until(lambda: ticket(port, id)["state"] == state, timeout, f"{id} is not {state}: {ticket(port, id)}")
+    return ticket(port, id)
+
+
+def conflict(id):
+    message = f'{{"ok":false,"error":"el ticket {id} ya se recibio con otro contenido"}}'.encode()
+    return reply_bytes(409, "Conflict", JSON, message, cors())
+
+
+def record_folder(target, tmp_path):
+    """The record's folder: %LOCALAPPDATA%\\KORBA\\tickets in the prefix under Wine, one of the test's own natively."""
+    if target.is_wine:
+        return harness.WINE_PREFIX / "drive_c" / "users" / os.environ.get("USER", "root") / "AppData" / "Local" / \
+            "KORBA" / "tickets"
+    return tmp_path / "estado" / "tickets"
+
+
+def test_an_id_prints_once_across_repeats_and_restarts(start_bridge, target, own_queue, tmp_path):
+    folder = record_folder(target, tmp_path)
+    data_option = [] if target.is_wine else ["--data", str(folder)]
+    bridge = start_bridge("--printer", own_queue.name, *data_option)
+    known, last = own_queue.captured_ids(), own_queue.last_cups_job()
+    id = f"e2e-{os.getpid()}-{target.name}:1"
+    first = post(bridge.port, f"/raw?id={id}&expire=600", b"uno")
+    job = job_of(first)
+    sent(bridge.port, id, b"uno", own_queue.name, job, repeat=True)
+    assert post(bridge.port, f"/raw?id={id}", b"otro") == conflict(id)
+    # A JSON post of the same bytes is the same ticket; without an id the reply is as it always was.
+    assert post(bridge.port, f"/raw?id={id}", b'{"data_b64":"dW5v"}', "application/json") == \
+        ok(b'{"ok":true,"printer":"%s","bytes":3,"id":"%s","job":%d,"repeat":true}' % (own_queue.name.encode(), id.encode(), job))
+    assert post(bridge.port, "/raw", b"sin id") == ok(b'{"ok":true,"printer":"%s","bytes":6}' % own_queue.name.encode())
+    assert [j.data for j in own_queue.wait_for_jobs(known, 2)] == [b"uno", b"sin id"]
+    if not target.is_wine:
+        assert own_queue.cups_jobs_since(last) == [job, job + 1]
+        assert folder.stat().st_mode & 0o777 == 0o700 and folder.parent.stat().st_mode & 0o777 == 0o700
+    # Wine's spooler lets go of a job once it has handed it to CUPS, which counts as sent.
+    done = wait_state(bridge.port, id, "sent")
+    assert done == {"id": id, "printer": own_queue.name, "bytes": 3, "job": job, "state": "sent",
+                    "reasons": done["reasons"], "error": None}
+    listed = ticket(bridge.port)["tickets"]
+    assert [(t["id"], t["bytes"]) for t in listed[:2]] == [(None, 6), (id, 3)]
+
+    bridge.stop()
+    assert (folder / "tickets.log").exists()
+    assert b"uno" not in (folder / "tickets.log").read_bytes()
+    bridge = start_bridge("--printer", own_queue.name, *data_option)
+    sent(bridge.port, id, b"uno", own_queue.name, job, repeat=True)
+    assert post(bridge.port, f"/raw?id={id}", b"otro") == conflict(id)
+    assert ticket(bridge.port, id)["state"] == "sent"
+    assert len(own_queue.captured_ids() - known) == 2
+
+
+def test_a_refused_ticket_prints_when_sent_again(start_bridge, target, own_queue, tmp_path):
+    native_only(target)
+    bridge = start_bridge("--printer", own_queue.name, "--data", str(tmp_path))
+    known = own_queue.captured_ids()
+    subprocess.run(["cupsreject", own_queue.name], check=True)
+    status, _, body = harness.split_reply(post(bridge.port, "/raw?id=r1", b"uno"))
+    assert status == 500
+    failed = ticket(bridge.port, "r1")
+    assert (failed["state"], failed["job"], failed["reasons"]) == ("failed", None, [])
+    assert failed["error"] == json.loads(body)["error"]
+    subprocess.run(["cupsaccept", own_queue.name], check=True)
+    reply = post(bridge.port, "/raw?id=r1", b"uno")
+    assert json.loads(harness.split_reply(reply)[2])["repeat"] is False
+    assert [j.data for j in own_queue.wait_for_jobs(known, 1)] == [b"uno"]
+
+
+def test_killed_after_the_reply_the_restarted_bridge_does_not_print_again(start_bridge, target, own_queue, tmp_path):
+    native_only(target)
+    bridge = start_bridge("--printer", own_queue.name, "--data", str(tmp_path))
+    last = own_queue.last_cups_job()
+    job = job_of(post(bridge.port, "/raw?id=k1", b"uno"))
+    os.kill(bridge.proc.pid, signal.SIGKILL)
+    bridge.stop()
+    bridge = start_bridge("--printer", own_queue.name, "--data", str(tmp_path))
+    sent(bridge.port, "k1", b"uno", own_queue.name, job, repeat=True)
+    assert own_queue.cups_jobs_since(last) == [job]
+
+
+def test_a_paused_queue_holds_expires_and_cancels(start_bridge, target, own_queue, tmp_path):
+    native_only(target)
+    bridge = start_bridge("--printer", own_queue.name, "--data", str(tmp_path))
+    known = own_queue.captured_ids()
+    subprocess.run(["cupsdisable", own_queue.name], check=True)
+    post(bridge.port, "/raw?id=waits", b"espera")
+    post(bridge.port, "/raw?id=late&expire=2", b"tarde")
+    cancelled = job_of(post(bridge.port, "/raw?id=gone", b"borrado"))
+    # The queue's reasons come with the first look at the job.
+    wait_until(lambda: "paused" in ticket(bridge.port, "waits")["reasons"], 5, "the pause is not shown")
+    assert ticket(bridge.port, "waits")["state"] == "queued"
+    subprocess.run(["cancel", f"{own_queue.name}-{cancelled}"], check=True)
+    assert wait_state(bridge.port, "gone", "cancelled")["job"] == cancelled
+    assert wait_state(bridge.port, "late", "expired", timeout=10)["reasons"] != []
+    subprocess.run(["cupsenable", own_queue.name], check=True)
+    assert [j.data for j in own_queue.wait_for_jobs(known, 1)] == [b"espera"]
+    assert wait_state(bridge.port, "waits", "sent")["state"] == "sent"
+    # Nothing else comes out once the queue runs again.
+    assert all(ticket(bridge.port, id)["state"] == state for id, state in [("late", "expired"), ("gone", "cancelled")])
+    assert len(own_queue.captured_ids() - known) == 1
+
+
+def test_twenty_parallel_posts_with_one_id_make_one_job(start_bridge, target, own_queue, tmp_path):
+    native_only(target)
+    bridge = start_bridge("--printer", own_queue.name, "--data", str(tmp_path))
+    last = own_queue.last_cups_job()
+    replies = [None] * 20
+    def send(i):
+        replies[i] = post(bridge.port, "/raw?id=same", b"una vez")
+    threads = [threading.Thread(target=send, args=(i,)) for i in range(20)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    bodies = [json.loads(harness.split_reply(reply)[2]) for reply in replies]
+    assert sorted(body["repeat"] for body in bodies) == [False] + [True] * 19
+    assert len({body["job"] for body in bodies}) == 1
+    assert own_queue.cups_jobs_since(last) == [bodies[0]["job"]]
