@@ -56,9 +56,10 @@ def show_summary(capsys, output):
         print("\n" + "\n".join(line for line in output.splitlines() if line.startswith("ℹ ")))
 
 
-def test_node_runner(native, queue, start_bridge, capsys):
-    bridge = start_bridge("--printer", QUEUE)
-    missing = start_bridge("--printer", "NOPE")
+def test_node_runner(native, queue, start_bridge, capsys, tmp_path):
+    # Ticket records of their own, which list only this run's tickets.
+    bridge = start_bridge("--printer", QUEUE, "--data", tmp_path / "bridge")
+    missing = start_bridge("--printer", "NOPE", "--data", tmp_path / "missing")
     known, last = queue.captured_ids(), queue.last_cups_job()
     env = {"KORBA_BRIDGE": f"http://127.0.0.1:{bridge.port}",
            "KORBA_BRIDGE_MISSING": f"http://127.0.0.1:{missing.port}",
