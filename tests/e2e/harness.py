@@ -234,6 +234,16 @@ def exchange(port, data, timeout=15, pause=0, close_sending=False):
     return b"".join(chunks)
 
 
+def hold_largest_bodies(port, count, timeout=4):
+    """Connections that announce the largest body (8 MiB) and send none of it, held open."""
+    held = []
+    for _ in range(count):
+        s = socket.create_connection(("127.0.0.1", port), timeout=timeout)
+        s.sendall(b"POST /raw HTTP/1.1\r\nContent-Length: 8388608\r\n\r\n")
+        held.append(s)
+    return held
+
+
 def split_reply(raw):
     head, _, body = raw.partition(b"\r\n\r\n")
     lines = head.decode("utf-8").split("\r\n")

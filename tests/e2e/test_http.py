@@ -9,7 +9,7 @@ from pathlib import Path
 import pytest
 
 from cups_queue import cups_queues, wait_until  # noqa: F401  (fixture)
-from harness import PANEL_HEADERS, ROOT, cors, exchange, reply_bytes
+from harness import PANEL_HEADERS, ROOT, cors, exchange, hold_largest_bodies, reply_bytes
 
 NOT_FOUND = b'{"ok":false,"error":"ruta no encontrada"}'
 HOST_REFUSED = b'{"ok":false,"error":"host no permitido"}'
@@ -126,16 +126,6 @@ def test_refusals_and_preflights_are_answered_without_waiting_for_the_body(start
          reply_bytes(204, "No Content", "text/plain", b"", cors("https://korba.app"))),
     ]:
         assert exchange(bridge.port, head + LARGEST_BODY_ANNOUNCED, timeout=PROMPTLY) == reply, head
-
-
-def hold_largest_bodies(port, count):
-    """Connections that announce the largest body and send none of it, held open."""
-    held = []
-    for _ in range(count):
-        s = socket.create_connection(("127.0.0.1", port), timeout=PROMPTLY)
-        s.sendall(b"POST /raw HTTP/1.1\r\n" + LARGEST_BODY_ANNOUNCED)
-        held.append(s)
-    return held
 
 
 def read_to_end(s):

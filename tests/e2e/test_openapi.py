@@ -6,6 +6,7 @@ and the bridge cannot drift apart."""
 import base64
 import contextlib
 import json
+import select
 import shutil
 import uuid
 
@@ -14,7 +15,7 @@ import yaml
 from jsonschema import Draft202012Validator, RefResolver
 
 from cups_queue import cups_queues  # noqa: F401  (fixture)
-from harness import ROOT, exchange, request, split_reply
+from harness import ROOT, exchange, hold_largest_bodies, request, split_reply
 from runner_tools import place_tool, program_folder, seen_path, system_tool_aside
 
 DOC = yaml.safe_load((ROOT / "docs" / "openapi.yaml").read_text(encoding="utf-8"))
@@ -78,6 +79,18 @@ def reply_mismatches(reply, response):
         return found + [f"undocumented content type {content_type!r}"]
     value = json.loads(body) if content_type.startswith("application/json") else body.decode("utf-8")
     return found + [f"body {body[:200]!r}: {e}" for e in schema_errors(value, media["schema"])]
+
+
+def ninth_of_the_largest_bodies(port):
+    """Eight bodies of 8 MiB fill what all connections may hold: whichever of nine comes last is
+    answered at once."""
+    held = hold_largest_bodies(port, 9)
+    try:
+        answered, _, _ = select.select(held, [], [], 4)
+        return b"".join(iter(lambda: answered[0].recv(65536), b"")) if answered else b""
+    finally:
+        for s in held:
+            s.close()
 
 
 @pytest.fixture
@@ -199,6 +212,7 @@ def test_every_documented_reply_matches_the_live_bridge(target, start_bridge, pr
         ("HostRefused", exchange(good, b"GET /status HTTP/1.1\r\nHost: rebound.example\r\n\r\n")),
         ("BodyIncomplete", exchange(good, b"POST /raw HTTP/1.1\r\nContent-Length: 10\r\n\r\n01234",
                                     close_sending=True)),
+        ("Busy", ninth_of_the_largest_bodies(good)),
     ]
     for name, raw in raw_cases:
         reply = split_reply(raw)
