@@ -71,7 +71,7 @@ void TicketBook::load() {
     for (Ticket& ticket : loaded.tickets) {
         next_seq_ = std::max(next_seq_, ticket.seq + 1);
         if (!is_final(ticket.state)) {
-            followed_.insert(ticket.seq);
+            followed_.emplace(ticket.seq, 0);
             recheck_.insert(ticket.seq);
         }
         add(std::move(ticket));
@@ -134,7 +134,7 @@ void TicketBook::settle(std::uint64_t seq, const Result<JobNumber>& printed) {
     } else if (!ticket.job) {
         finish(ticket, TicketState::Unknown);
     } else {
-        followed_.insert(seq);
+        followed_.emplace(seq, 0);
         to_follow_.notify_one();
     }
 }
@@ -165,7 +165,7 @@ void TicketBook::follow_once() {
     std::vector<Followed> batch;
     {
         std::lock_guard guard(lock_);
-        for (const std::uint64_t seq : followed_) {
+        for (const auto& [seq, failures] : followed_) {
             const Ticket& ticket = *by_seq(seq);
             batch.push_back({seq, ticket.printer, *ticket.job, ticket.deadline, recheck_.count(seq) > 0,
                              ticket.reasons});
@@ -223,7 +223,12 @@ void TicketBook::apply(const std::vector<Seen>& seen) {
     std::lock_guard guard(lock_);
     for (const Seen& job : seen) {
         Ticket* ticket = by_seq(job.seq);
-        if (!ticket || is_final(ticket->state) || !job.state) continue;
+        if (!ticket || is_final(ticket->state)) continue;
+        if (!job.state) {
+            if (++followed_[job.seq] >= LOOKUP_FAILURES) finish(*ticket, TicketState::Unknown);
+            continue;
+        }
+        followed_[job.seq] = 0;
         ticket->reasons = job.reasons;
         recheck_.erase(job.seq);
         if (is_final(*job.state))

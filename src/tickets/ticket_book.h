@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -23,6 +24,9 @@ namespace korba {
 
 inline constexpr std::chrono::milliseconds FOLLOW_INTERVAL{500};
 inline constexpr size_t LISTED_TICKETS = 50;
+// Rounds in a row in which the spooler could not be asked about a job before its end counts as
+// not seen (some spoolers keep no job states at all).
+inline constexpr int LOOKUP_FAILURES = 20;
 
 struct TicketRequest {
     std::optional<std::string> id;
@@ -78,7 +82,7 @@ private:
     };
     struct Seen {
         std::uint64_t seq;
-        std::optional<TicketState> state;  // nullopt: not known this round
+        std::optional<TicketState> state;  // nullopt: the spooler could not be asked this round
         std::vector<std::string> reasons;
     };
 
@@ -99,7 +103,7 @@ private:
     std::condition_variable to_follow_;
     std::deque<Ticket> tickets_;  // by seq, oldest first
     std::unordered_map<std::string, std::uint64_t> ids_;  // an id's latest attempt
-    std::set<std::uint64_t> followed_;
+    std::map<std::uint64_t, int> followed_;  // with the rounds in a row that could not ask about the job
     std::set<std::uint64_t> recheck_;
     std::uint64_t next_seq_ = 1;
     std::optional<std::string> unreadable_;

@@ -71,6 +71,9 @@ TEST(CommandLine, ScanReadsLeftToRightAndStopsAtTheFirstOneShot) {
         {{"--paper", ""}, RunMode::BadPaper, DEFAULTS},
         {{"--paper"}, RunMode::BadPaper, DEFAULTS},
         {{"--list", "--paper", "90"}, RunMode::ListPrinters, DEFAULTS},
+        // --data takes the next argument as it is, whatever it looks like.
+        {{"--data", "--service", "--data"}, RunMode::Console, with([](Config& c) { c.data_folder = "--service"; })},
+        {{"--data", "C:\\datos korba"}, RunMode::Console, with([](Config& c) { c.data_folder = "C:\\datos korba"; })},
     };
     for (const ScanCase& test : cases) {
         std::string label;
@@ -87,6 +90,7 @@ TEST(CommandLine, ScanReadsLeftToRightAndStopsAtTheFirstOneShot) {
         EXPECT_EQ(scan.config.force_setup, test.config.force_setup);
         EXPECT_EQ(scan.config.preview, test.config.preview);
         EXPECT_EQ(scan.config.paper, test.config.paper);
+        EXPECT_EQ(scan.config.data_folder, test.config.data_folder);
     }
 }
 

@@ -102,6 +102,10 @@ TEST(TicketBook, AnIdIsTakenOnTheDiskBeforeTheSpoolerSeesTheTicket) {
     // Without an id the line is not waited for.
     EXPECT_EQ(b.book.submit({std::nullopt, 0, "ACME", "x"}).outcome, Outcome::Printed);
     EXPECT_EQ(b.spooler.calls.front(), "record T");
+    // The virtual printer's jobs are done once it has them.
+    FakeRecordFile nowhere;
+    TicketBook preview(nowhere, fake_now, true);
+    EXPECT_EQ(preview.submit(with_id("p", "A")).ticket.state, TicketState::Sent);
 }
 
 TEST(TicketBook, ARefusedTicketLeavesItsIdFreeAndAnyOtherEndKeepsItTaken) {
@@ -224,6 +228,13 @@ TEST(TicketBook, WindowsRemovesPrintedJobsAndShowsDeletedOnes) {
     b.spooler.job_error.reset();
     b.book.follow_once();
     EXPECT_EQ(b.book.find("later")->state, TicketState::Sent);
+    // One that can never be asked about (Wine's spooler keeps no job states) ends unknown.
+    b.book.submit(with_id("never", "D"));
+    b.spooler.job_error = "Invalid handle. (os error 6)";
+    for (int round = 1; round < LOOKUP_FAILURES; ++round) b.book.follow_once();
+    EXPECT_EQ(b.book.find("never")->state, TicketState::Queued);
+    b.book.follow_once();
+    EXPECT_EQ(b.book.find("never")->state, TicketState::Unknown);
 }
 
 TEST(TicketBook, ATicketNotBegunByItsDeadlineIsDeletedFromTheQueue) {
