@@ -128,13 +128,15 @@ def test_the_document_is_consistent():
 
 
 def test_every_documented_reply_matches_the_live_bridge(target, start_bridge, program_copies, cups_queues, tmp_path):
-    exe, env = program_copies("ok", 0)
-    good = start_bridge("--printer", "ACME", exe=exe, env=env).port
-    exe, env = program_copies("failing", 1)
-    failing = start_bridge("--printer", "NO_SUCH_PRINTER", exe=exe, env=env).port
-    # A ticket record that cannot be written: its folder would lie inside a file.
+    # Each with a ticket record of its own; the last one's cannot be written, as its folder would
+    # lie inside a file.
     (tmp_path / "a-file").write_bytes(b"")
-    unrecorded = start_bridge("--printer", "ACME", "--data", seen_path(target, tmp_path / "a-file" / "tickets")).port
+    data = {name: ["--data", seen_path(target, tmp_path / name / "tickets")] for name in ("ok", "failing", "a-file")}
+    exe, env = program_copies("ok", 0)
+    good = start_bridge("--printer", "ACME", *data["ok"], exe=exe, env=env).port
+    exe, env = program_copies("failing", 1)
+    failing = start_bridge("--printer", "NO_SUCH_PRINTER", *data["failing"], exe=exe, env=env).port
+    unrecorded = start_bridge("--printer", "ACME", *data["a-file"]).port
 
     ticket = example("/raw", "post", "application/json", "ticket")
     ticket_bytes = base64.b64decode(json.loads(ticket)["data_b64"])
