@@ -51,7 +51,7 @@ export async function sell(ticket: Uint8Array, raw: ArrayBuffer): Promise<string
     const { default: used, printers } = await bridge.printers();
     const printed = await bridge.print(ticket, { id: "venta-41", expire: 600 });
     const big = await bridge.printRaw(raw, { timeout: 20000 });
-    const again2: boolean = (await bridge.printRaw(raw, { id: big.id })).repeat;
+    const repeated: boolean = (await bridge.printRaw(raw, { id: big.id })).repeat;
     const once: TicketRecord = await bridge.printOnce(ticket, { id: "venta-42", expire: 120, timeout: 10000 });
     const record = await bridge.ticket(printed.id);
     const last = (await bridge.tickets()).tickets.map((t) => `${t.received} ${t.id ?? "-"} ${t.bytes} ${shown(t.state)}`);
@@ -62,7 +62,7 @@ export async function sell(ticket: Uint8Array, raw: ArrayBuffer): Promise<string
     const waiting: boolean = queue.jobs > 0 || ["paused", "offline", "error"].includes(queue.state);
     const warning: string | null = startup.warning;
     return [status.version, used, printers.join(","), printed.bytes + big.bytes, drawer.pin + standard.pin,
-            waiting, warning ?? "", queue.reasons.join(","), printed.job ?? "", again2, shown(once.state),
+            waiting, warning ?? "", queue.reasons.join(","), printed.job ?? "", repeated, shown(once.state),
             once.reasons.join(","), record.error ?? "", last.join("\n")].join(" ");
   } catch (error) {
     if (error instanceof BridgeError) return `${error.code} (${error.status ?? "sin respuesta"}): ${error.message} ${advice(error.code)}`;
