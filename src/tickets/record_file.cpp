@@ -31,16 +31,27 @@ DiskRecordFile::DiskRecordFile(std::string folder)
 
 DiskRecordFile::~DiskRecordFile() {
     if (handle_ != -1) close_file(handle_);
+    if (lock_ != -1) close_file(lock_);
+}
+
+// Taken on first use, and tried again on each use until it is: a folder that could not be made
+// at start may be made later.
+Status DiskRecordFile::take_folder() {
+    if (lock_ != -1) return success();
+    if (folder_.empty()) return fail(NO_FOLDER);
+    if (const Status made = outcome(create_private_folders(folder_)); !made) return made;
+    return outcome(open_exclusive(in_folder(folder_, RECORD_LOCK_NAME, FOLDER_SEPARATOR), lock_));
 }
 
 Result<std::string> DiskRecordFile::read() {
-    if (folder_.empty()) return fail(NO_FOLDER);
+    if (const Status taken = take_folder(); !taken) return fail(taken.error());
     std::string contents;
     if (const std::uint32_t error = read_whole_file(path_, contents); error != 0) return fail(system_error_text(error));
     return contents;
 }
 
 Status DiskRecordFile::replace(std::string_view contents) {
+    if (const Status taken = take_folder(); !taken) return taken;
     if (handle_ != -1) {
         close_file(handle_);
         handle_ = -1;
@@ -50,11 +61,9 @@ Status DiskRecordFile::replace(std::string_view contents) {
     return outcome(rename_over(fresh, path_));
 }
 
-// Opened on first use, so that a folder that could not be made at start is tried again.
 Status DiskRecordFile::open() {
     if (handle_ != -1) return success();
-    if (folder_.empty()) return fail(NO_FOLDER);
-    if (const Status made = outcome(create_private_folders(folder_)); !made) return made;
+    if (const Status taken = take_folder(); !taken) return taken;
     return outcome(open_appending(path_, handle_));
 }
 

@@ -12,6 +12,8 @@
 namespace korba {
 
 inline constexpr const char* RECORD_FILE_NAME = "tickets.log";
+// Held by the one bridge that uses the folder's record, for as long as it runs.
+inline constexpr const char* RECORD_LOCK_NAME = "tickets.lock";
 
 class RecordFile {
 public:
@@ -26,6 +28,7 @@ public:
 
 // The record in `folder`, which is created (with its parents) when missing, for this user only.
 // An empty folder is one that could not be found: the record can be neither read nor written.
+// While another bridge holds the folder's lock, this one neither reads nor writes the record.
 class DiskRecordFile final : public RecordFile {
 public:
     explicit DiskRecordFile(std::string folder);
@@ -35,9 +38,11 @@ public:
     Status append(std::string_view line, bool flush) override;
 
 private:
+    Status take_folder();
     Status open();
     const std::string folder_;
     const std::string path_;
+    std::intptr_t lock_ = -1;
     std::intptr_t handle_ = -1;
 };
 
@@ -72,6 +77,8 @@ std::uint32_t read_whole_file(const std::string& path, std::string& contents);
 std::uint32_t write_file_flushed(const std::string& path, std::string_view contents);
 std::uint32_t rename_over(const std::string& from, const std::string& to);
 std::uint32_t open_appending(const std::string& path, std::intptr_t& handle);
+// Opens the file (created when missing) so that no other process may take it until it is closed.
+std::uint32_t open_exclusive(const std::string& path, std::intptr_t& handle);
 std::uint32_t append_to(std::intptr_t handle, std::string_view data, bool flush);
 void close_file(std::intptr_t handle);
 

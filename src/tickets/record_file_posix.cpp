@@ -1,5 +1,6 @@
 // The ticket record on POSIX files: appends with O_APPEND, flushes with fsync.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -95,6 +96,19 @@ std::uint32_t rename_over(const std::string& from, const std::string& to) {
 std::uint32_t open_appending(const std::string& path, std::intptr_t& handle) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) return static_cast<std::uint32_t>(errno);
+    handle = fd;
+    return 0;
+}
+
+// The lock goes with the process: a bridge that is killed leaves none behind.
+std::uint32_t open_exclusive(const std::string& path, std::intptr_t& handle) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return static_cast<std::uint32_t>(errno);
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const auto error = static_cast<std::uint32_t>(errno);
+        ::close(fd);
+        return error;
+    }
     handle = fd;
     return 0;
 }

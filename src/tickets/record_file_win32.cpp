@@ -104,6 +104,16 @@ std::uint32_t open_appending(const std::string& path, std::intptr_t& handle) {
     return 0;
 }
 
+// Shared with nobody; the handle goes with the process.
+std::uint32_t open_exclusive(const std::string& path, std::intptr_t& handle) {
+    const std::u16string name = to_wide(path);
+    const HANDLE file = CreateFileW(wide(name), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return GetLastError();
+    handle = reinterpret_cast<std::intptr_t>(file);
+    return 0;
+}
+
 std::uint32_t append_to(std::intptr_t handle, std::string_view data, bool flush) {
     if (const std::uint32_t error = write_all(handle_of(handle), data); error != 0) return error;
     if (flush && !FlushFileBuffers(handle_of(handle))) return GetLastError();

@@ -134,6 +134,12 @@ def test_killed_after_the_reply_the_restarted_bridge_does_not_print_again(start_
     bridge = start_bridge("--printer", own_queue.name, "--data", str(tmp_path))
     last = own_queue.last_cups_job()
     job = job_of(post(bridge.port, "/raw?id=k1", b"uno"))
+    # A second bridge on the same folder leaves the record to the first.
+    second = start_bridge("--printer", own_queue.name, "--data", str(tmp_path))
+    message = b'"no puedo guardar el registro de tickets: Resource temporarily unavailable (os error 11)"'
+    assert post(second.port, "/raw?id=k1", b"uno") == \
+        reply_bytes(500, "Internal Server Error", JSON, b'{"ok":false,"error":' + message + b"}", cors())
+    second.stop()
     os.kill(bridge.proc.pid, signal.SIGKILL)
     bridge.stop()
     bridge = start_bridge("--printer", own_queue.name, "--data", str(tmp_path))
