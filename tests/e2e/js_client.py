@@ -14,6 +14,7 @@ import pytest
 import harness
 from browser import chromium
 from cups_queue import cups_queues, own_queue  # noqa: F401  (fixture)
+from runner_tools import seen_path
 
 CLIENT = harness.ROOT / "client"
 TICKET = b"\x1b@" + bytes(range(256)) + b"\x1dV\x01"
@@ -163,8 +164,8 @@ def page(tmp_path_factory):
         public.shutdown()
 
 
-def test_page_checks_prints_and_pulses(target, queue, start_bridge, page):
-    bridge = start_bridge("--printer", QUEUE)
+def test_page_checks_prints_and_pulses(target, queue, start_bridge, page, tmp_path):
+    bridge = start_bridge("--printer", QUEUE, "--data", seen_path(target, tmp_path))
     address = f"http://127.0.0.1:{bridge.port}"
     page.open(page.local)
     known = queue.captured_ids()
