@@ -187,35 +187,41 @@ TicketState gone_state(bool recheck, const Spooler& spool) {
 // The spooler is asked once per printer for the printer's reasons and once per job.
 std::vector<TicketBook::Seen> TicketBook::look_up(const std::vector<Followed>& batch) {
     Spooler& spool = spooler();
-    const std::int64_t now = now_seconds();
     std::map<std::string, std::vector<const Followed*>> by_printer;
     for (const Followed& followed : batch) by_printer[followed.printer].push_back(&followed);
     std::vector<Seen> seen;
     for (const auto& [printer, jobs] : by_printer) {
-        const std::vector<std::string> printer_reasons = read_queue_state(printer).reasons;
         const std::u16string name = to_wide(printer);
         const Result<PrinterHandle> opened = spool.open_printer(name.c_str());
-        for (const Followed* followed : jobs) {
-            Seen job_seen{followed->seq, std::nullopt, followed->reasons};
-            if (!opened) {
-                if (followed->recheck) job_seen.state = TicketState::Unknown;
-                seen.push_back(std::move(job_seen));
-                continue;
-            }
-            const Result<std::optional<JobState>> job = spool.get_job(opened.value(), followed->job);
-            if (job && !job.value()) job_seen.state = gone_state(followed->recheck, spool);
-            if (job && job.value()) {
-                const JobView view = map_job_state(*job.value());
-                job_seen.state = view.state;
-                job_seen.reasons = merge_reasons(view.reasons, printer_reasons);
-                const bool late = followed->deadline != 0 && now >= followed->deadline;
-                if (view.state == TicketState::Queued && late && spool.delete_job(opened.value(), followed->job))
-                    job_seen.state = TicketState::Expired;
-            }
-            seen.push_back(std::move(job_seen));
-        }
+        const std::optional<std::vector<std::byte>> state =
+            opened ? read_printer_state(spool, opened.value()) : std::nullopt;
+        const std::vector<std::string> printer_reasons =
+            state ? map_queue_state(*reinterpret_cast<const PrinterState*>(state->data()), 0).reasons
+                  : std::vector<std::string>();
+        for (const Followed* followed : jobs)
+            seen.push_back(opened ? look_up_job(spool, opened.value(), *followed, printer_reasons)
+                                  : Seen{followed->seq, std::nullopt, followed->reasons});
         if (opened) spool.close_printer(opened.value());
     }
+    return seen;
+}
+
+// A ticket that has not begun printing by its deadline is deleted from the queue here.
+TicketBook::Seen TicketBook::look_up_job(Spooler& spool, PrinterHandle printer, const Followed& followed,
+                                         const std::vector<std::string>& printer_reasons) {
+    Seen seen{followed.seq, std::nullopt, followed.reasons};
+    const Result<std::optional<JobState>> job = spool.get_job(printer, followed.job);
+    if (!job) return seen;
+    if (!job.value()) {
+        seen.state = gone_state(followed.recheck, spool);
+        return seen;
+    }
+    const JobView view = map_job_state(*job.value());
+    seen.state = view.state;
+    seen.reasons = merge_reasons(view.reasons, printer_reasons);
+    const bool late = followed.deadline != 0 && now_seconds() >= followed.deadline;
+    if (view.state == TicketState::Queued && late && spool.delete_job(printer, followed.job))
+        seen.state = TicketState::Expired;
     return seen;
 }
 

@@ -93,6 +93,8 @@ private:
     void settle(std::uint64_t seq, const Result<JobNumber>& printed);
     void finish(Ticket& ticket, TicketState state);
     std::vector<Seen> look_up(const std::vector<Followed>& batch);
+    Seen look_up_job(Spooler& spool, PrinterHandle printer, const Followed& followed,
+                     const std::vector<std::string>& printer_reasons);
     void apply(const std::vector<Seen>& seen);
 
     RecordFile& file_;

@@ -84,8 +84,9 @@ TEST(PrintRaw, SpoolerCallsOnEveryPath) {
             ASSERT_FALSE(result.ok());
             EXPECT_EQ(result.error(), *c.message);
         } else {
-            EXPECT_TRUE(result.ok()) << result.error();
+            ASSERT_TRUE(result.ok()) << result.error();
             EXPECT_EQ(spooler.written, c.data);
+            EXPECT_EQ(result.value(), 1u);  // the number the spooler gave the job
         }
     }
 }
