@@ -53,8 +53,8 @@ def test_version_resource(exe):
         b"ProductVersion": b"1.5.0",
     }
     fixed = exe.VS_FIXEDFILEINFO[0]
-    assert (fixed.FileVersionMS, fixed.FileVersionLS) == ((1 << 16) | 4, 0)
-    assert (fixed.ProductVersionMS, fixed.ProductVersionLS) == ((1 << 16) | 4, 0)
+    assert (fixed.FileVersionMS, fixed.FileVersionLS) == ((1 << 16) | 5, 0)
+    assert (fixed.ProductVersionMS, fixed.ProductVersionLS) == ((1 << 16) | 5, 0)
 
 
 def test_manifest_runs_as_invoker_on_windows_7_to_11(exe):
