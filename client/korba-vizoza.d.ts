@@ -100,7 +100,7 @@ export interface PrintOnceOptions {
 }
 
 export interface CheckOptions extends CallOptions {
-  /** The lowest bridge version the page works with, for example `"1.4.0"`. */
+  /** The lowest bridge version the page works with, for example `"1.5.0"` (the first with ticket ids). */
   minVersion?: string;
 }
 

@@ -170,7 +170,7 @@ def test_page_checks_prints_and_pulses(target, queue, start_bridge, page, tmp_pa
     page.open(page.local)
     known = queue.captured_ids()
     result = page.run(address, f"""
-        const status = await bridge.check({{ minVersion: "1.4.0" }});
+        const status = await bridge.check({{ minVersion: "1.5.0" }});
         const ticket = new Uint8Array({list(TICKET)});
         return [status.app, status.printer, status.printer_ok, await bridge.print(ticket), await bridge.pulse(2)];""")
     printed = result["value"][3]
