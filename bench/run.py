@@ -28,6 +28,7 @@ BENCH = ROOT / "build/bench"
 SECONDS = int(os.environ.get("KORBA_BENCH_SECONDS", "5"))
 ROUNDS = 2  # wrk runs per server and figure, the best kept
 QUEUE = "KORBA_BENCH"
+TICKET_2KB = bytes(range(256)) * 8
 
 rows = []
 
@@ -200,9 +201,7 @@ def footprint():
 
 def peak_memory():
     print("Peak memory (VmHWM) of one POST /raw of an 8 MiB body, each in a fresh bridge")
-    cups_queue.prepare()
-    queue = cups_queue.CaptureQueue(QUEUE)
-    queue.create()
+    queue = capture_queue()
     for kind, (content_type, ticket_size, filler) in harness.LARGEST_BODIES.items():
         body, ticket = harness.largest_body(content_type, ticket_size, filler)
         b = bridge("--printer", QUEUE)
@@ -223,6 +222,13 @@ def peak_memory():
             f"{rise / len(body):.2f}x the body" + ("" if b'"ok":true' in reply else ", NOT PRINTED"))
 
 
+def capture_queue():
+    cups_queue.prepare()
+    queue = cups_queue.CaptureQueue(QUEUE)
+    queue.create()
+    return queue
+
+
 def wait_for_new_job(queue, known, timeout=60):
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
@@ -235,10 +241,8 @@ def wait_for_new_job(queue, known, timeout=60):
 
 def raw_ticket():
     print("POST /raw of a 2 KB ticket into the CUPS capture queue, against lp -o raw")
-    cups_queue.prepare()
-    queue = cups_queue.CaptureQueue(QUEUE)
-    queue.create()
-    ticket = bytes(range(256)) * 8
+    queue = capture_queue()
+    ticket = TICKET_2KB
     b = bridge("--printer", QUEUE)
     head = b"POST /raw HTTP/1.1\r\nContent-Type: application/octet-stream\r\nContent-Length: %d\r\n\r\n" % len(ticket)
     results = {"bridge": ([], []), "lp -o raw": ([], [])}
@@ -336,10 +340,82 @@ def drawing():
         f"max {max(t[2] for t in times):.1f} ms to the painted frame; SVG of {times[0][3] / 1e3:.0f} kB")
 
 
+def cpu_and_wakeups(pid):
+    """CPU clock ticks used so far (user and system) and context switches, over all threads."""
+    ticks = sum(int(v) for v in Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()[11:13])
+    switches = 0
+    for task in Path(f"/proc/{pid}/task").iterdir():
+        status = (task / "status").read_text()
+        switches += sum(int(n) for n in re.findall(r"(?:non)?voluntary_ctxt_switches:\s+(\d+)", status))
+    return ticks, switches
+
+
+def ticket_state(port, ticket_id):
+    reply = harness.exchange(port, f"GET /tickets?id={ticket_id} HTTP/1.1\r\n\r\n".encode())
+    return json.loads(reply.partition(b"\r\n\r\n")[2])["state"]
+
+
+def tickets():
+    print("Ticket ids: a 2 KB ticket with and without id through CUPS, GET /tickets?id=, the idle bridge")
+    queue = capture_queue()
+    with tempfile.TemporaryDirectory() as data:
+        b = bridge("--printer", QUEUE, "--data", data)
+        try:
+            last = tickets_with_and_without_id(b, queue, 20)
+            ticket_lookup(b, last)
+            # Every ticket is final by now: nothing is left to follow.
+            time.sleep(2)
+            before = cpu_and_wakeups(b.proc.pid)
+            time.sleep(SECONDS)
+            after = cpu_and_wakeups(b.proc.pid)
+            row("tickets", f"idle with 40 final tickets, over {SECONDS} s: CPU ticks, context switches",
+                f"{after[0] - before[0]}, {after[1] - before[1]}", "(no CPU)")
+        finally:
+            b.stop()
+
+
+def tickets_with_and_without_id(b, queue, rounds):
+    """Alternates the two, each timed to the reply and to the job in the capture folder; returns
+    the last id."""
+    times = {"/raw": ([], []), "with id": ([], [])}
+    for round_ in range(rounds):
+        for name, target in (("/raw", "/raw"), ("with id", f"/raw?id=bench-{round_}&expire=600")):
+            head = (f"POST {target} HTTP/1.1\r\nContent-Type: application/octet-stream\r\n"
+                    f"Content-Length: {len(TICKET_2KB)}\r\n\r\n").encode()
+            known = queue.captured_ids()
+            started = time.monotonic()
+            harness.exchange(b.port, head + TICKET_2KB)
+            times[name][0].append((time.monotonic() - started) * 1000)
+            wait_for_new_job(queue, known)
+            times[name][1].append((time.monotonic() - started) * 1000)
+    for name, (replied, landed) in times.items():
+        row("tickets", f"{name}: reply / job in the capture folder (median of {rounds})",
+            f"{statistics.median(replied):.1f} ms / {statistics.median(landed):.1f} ms")
+    without, with_id = (statistics.median(landed) for _, landed in times.values())
+    row("tickets", "in the capture folder, with id / without", f"{with_id / without:.2f}", "(<= 1.15)")
+    return f"bench-{rounds - 1}"
+
+
+def ticket_lookup(b, ticket_id, count=2000):
+    deadline = time.monotonic() + 30
+    while ticket_state(b.port, ticket_id) != "sent" and time.monotonic() < deadline:
+        time.sleep(0.1)
+    request = f"GET /tickets?id={ticket_id} HTTP/1.1\r\n\r\n".encode()
+    times = []
+    for _ in range(count):
+        started = time.perf_counter()
+        harness.exchange(b.port, request)
+        times.append((time.perf_counter() - started) * 1000)
+    times.sort()
+    row("tickets", f"GET /tickets?id= of a {ticket_state(b.port, ticket_id)} ticket: median (p99) of {count}",
+        f"{statistics.median(times):.3f} ms ({times[count * 99 // 100]:.3f} ms)", "(median < 1 ms)")
+
+
 def main():
     print(f"load average before: {os.getloadavg()[0]:.2f}, cores: {os.cpu_count()}")
     sections = {"http": http_round_trip, "decode": decoding, "head": head_search, "start": start_up,
-                "footprint": footprint, "raw": raw_ticket, "memory": peak_memory, "drawing": drawing}
+                "footprint": footprint, "raw": raw_ticket, "memory": peak_memory, "drawing": drawing,
+                "tickets": tickets}
     for name in sys.argv[1:] or sections:
         sections[name]()
     print(f"\nload average after: {os.getloadavg()[0]:.2f}")

@@ -4,6 +4,8 @@
 export declare const DEFAULT_ADDRESS: string;
 /** Milliseconds a call waits for the bridge's reply when no `timeout` is given: 5000. */
 export declare const DEFAULT_TIMEOUT: number;
+/** Milliseconds {@link Bridge.printOnce} keeps sending and following a ticket when no `timeout` is given: 15000. */
+export declare const DEFAULT_PRINT_ONCE_TIMEOUT: number;
 
 /**
  * What went wrong, stable across releases:
@@ -11,14 +13,20 @@ export declare const DEFAULT_TIMEOUT: number;
  *   redirect counts as no reply: it is never followed, so a program squatting the port cannot send a call elsewhere.
  * - `"permission-prompt"`: no reply; the browser asks the user for local-network access first.
  * - `"permission-denied"`: no reply; the user or the browser refused local-network access to this site.
- * - `"timeout"`: no full reply within the call's time-out. A print may still have reached the spooler.
+ * - `"timeout"`: no full reply within the call's time-out. A print may still have reached the spooler: send it
+ *   again with the same `id` (a repeat prints nothing), or let {@link Bridge.printOnce} do it.
  * - `"origin-refused"`: the bridge does not admit this page's origin (403).
  * - `"host-refused"`: the bridge does not admit the address's host name (403); call 127.0.0.1 or localhost.
- * - `"bad-request"`: the bridge refused the request (400), for example an empty ticket.
- * - `"printer-error"`: the spooler failed (500; `setStartup` too when the autostart change failed), or
- *   `check()` found no printer it can open.
+ * - `"bad-request"`: the bridge refused the request (400), for example an empty ticket, an invalid ticket id or
+ *   `expire`.
+ * - `"id-conflict"`: the ticket id was already used for a ticket with other bytes (409); nothing was printed.
+ * - `"no-such-ticket"`: the bridge has no ticket with that id (404 of `GET /tickets`).
+ * - `"printer-error"`: the spooler failed, or the ticket record could not be written (500; nothing printed,
+ *   the id is free again; `setStartup` too when the autostart change failed), or `check()` found no printer
+ *   it can open.
  * - `"busy"`: the bridge is taking in as many requests as it can hold (503); nothing was done. Retry in a moment.
- * - `"outdated"`: `check()` found a version below `minVersion`, or the bridge lacks the route (404).
+ * - `"outdated"`: `check()` found a version below `minVersion`, or the bridge lacks the route (404; ticket
+ *   ids and `GET /tickets` need 1.5.0).
  * - `"bad-reply"`: the answer is not the bridge's JSON (another program on the port, a proxy).
  */
 export type BridgeErrorCode =
@@ -29,12 +37,17 @@ export type BridgeErrorCode =
   | "origin-refused"
   | "host-refused"
   | "bad-request"
+  | "id-conflict"
+  | "no-such-ticket"
   | "printer-error"
   | "busy"
   | "outdated"
   | "bad-reply";
 
-/** Every failure of a bridge call. Nothing is retried: after a `"timeout"` a ticket may have printed. */
+/**
+ * Every failure of a bridge call. Only {@link Bridge.printOnce} retries; after a `"timeout"` of another call a
+ * ticket may have printed.
+ */
 export declare class BridgeError extends Error {
   constructor(code: BridgeErrorCode, message: string, details?: { status?: number; reply?: unknown; cause?: unknown });
   readonly name: "BridgeError";
@@ -63,8 +76,31 @@ export interface CallOptions {
   timeout?: number;
 }
 
+export interface PrintOptions extends CallOptions {
+  /**
+   * The ticket's id: 1 to 64 of `A-Z a-z 0-9 . _ ~ : -`. The same id with the same bytes again prints nothing
+   * (the reply says `repeat: true`); with other bytes it is an `"id-conflict"`. Default: a new
+   * `crypto.randomUUID()` (32 random hexadecimal digits on a page that is not a secure context).
+   */
+  id?: string;
+  /** Seconds, 1 to 86400: the ticket must begin printing within them, or the bridge deletes it ("expired"). */
+  expire?: number;
+}
+
+export interface PrintOnceOptions {
+  /** As in {@link PrintOptions}; default a new one. */
+  id?: string;
+  /** As in {@link PrintOptions}. */
+  expire?: number;
+  /**
+   * Milliseconds to keep sending and following the ticket, default {@link DEFAULT_PRINT_ONCE_TIMEOUT}; each
+   * request waits at most the bridge object's `timeout`.
+   */
+  timeout?: number;
+}
+
 export interface CheckOptions extends CallOptions {
-  /** The lowest bridge version the page works with, for example `"1.4.0"`. */
+  /** The lowest bridge version the page works with, for example `"1.5.0"` (the first with ticket ids). */
   minVersion?: string;
 }
 
@@ -94,12 +130,59 @@ export interface Printers {
   printers: string[];
 }
 
-/** `POST /raw`: the spooler has taken the job (the paper may not be out yet; see {@link Bridge.queue}). */
+/** `POST /raw`: the spooler has taken the job (the paper may not be out yet; see {@link Bridge.ticket}). */
 export interface Printed {
   ok: true;
   printer: string;
   /** Bytes handed to the spooler. */
   bytes: number;
+  /** The ticket's id, the caller's or the one the client made. */
+  id: string;
+  /** The spooler's job number; `null` when it gave none. */
+  job: number | null;
+  /** `true` when the id had come before with these bytes: nothing was printed now, the rest is the record's. */
+  repeat: boolean;
+}
+
+/**
+ * What became of a ticket:
+ * - `"queued"`: in the spooler's queue, not printing yet (paused queue, printer off line, paper out: see `reasons`);
+ * - `"printing"`: the spooler is sending it;
+ * - `"sent"`: the spooler handed all of it to the printer (the paper is not confirmed);
+ * - `"failed"`: its print answered 500 (`error` says why), or the spooler aborted it;
+ * - `"cancelled"`: someone deleted it from the queue;
+ * - `"expired"`: the bridge deleted it because it had not begun printing before its `expire`;
+ * - `"unknown"`: the spooler no longer knows the job and the bridge did not see its end.
+ * All but `"queued"` and `"printing"` are final: they never change.
+ */
+export type TicketState = "queued" | "printing" | "sent" | "failed" | "cancelled" | "expired" | "unknown";
+
+/** One ticket in the bridge's record, as `GET /tickets` lists it. */
+export interface TicketEntry {
+  /** `null` for a ticket printed without an id. */
+  id: string | null;
+  printer: string;
+  bytes: number;
+  /** The spooler's job number; `null` when there is none. */
+  job: number | null;
+  /** When the bridge received it, UTC, for example `"2026-12-09T13:05:01Z"`. */
+  received: string;
+  state: TicketState;
+  /** The job's and then the printer's reasons while it waits or prints (`"paper-out"`, ...); once final the last seen. */
+  reasons: string[];
+  /** The message of its failed print, else `null`. */
+  error: string | null;
+}
+
+/** `GET /tickets?id=`. */
+export interface TicketRecord extends TicketEntry {
+  ok: true;
+}
+
+/** `GET /tickets`: the newest 50, newest first. */
+export interface Tickets {
+  ok: true;
+  tickets: TicketEntry[];
 }
 
 /** `POST /pulse`. */
@@ -172,18 +255,26 @@ export declare class Bridge {
   status(options?: CallOptions): Promise<Status>;
   /** The installed printers and the one the bridge uses. */
   printers(options?: CallOptions): Promise<Printers>;
-  /** Prints a ticket, sent as Base64 in JSON (one preflight in a browser). */
-  print(bytes: Ticket, options?: CallOptions): Promise<Printed>;
+  /** Prints a ticket, sent as Base64 in JSON (one preflight in a browser), under its id. */
+  print(bytes: Ticket, options?: PrintOptions): Promise<Printed>;
   /** Prints a ticket sent as the raw body: no Base64 and no preflight, for large tickets. */
-  printRaw(bytes: Ticket, options?: CallOptions): Promise<Printed>;
+  printRaw(bytes: Ticket, options?: PrintOptions): Promise<Printed>;
+  /**
+   * Prints a ticket at most once: sends it (raw) under one id, again after `"not-running"`, `"timeout"` or
+   * `"busy"`, then follows it. Resolves with its record once its state is final, or as last seen when the time
+   * is up (then still `"queued"` or `"printing"`: show its `reasons`). Rejects with the first other failure,
+   * or with the last failure when the time is up before the bridge answered.
+   */
+  printOnce(bytes: Ticket, options?: PrintOnceOptions): Promise<TicketRecord>;
+  /** The record of one ticket; `"no-such-ticket"` when the bridge never saw the id. */
+  ticket(id: string, options?: CallOptions): Promise<TicketRecord>;
+  /** The newest 50 tickets, newest first. */
+  tickets(options?: CallOptions): Promise<Tickets>;
   /** Opens the cash drawer on pin 2 (the standard connector, the default) or pin 5. */
   pulse(pin?: 2 | 5, options?: CallOptions): Promise<Pulsed>;
   /** Switches the per-user autostart entry on or off. */
   setStartup(on: boolean, options?: CallOptions): Promise<Startup>;
-  /**
-   * The printer's queue. After a print, `jobs` that stay above 0, or a state of `"paused"`,
-   * `"offline"` or `"error"`, mean the ticket has not come out: tell the user, do not print again.
-   */
+  /** The printer's queue: its state, its unfinished jobs and the spooler's reasons. */
   queue(options?: CallOptions): Promise<Queue>;
   /**
    * The printer's own status. With {@link Bridge.queue}: jobs that wait while the state is, say,

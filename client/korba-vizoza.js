@@ -1,8 +1,19 @@
 // Client for the korba-vizoza print bridge: one object per bridge, one error class whose `code`
-// tells a page what to do. Plain ES module without dependencies, for browsers and Node 18+.
+// tells a page what to do. Plain ES module without dependencies, for browsers and Node 20+ (with
+// the global crypto that makes the ticket ids).
 
 export const DEFAULT_ADDRESS = "http://127.0.0.1:9230";
 export const DEFAULT_TIMEOUT = 5000;
+export const DEFAULT_PRINT_ONCE_TIMEOUT = 15000;
+
+// The states a ticket keeps for good once it has one.
+const FINAL_STATES = new Set(["sent", "failed", "cancelled", "expired", "unknown"]);
+// Failures after which nothing is known of the ticket: sending it again with its id is safe.
+const RETRYABLE = new Set(["not-running", "timeout", "busy"]);
+// Milliseconds between two tries of printOnce, and between two looks at its ticket.
+const RETRY_PAUSE = 500;
+const FOLLOW_PAUSE = 500;
+const NO_SUCH_TICKET = "no hay ningun ticket con id ";
 
 // Chromium's name for the permission that gates calls to 127.0.0.1, then the older names.
 const PERMISSION_NAMES = ["loopback-network", "local-network-access", "local-network"];
@@ -49,15 +60,64 @@ export class Bridge {
     return this.#call("GET", "/device", {}, options);
   }
 
-  async print(bytes, options) {
+  async print(bytes, { id, expire, timeout } = {}) {
     const body = JSON.stringify({ data_b64: toBase64(asBytes(bytes)) });
-    return this.#call("POST", "/raw", { body, headers: { "Content-Type": "application/json" } }, options);
+    return this.#call("POST", rawPath(id, expire), { body, headers: { "Content-Type": "application/json" } },
+      { timeout });
   }
 
   // text/plain keeps the raw post a simple request: no preflight, no Base64.
-  async printRaw(bytes, options) {
+  async printRaw(bytes, { id, expire, timeout } = {}) {
     const body = asBytes(bytes);
-    return this.#call("POST", "/raw", { body, headers: { "Content-Type": "text/plain" } }, options);
+    return this.#call("POST", rawPath(id, expire), { body, headers: { "Content-Type": "text/plain" } },
+      { timeout });
+  }
+
+  async ticket(id, options) {
+    return this.#call("GET", `/tickets?id=${queryValue(id)}`, {}, options);
+  }
+
+  async tickets(options) {
+    return this.#call("GET", "/tickets", {}, options);
+  }
+
+  // Sends the ticket until the bridge answers, always under one id, so that a retry after a lost
+  // reply is a repeat and not a second print; then follows the ticket until its state is final.
+  async printOnce(bytes, { id = newId(), expire, timeout = DEFAULT_PRINT_ONCE_TIMEOUT } = {}) {
+    const ticket = asBytes(bytes);
+    const deadline = performance.now() + timeout;
+    for (;;) {
+      try {
+        await this.printRaw(ticket, { id, expire, timeout: this.#callTime(deadline) });
+        return await this.#follow(id, deadline);
+      } catch (error) {
+        if (!retryable(error) || timeIsUp(deadline, RETRY_PAUSE)) throw error;
+      }
+      await sleep(RETRY_PAUSE);
+    }
+  }
+
+  // The ticket once its state is final, or as last seen when the time is up.
+  async #follow(id, deadline) {
+    let last, failure;
+    for (;;) {
+      try {
+        last = await this.ticket(id, { timeout: this.#callTime(deadline) });
+        if (FINAL_STATES.has(last.state)) return last;
+      } catch (error) {
+        if (!retryable(error)) throw error;
+        failure = error;
+      }
+      if (timeIsUp(deadline, FOLLOW_PAUSE)) {
+        if (last) return last;
+        throw failure;
+      }
+      await sleep(FOLLOW_PAUSE);
+    }
+  }
+
+  #callTime(deadline) {
+    return Math.max(1, Math.min(this.timeout, deadline - performance.now()));
   }
 
   // The pin goes in the query, so the post needs no body and no preflight.
@@ -162,8 +222,10 @@ function replyOf(status, text) {
   if (reply.ok || typeof reply.error !== "string") throw badReply(status, reply);
   const code = status === 403 ? REFUSALS.get(reply.error)
     : status === 400 ? "bad-request"
+    : status === 409 ? "id-conflict"
     : status === 500 ? "printer-error"
     : status === 503 ? "busy"
+    : status === 404 && reply.error.startsWith(NO_SUCH_TICKET) ? "no-such-ticket"
     // A route this client knows and the bridge does not: an older bridge.
     : status === 404 ? "outdated"
     : undefined;
@@ -173,6 +235,38 @@ function replyOf(status, text) {
 
 function badReply(status, reply, cause) {
   return new BridgeError("bad-reply", `respuesta inesperada del vizoza (HTTP ${status})`, { status, reply, cause });
+}
+
+// Every print carries an id: the caller's, or one made here and handed back in the reply.
+function rawPath(id = newId(), expire) {
+  return `/raw?id=${queryValue(id)}` + (expire === undefined ? "" : `&expire=${queryValue(expire)}`);
+}
+
+// A page that is not a secure context (plain HTTP, not on the PC) has no randomUUID: there the id
+// is 32 random hexadecimal digits.
+function newId() {
+  const { crypto } = globalThis;
+  if (crypto.randomUUID) return crypto.randomUUID();
+  return Array.from(crypto.getRandomValues(new Uint8Array(16)), (b) => b.toString(16).padStart(2, "0")).join("");
+}
+
+// The bridge reads query values as written: an id's own characters go as they are (":" too),
+// anything else percent-encoded, which the bridge then refuses as it should.
+function queryValue(value) {
+  if (typeof value !== "string" && typeof value !== "number") throw new TypeError("an id or expire is a string or a number");
+  return encodeURIComponent(String(value)).replace(/%3A/g, ":");
+}
+
+function timeIsUp(deadline, pause) {
+  return performance.now() + pause >= deadline;
+}
+
+function retryable(error) {
+  return error instanceof BridgeError && RETRYABLE.has(error.code);
+}
+
+function sleep(ms) {
+  return new Promise((resolve) => setTimeout(resolve, ms));
 }
 
 function asBytes(bytes) {

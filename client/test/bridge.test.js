@@ -2,6 +2,7 @@
 // KORBA_BRIDGE (printer KORBA_PRINTER), KORBA_BRIDGE_MISSING (a printer that does not exist), KORBA_EXE,
 // KORBA_TICKET_HEX (the ticket to print; the harness checks the queue's jobs afterwards).
 import assert from "node:assert/strict";
+import { randomUUID } from "node:crypto";
 import { readFileSync } from "node:fs";
 import http from "node:http";
 import net from "node:net";
@@ -18,6 +19,9 @@ const ticket = Uint8Array.from(Buffer.from(env.KORBA_TICKET_HEX, "hex"));
 const constants = readFileSync(new URL("../../src/common/constants.h", import.meta.url), "utf8");
 const VERSION = /APP_VERSION = "([^"]+)"/.exec(constants)[1];
 const BUSY = "el vizoza esta ocupado, vuelve a intentarlo";
+const UUID = /^[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}$/;
+const UTC_TIME = /^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$/;
+const BAD_ID = "id de ticket invalido (1 a 64 letras, cifras o . _ ~ : -)";
 
 async function rejects(promise, code, message, status) {
   const error = await promise.then(() => assert.fail("resolved"), (e) => e);
@@ -63,9 +67,33 @@ test("every method answers with the bridge's reply", async () => {
   const printers = await bridge.printers();
   assert.equal(printers.default, printer);
   assert.ok(printers.printers.includes(printer));
-  // The jobs' bytes are compared by the harness, in this order.
-  assert.deepEqual(await bridge.print(ticket), { ok: true, printer, bytes: ticket.length });
-  assert.deepEqual(await bridge.printRaw(ticket.buffer), { ok: true, printer, bytes: ticket.length });
+  // The jobs' bytes are compared by the harness, in this order: three tickets, two pulses.
+  const sale = `venta:${randomUUID()}`;
+  const printed = await bridge.print(ticket, { id: sale, expire: 600 });
+  assert.ok(Number.isInteger(printed.job), String(printed.job));
+  assert.deepEqual(printed, { ok: true, printer, bytes: ticket.length, id: sale, job: printed.job, repeat: false });
+  const raw = await bridge.printRaw(ticket.buffer);
+  assert.match(raw.id, UUID);
+  // Job numbers are the scheduler's, which other queues' jobs may take in between.
+  assert.ok(raw.job > printed.job, `${raw.job} after ${printed.job}`);
+  assert.deepEqual(raw, { ok: true, printer, bytes: ticket.length, id: raw.id, job: raw.job, repeat: false });
+  // Sent again, as after a lost reply: the record's answer and no job.
+  assert.deepEqual(await bridge.printRaw(ticket, { id: sale }), { ...printed, repeat: true });
+  await rejects(bridge.printRaw(ticket.subarray(1), { id: sale }), "id-conflict",
+    `el ticket ${sale} ya se recibio con otro contenido`, 409);
+  const once = await bridge.printOnce(ticket, { timeout: 30000 });
+  assert.match(once.id, UUID);
+  assert.match(once.received, UTC_TIME);
+  assert.ok(Array.isArray(once.reasons));
+  assert.ok(once.job > raw.job, `${once.job} after ${raw.job}`);
+  assert.deepEqual(once, { ok: true, id: once.id, printer, bytes: ticket.length, job: once.job,
+    received: once.received, state: "sent", reasons: once.reasons, error: null });
+  // A final record never changes.
+  assert.deepEqual(await bridge.ticket(once.id), once);
+  const { ok, tickets } = await bridge.tickets();
+  assert.equal(ok, true);
+  assert.deepEqual(tickets.slice(0, 3).map((t) => [t.id, t.job]),
+    [[once.id, once.job], [raw.id, raw.job], [sale, printed.job]]);
   assert.deepEqual(await bridge.pulse(), { ok: true, printer, pin: 2 });
   assert.deepEqual(await bridge.pulse(5), { ok: true, printer, pin: 5 });
   assert.deepEqual(await bridge.setStartup(false), { ok: true, startup: false, exe: env.KORBA_EXE, warning: null });
@@ -77,7 +105,18 @@ test("the bridge's refusals keep its Spanish text", async () => {
   // No reg on this system: the autostart change fails with a 500.
   await rejects(bridge.setStartup(true), "printer-error", "program not found", 500);
   const cups = "(The printer or class does not exist. (cups error 0x0406))";
-  await rejects(missing.print(ticket), "printer-error", `no se pudo abrir la impresora "NOPE" ${cups}`, 500);
+  const cannotOpen = `no se pudo abrir la impresora "NOPE" ${cups}`;
+  const lost = randomUUID();
+  await rejects(missing.print(ticket, { id: lost }), "printer-error", cannotOpen, 500);
+  const failed = await missing.ticket(lost);
+  assert.deepEqual(failed, { ok: true, id: lost, printer: "NOPE", bytes: ticket.length, job: null,
+    received: failed.received, state: "failed", reasons: [], error: cannotOpen });
+  await rejects(missing.ticket(`${lost}x`), "no-such-ticket", `no hay ningun ticket con id ${lost}x`, 404);
+  // The bridge reads the query as written: what an id may not hold arrives percent-encoded.
+  await rejects(bridge.print(ticket, { id: "caja 1" }), "bad-request", BAD_ID, 400);
+  await rejects(bridge.ticket("x".repeat(65)), "bad-request", BAD_ID, 400);
+  await rejects(bridge.printRaw(ticket, { expire: 86401 }), "bad-request",
+    "expire invalido (segundos de 1 a 86400, junto con id)", 400);
   await rejects(missing.pulse(2), "printer-error", `no se pudo abrir la impresora "NOPE" ${cups}`, 500);
   await rejects(missing.check(), "printer-error", 'no se puede abrir la impresora "NOPE"', 200);
 });
@@ -120,7 +159,7 @@ test("a server that never answers: one time-out, no second attempt", async (t) =
   const requests = [];
   const s = await server((socket) => {
     sockets.push(socket);
-    socket.once("data", (head) => requests.push(head.toString().split(" ", 2).join(" ")));
+    socket.once("data", (head) => requests.push(head.toString().split(/[ ?]/, 2).join(" ")));
   });
   t.after(() => { sockets.forEach((c) => c.destroy()); return s.close(); });
   const silent = new Bridge({ address: s.address, timeout: 500 });
@@ -140,6 +179,7 @@ test("replies that are not the bridge's", async (t) => {
     [404, "application/json; charset=utf-8", '{"ok":false,"error":"ruta no encontrada"}'],
     [404, "application/json; charset=utf-8", '{"ok":false,"error":"ruta no encontrada"}'],
     [503, "application/json; charset=utf-8", `{"ok":false,"error":"${BUSY}"}`],
+    [404, "application/json; charset=utf-8", '{"ok":false,"error":"ruta no encontrada"}'],
   ];
   const h = await httpServer((request, response) => {
     const [status, type, body] = replies.shift();
@@ -154,6 +194,67 @@ test("replies that are not the bridge's", async (t) => {
   await rejects(other.queue(), "outdated", "ruta no encontrada", 404);
   await rejects(other.device(), "outdated", "ruta no encontrada", 404);
   await rejects(other.print(ticket), "busy", BUSY, 503);
+  await rejects(other.tickets(), "outdated", "ruta no encontrada", 404);
+});
+
+// A bridge of the test's own that gives these replies in turn: [status, body], or a function that
+// does something else with the response. It records each request's method and target.
+async function scripted(replies) {
+  const seen = [];
+  const h = await httpServer((request, response) => {
+    seen.push(`${request.method} ${request.url}`);
+    const reply = replies.length > 1 ? replies.shift() : replies[0];
+    if (typeof reply === "function") return reply(response);
+    response.writeHead(reply[0], { "Content-Type": "application/json" }).end(JSON.stringify(reply[1]));
+  });
+  return { ...h, seen };
+}
+
+function record(id, state, reasons = []) {
+  return { ok: true, id, printer: "P", bytes: 3, job: 12, received: "2026-12-09T13:05:01Z", state, reasons,
+    error: null };
+}
+
+test("printOnce sends under one id until the bridge answers, then follows the ticket to its end", async (t) => {
+  const hanging = [];
+  const h = await scripted([
+    (response) => response.socket.destroy(),
+    (response) => hanging.push(response),
+    [503, { ok: false, error: BUSY }],
+    [200, { ok: true, printer: "P", bytes: 3, id: "venta-7", job: 12, repeat: true }],
+    [200, record("venta-7", "queued", ["paper-out"])],
+    [200, record("venta-7", "printing")],
+    [200, record("venta-7", "sent")],
+  ]);
+  t.after(() => { hanging.forEach((r) => r.socket.destroy()); return h.close(); });
+  const once = new Bridge({ address: h.address, timeout: 300 });
+  assert.deepEqual(await once.printOnce(new Uint8Array([1, 2, 3]), { id: "venta-7", expire: 60 }),
+    record("venta-7", "sent"));
+  assert.deepEqual(h.seen, [...Array(4).fill("POST /raw?id=venta-7&expire=60"), ...Array(3).fill("GET /tickets?id=venta-7")]);
+});
+
+test("printOnce: the ticket as last seen when the time is up; other failures at once", async (t) => {
+  const h = await scripted([
+    [200, { ok: true, printer: "P", bytes: 3, id: "x", job: 12, repeat: false }],
+    (response) => response.socket.destroy(),
+    [200, record("x", "queued", ["paused"])],
+    (response) => response.socket.destroy(),
+  ]);
+  t.after(h.close);
+  const once = new Bridge({ address: h.address });
+  const started = performance.now();
+  assert.deepEqual(await once.printOnce(new Uint8Array([1, 2, 3]), { timeout: 1600 }), record("x", "queued", ["paused"]));
+  assert.ok(performance.now() - started < 2600);
+  const [post, ...follow] = h.seen;
+  const id = post.slice("POST /raw?id=".length);
+  assert.match(id, UUID);
+  assert.ok(follow.length >= 3 && follow.every((line) => line === `GET /tickets?id=${id}`), follow.join());
+
+  const conflict = await scripted([[409, { ok: false, error: "el ticket a ya se recibio con otro contenido" }]]);
+  t.after(conflict.close);
+  await rejects(new Bridge({ address: conflict.address }).printOnce(new Uint8Array([1]), { id: "a" }), "id-conflict",
+    "el ticket a ya se recibio con otro contenido", 409);
+  assert.deepEqual(conflict.seen, ["POST /raw?id=a"]);
 });
 
 test("a redirect is never followed, and no call sends cookies or takes a cached reply", async (t) => {
@@ -169,7 +270,8 @@ test("a redirect is never followed, and no call sends cookies or takes a cached 
   const bounced = new Bridge({ address: squatter.address });
   const calls = [() => bounced.status(), () => bounced.printers(), () => bounced.queue(), () => bounced.device(),
     () => bounced.print(ticket),
-    () => bounced.printRaw(ticket), () => bounced.pulse(5), () => bounced.setStartup(true)];
+    () => bounced.printRaw(ticket), () => bounced.pulse(5), () => bounced.setStartup(true), () => bounced.ticket("a"),
+    () => bounced.tickets()];
   for (const call of calls) await rejects(call(), "not-running", `el vizoza no responde en ${squatter.address}`, undefined);
   assert.deepEqual(reached, []);
   assert.deepEqual(sent, calls.map(() => ["error", "omit", "no-store"]));
@@ -177,6 +279,8 @@ test("a redirect is never followed, and no call sends cookies or takes a cached 
 
 test("wrong arguments send nothing", async () => {
   await assert.rejects(missing.print("texto"), TypeError);
+  await assert.rejects(missing.printOnce(ticket, { id: null }), TypeError);
+  await assert.rejects(missing.ticket(), TypeError);
   await assert.rejects(missing.pulse(3), RangeError);
   await assert.rejects(missing.setStartup(1), TypeError);
 });

@@ -6,8 +6,8 @@
 namespace korba {
 
 inline constexpr std::uint16_t DEFAULT_PORT = 9230;
-inline constexpr const char* APP_VERSION = "1.4.0";
-inline constexpr const char* APP_BUILD = "1.4.0";
+inline constexpr const char* APP_VERSION = "1.5.0";
+inline constexpr const char* APP_BUILD = "1.5.0";
 inline constexpr const char* APP_ID = "korba-vizoza";
 // CMake reads these and APP_VERSION into the Windows version resource as well.
 inline constexpr const char* PRODUCT_NAME = "KORBA Vizoza";

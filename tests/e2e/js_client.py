@@ -4,6 +4,7 @@ name does not match test_*.py: `pytest tests/e2e/js_client.py`."""
 
 import http.server
 import os
+import re
 import ssl
 import subprocess
 import threading
@@ -13,6 +14,7 @@ import pytest
 import harness
 from browser import chromium
 from cups_queue import cups_queues, own_queue  # noqa: F401  (fixture)
+from runner_tools import seen_path
 
 CLIENT = harness.ROOT / "client"
 TICKET = b"\x1b@" + bytes(range(256)) + b"\x1dV\x01"
@@ -55,9 +57,10 @@ def show_summary(capsys, output):
         print("\n" + "\n".join(line for line in output.splitlines() if line.startswith("ℹ ")))
 
 
-def test_node_runner(native, queue, start_bridge, capsys):
-    bridge = start_bridge("--printer", QUEUE)
-    missing = start_bridge("--printer", "NOPE")
+def test_node_runner(native, queue, start_bridge, capsys, tmp_path):
+    # Ticket records of their own, which list only this run's tickets.
+    bridge = start_bridge("--printer", QUEUE, "--data", tmp_path / "bridge")
+    missing = start_bridge("--printer", "NOPE", "--data", tmp_path / "missing")
     known, last = queue.captured_ids(), queue.last_cups_job()
     env = {"KORBA_BRIDGE": f"http://127.0.0.1:{bridge.port}",
            "KORBA_BRIDGE_MISSING": f"http://127.0.0.1:{missing.port}",
@@ -66,9 +69,9 @@ def test_node_runner(native, queue, start_bridge, capsys):
                          env=harness.Target("native").env(env), capture_output=True, text=True, timeout=120)
     show_summary(capsys, run.stdout)
     assert run.returncode == 0, run.stdout + run.stderr
-    assert [job.data for job in queue.wait_for_jobs(known, 4)] == [TICKET, TICKET, PULSE_PIN_2, PULSE_PIN_5]
-    # The refused requests made none.
-    assert len(queue.cups_jobs_since(last)) == 4
+    assert [job.data for job in queue.wait_for_jobs(known, 5)] == [TICKET] * 3 + [PULSE_PIN_2, PULSE_PIN_5]
+    # The refused requests and the repeat made none.
+    assert len(queue.cups_jobs_since(last)) == 5
 
 
 # The page imports the module as an application would, and hands it to the test.
@@ -162,16 +165,21 @@ def page(tmp_path_factory):
         public.shutdown()
 
 
-def test_page_checks_prints_and_pulses(target, queue, start_bridge, page):
-    bridge = start_bridge("--printer", QUEUE)
+def test_page_checks_prints_and_pulses(target, queue, start_bridge, page, tmp_path):
+    bridge = start_bridge("--printer", QUEUE, "--data", seen_path(target, tmp_path))
     address = f"http://127.0.0.1:{bridge.port}"
     page.open(page.local)
     known = queue.captured_ids()
     result = page.run(address, f"""
-        const status = await bridge.check({{ minVersion: "1.4.0" }});
+        const status = await bridge.check({{ minVersion: "1.5.0" }});
         const ticket = new Uint8Array({list(TICKET)});
         return [status.app, status.printer, status.printer_ok, await bridge.print(ticket), await bridge.pulse(2)];""")
-    assert result == {"value": ["korba-vizoza", QUEUE, True, {"ok": True, "printer": QUEUE, "bytes": len(TICKET)},
+    printed = result["value"][3]
+    # The id the client made in the page: crypto.randomUUID, which the page on localhost has.
+    assert re.fullmatch(r"[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}", printed["id"])
+    assert result == {"value": ["korba-vizoza", QUEUE, True,
+                                {"ok": True, "printer": QUEUE, "bytes": len(TICKET), "id": printed["id"],
+                                 "job": printed["job"], "repeat": False},
                                 {"ok": True, "printer": QUEUE, "pin": 2}]}
     assert [job.data for job in queue.wait_for_jobs(known, 2)] == [TICKET, PULSE_PIN_2]
     # The same page once nothing listens there any more.

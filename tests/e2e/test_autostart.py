@@ -121,6 +121,6 @@ def test_a_stand_in_reg_in_the_system_folder_gets_the_exact_arguments(
         query, query]
     _, _, body = request(bridge.port, "GET", "/status")
     reply = json.loads(body)
-    assert body == ('{"ok":true,"app":"korba-vizoza","version":"1.4.0","printer":%s,"printer_ok":%s,'
+    assert body == ('{"ok":true,"app":"korba-vizoza","version":"1.5.0","printer":%s,"printer_ok":%s,'
                     '"port":%d,"startup":true,"exe":%s}' % (
                         quoted(reply["printer"]), json.dumps(reply["printer_ok"]), bridge.port, quoted(shown))).encode()

@@ -26,7 +26,7 @@ def test_help_text_is_exact(run_program):
     done = run_program("--port", "1", "--help", "--list")
     assert done.returncode == 0
     lines = done.stdout.decode("utf-8").split("\n")
-    assert lines[0] == "korba-vizoza 1.4.0 (build 1.4.0) - Vizoza de impresion local para KORBA"
+    assert lines[0] == "korba-vizoza 1.5.0 (build 1.5.0) - Vizoza de impresion local para KORBA"
     assert lines[4] == '  --printer "NOMBRE"   Impresora de Windows a usar (por defecto: la predeterminada)'
     assert lines[23] == "  PRIMER USO: haz doble clic y listo. El vizoza se copia a C:\\KORBA"
     assert len(lines) == 27 and lines[26] == ""

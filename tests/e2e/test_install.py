@@ -302,7 +302,7 @@ def test_the_setup_report_and_a_refusal_in_a_console_window(journey):
     shown = harness.console_lines(bridge.stdout)
     assert shown[:9] == setup_report(
         9247, "  ✔ Sin permisos de administrador: activado el arranque con Windows (modo simple).")
-    assert shown[9] == " KORBA Vizoza v1.4.0 (build 1.4.0) - listo"
+    assert shown[9] == " KORBA Vizoza v1.5.0 (build 1.5.0) - listo"
 
     # A warning, accents and all, when not even the elevated process gets the rights.
     clean()

@@ -9,6 +9,7 @@ import json
 import os
 import select
 import shutil
+import uuid
 
 import pytest
 import yaml
@@ -16,7 +17,7 @@ from jsonschema import Draft202012Validator, RefResolver
 
 from cups_queue import cups_queues, device_queue  # noqa: F401  (fixture)
 from harness import ROOT, FakeNetworkPrinter, exchange, hold_largest_bodies, request, split_reply
-from runner_tools import program_folder, stand_in
+from runner_tools import program_folder, seen_path, stand_in
 
 DOC = yaml.safe_load((ROOT / "docs" / "openapi.yaml").read_text(encoding="utf-8"))
 RESOLVER = RefResolver.from_schema(DOC)
@@ -139,12 +140,17 @@ def test_the_document_is_consistent():
 
 
 def test_every_documented_reply_matches_the_live_bridge(target, start_bridge, program_copies, cups_queues,
-                                                        network_queue):
+                                                        network_queue, tmp_path):
+    # Each with a ticket record of its own; the last one's cannot be written, as its folder would
+    # lie inside a file.
+    (tmp_path / "a-file").write_bytes(b"")
+    data = {name: ["--data", seen_path(target, tmp_path / name / "tickets")] for name in ("ok", "failing", "a-file")}
     exe, env = program_copies("ok", 0)
-    good = start_bridge("--printer", "ACME", exe=exe, env=env).port
+    good = start_bridge("--printer", "ACME", *data["ok"], exe=exe, env=env).port
     network = start_bridge("--printer", network_queue, exe=exe, env=env).port
     exe, env = program_copies("failing", 1)
-    failing = start_bridge("--printer", "NO_SUCH_PRINTER", exe=exe, env=env).port
+    failing = start_bridge("--printer", "NO_SUCH_PRINTER", *data["failing"], exe=exe, env=env).port
+    unrecorded = start_bridge("--printer", "ACME", *data["a-file"]).port
     preview = start_bridge("--preview").port
 
     ticket = example("/raw", "post", "application/json", "ticket")
@@ -153,6 +159,7 @@ def test_every_documented_reply_matches_the_live_bridge(target, start_bridge, pr
     enable = example("/startup", "post", "application/json", "enable")
     # Linux has no autostart entry to switch on: there switching it off is the 200.
     switch = enable if target.is_wine else b'{"enable":0}'
+    sale = f"venta:{uuid.uuid4()}"
     # (what the reply is documented as, port, method, target, body, content type, origin)
     cases = [
         (("/", "get", "200"), good, "GET", "/", b"", None, ADMITTED),
@@ -172,6 +179,18 @@ def test_every_documented_reply_matches_the_live_bridge(target, start_bridge, pr
         (("/raw", "post", "400"), good, "POST", "/raw", b"{}", "application/json", ADMITTED),
         (("/raw", "post", "400"), good, "POST", "/raw", b'{"data_b64":""}', "application/json", ADMITTED),
         (("/raw", "post", "500"), failing, "POST", "/raw", ticket, "application/json", ADMITTED),
+        (("/raw", "post", "200"), good, "POST", f"/raw?id={sale}&expire=600", ticket, "application/json", ADMITTED),
+        (("/raw", "post", "200"), good, "POST", f"/raw?id={sale}", ticket_bytes, "text/plain", ADMITTED),
+        (("/raw", "post", "409"), good, "POST", f"/raw?id={sale}", b"otro", "text/plain", ADMITTED),
+        (("/raw", "post", "400"), good, "POST", "/raw?id=caja%201", ticket_bytes, "text/plain", ADMITTED),
+        (("/raw", "post", "400"), good, "POST", "/raw?expire=60", ticket_bytes, "text/plain", ADMITTED),
+        (("/raw", "post", "500"), unrecorded, "POST", f"/raw?id={sale}", ticket_bytes, "text/plain", ADMITTED),
+        (("/tickets", "get", "200"), good, "GET", f"/tickets?id={sale}", b"", None, ADMITTED),
+        (("/tickets", "get", "200"), good, "GET", "/tickets", b"", None, None),
+        # The failed print above, without an id: its job null, its error the spooler's message.
+        (("/tickets", "get", "200"), failing, "GET", "/tickets", b"", None, ADMITTED),
+        (("/tickets", "get", "400"), good, "GET", "/tickets?id=", b"", None, ADMITTED),
+        (("/tickets", "get", "404"), good, "GET", f"/tickets?id={sale}x", b"", None, ADMITTED),
         (("/pulse", "post", "200"), good, "POST", "/pulse", pulse_5, "application/json", ADMITTED),
         (("/pulse", "post", "200"), good, "POST", "/pulse", b"", None, ADMITTED),
         (("/pulse", "post", "500"), failing, "POST", "/pulse", b"", None, ADMITTED),

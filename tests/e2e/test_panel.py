@@ -116,6 +116,30 @@ def test_ticket_button_prints_whole_tickets(native, acme, start_bridge, panel):
     assert sorted(messages) == sorted(f"OK: ticket enviado ({len(job)} bytes)" for job in jobs)
 
 
+def ticket_rows(panel):
+    # Read in one go: the page replaces the rows each time it reads the list again.
+    return panel.driver.execute_script(
+        'return [...document.querySelectorAll("#tkList tbody tr")].map(r => [...r.cells].map(c => c.textContent));')
+
+
+def test_ticket_list_follows_a_ticket_printed_through_the_panel(native, acme, start_bridge, panel, tmp_path):
+    bridge = start_bridge("--printer", "ACME", "--data", tmp_path)
+    panel.open(bridge.port)
+    panel.wait(lambda: panel.text("tkInfo") == "Aún no hay tickets.")
+    known = acme.captured_ids()
+    panel.click("tk")
+    [job] = printed(acme, known, 1)
+    # Read again by itself, without a reload, until the spooler is done with it; after the state,
+    # the job's reasons as last seen (CUPS may leave one from the printing, such as
+    # processing-to-stop-point).
+    panel.wait(lambda: [row[1:3] for row in ticket_rows(panel)] == [["—", str(len(job))]] and
+               ticket_rows(panel)[0][3].startswith("enviado"))
+    [[time, _, _, state]] = ticket_rows(panel)
+    assert re.fullmatch(r"\d{1,2}:\d{2}:\d{2}", time)
+    assert re.fullmatch(r"enviado( \([a-z-]+(, [a-z-]+)*\))?", state)
+    assert panel.text("tkInfo") == ""
+
+
 def test_autostart_button_without_reg_logs_the_error(native, start_bridge, panel):
     bridge = start_bridge()
     panel.open(bridge.port)

@@ -247,7 +247,7 @@ def test_the_panel_opens_in_the_browser_without_the_bridge_waiting(opener, start
 
     bridge.stop()
     banner = lines(bridge.stdout)
-    assert banner[:3] == [RULE, " KORBA Vizoza v1.4.0 (build 1.4.0) - listo", f" Panel: http://127.0.0.1:{bridge.port}/"]
+    assert banner[:3] == [RULE, " KORBA Vizoza v1.5.0 (build 1.5.0) - listo", f" Panel: http://127.0.0.1:{bridge.port}/"]
     assert banner[3].startswith(" Impresora: ")
     assert banner[4:] == [" (deja esta ventana abierta; cierrala para salir)",
                           " Arranque automatico con Windows: boton en el panel", RULE, ""]
@@ -264,4 +264,4 @@ def test_no_open_and_autostart_start_no_browser(opener, start_bridge):
 
     autostart = quiet[1]
     autostart.stop()
-    assert " KORBA Vizoza v1.4.0 (build 1.4.0) - listo" in lines(autostart.stdout)
+    assert " KORBA Vizoza v1.5.0 (build 1.5.0) - listo" in lines(autostart.stdout)

@@ -46,16 +46,16 @@ def test_version_resource(exe):
     [table] = strings.StringTable
     assert table.entries == {
         b"FileDescription": b"Vizoza de impresion local para KORBA",
-        b"FileVersion": b"1.4.0.0",
+        b"FileVersion": b"1.5.0.0",
         b"InternalName": b"korba-vizoza",
         b"LegalCopyright": b"Copyright (C) 2026 KORBA",
         b"OriginalFilename": b"korba-vizoza.exe",
         b"ProductName": b"KORBA Vizoza",
-        b"ProductVersion": b"1.4.0",
+        b"ProductVersion": b"1.5.0",
     }
     fixed = exe.VS_FIXEDFILEINFO[0]
-    assert (fixed.FileVersionMS, fixed.FileVersionLS) == ((1 << 16) | 4, 0)
-    assert (fixed.ProductVersionMS, fixed.ProductVersionLS) == ((1 << 16) | 4, 0)
+    assert (fixed.FileVersionMS, fixed.FileVersionLS) == ((1 << 16) | 5, 0)
+    assert (fixed.ProductVersionMS, fixed.ProductVersionLS) == ((1 << 16) | 5, 0)
 
 
 def test_manifest_runs_as_invoker_on_windows_7_to_11(exe):
@@ -101,7 +101,7 @@ def test_console_window_shows_the_banner_and_a_taken_port(wine, cups_queues):
     bridge.stop()
     assert harness.console_lines(bridge.stdout) == [
         BANNER_RULE,
-        " KORBA Vizoza v1.4.0 (build 1.4.0) - listo",
+        " KORBA Vizoza v1.5.0 (build 1.5.0) - listo",
         f" Panel: http://127.0.0.1:{port}/",
         " Impresora: KORBA_DEFAULT",
         " (deja esta ventana abierta; cierrala para salir)",
@@ -156,7 +156,7 @@ def test_signing_with_a_throwaway_certificate(wine, tmp_path):
     assert password not in refused.stdout + refused.stderr + signed.stdout + signed.stderr
 
     still_runs = harness.run(wine, "--help", exe=program)
-    assert still_runs.stdout.startswith(b"korba-vizoza 1.4.0 (build 1.4.0) - Vizoza de impresion local para KORBA\n")
+    assert still_runs.stdout.startswith(b"korba-vizoza 1.5.0 (build 1.5.0) - Vizoza de impresion local para KORBA\n")
 
 
 # Stands for every command that scripts/release.sh runs: notes its name, its arguments and the

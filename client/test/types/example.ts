@@ -1,5 +1,6 @@
 // Every method of the client and the renderer, as a page would use them; tsc --noEmit checks them against the types.
-import { Bridge, BridgeError, DEFAULT_ADDRESS, type BridgeErrorCode, type Device, type Queue, type Status } from "korba-vizoza";
+import { Bridge, BridgeError, DEFAULT_ADDRESS, type BridgeErrorCode, type Device, type Queue, type Status,
+  type TicketRecord, type TicketState } from "korba-vizoza";
 import { renderTicket } from "korba-vizoza/render";
 
 const bridge = new Bridge({ address: DEFAULT_ADDRESS, timeout: 3000 });
@@ -10,10 +11,12 @@ function advice(code: BridgeErrorCode): string {
     case "not-running": return "Arranca el vizoza en este PC.";
     case "permission-prompt": return "Acepta el aviso del navegador.";
     case "permission-denied": return "Permite la red local en los ajustes del sitio.";
-    case "timeout": return "El vizoza tarda en responder: comprueba la cola antes de repetir.";
+    case "timeout": return "El vizoza tarda en responder: repite con el mismo id.";
     case "origin-refused": return "Esta pagina no puede usar el vizoza.";
     case "host-refused": return "Llama a 127.0.0.1, no a otro nombre.";
-    case "bad-request": return "El ticket esta vacio.";
+    case "bad-request": return "El ticket esta vacio o su id no vale.";
+    case "id-conflict": return "Ese id ya se uso para otro ticket.";
+    case "no-such-ticket": return "El vizoza no conoce ese ticket.";
     case "printer-error": return "Revisa la impresora.";
     case "busy": return "Vuelve a intentarlo en un momento.";
     case "outdated": return "Actualiza el vizoza.";
@@ -25,13 +28,34 @@ function advice(code: BridgeErrorCode): string {
   }
 }
 
+// What the page shows for each state; a state missing here fails the check.
+function shown(state: TicketState): string {
+  switch (state) {
+    case "queued": return "en cola";
+    case "printing": return "imprimiendo";
+    case "sent": return "enviado";
+    case "failed": return "fallido";
+    case "cancelled": return "cancelado";
+    case "expired": return "caducado";
+    case "unknown": return "desconocido";
+    default: {
+      const unknown: never = state;
+      return unknown;
+    }
+  }
+}
+
 export async function sell(ticket: Uint8Array, raw: ArrayBuffer): Promise<string> {
   try {
-    const status: Status = await bridge.check({ minVersion: "1.4.0", timeout: 2000 });
+    const status: Status = await bridge.check({ minVersion: "1.5.0", timeout: 2000 });
     const again: Status = await bridge.status();
     const { default: used, printers } = await bridge.printers();
-    const printed = await bridge.print(ticket);
+    const printed = await bridge.print(ticket, { id: "venta-41", expire: 600 });
     const big = await bridge.printRaw(raw, { timeout: 20000 });
+    const repeated: boolean = (await bridge.printRaw(raw, { id: big.id })).repeat;
+    const once: TicketRecord = await bridge.printOnce(ticket, { id: "venta-42", expire: 120, timeout: 10000 });
+    const record = await bridge.ticket(printed.id);
+    const last = (await bridge.tickets()).tickets.map((t) => `${t.received} ${t.id ?? "-"} ${t.bytes} ${shown(t.state)}`);
     const drawer = await bridge.pulse(5);
     const standard = await bridge.pulse();
     const startup = await bridge.setStartup(!again.startup);
@@ -41,7 +65,9 @@ export async function sell(ticket: Uint8Array, raw: ArrayBuffer): Promise<string
     const out: boolean = device.state === "paper-out" || device.paper === "out";
     const warning: string | null = startup.warning;
     return [status.version, used, printers.join(","), printed.bytes + big.bytes, drawer.pin + standard.pin,
-            waiting, warning ?? "", queue.reasons.join(","), out, device.address ?? "", device.errors.join(",")].join(" ");
+            waiting, warning ?? "", queue.reasons.join(","), out, device.address ?? "", device.errors.join(","),
+            printed.job ?? "", repeated, shown(once.state),
+            once.reasons.join(","), record.error ?? "", last.join("\n")].join(" ");
   } catch (error) {
     if (error instanceof BridgeError) return `${error.code} (${error.status ?? "sin respuesta"}): ${error.message} ${advice(error.code)}`;
     throw error;

@@ -114,7 +114,7 @@ TEST(CommandLine, PortValueFallsBackToTheDefaultWhenNotAnUnsigned16BitNumber) {
 
 TEST(CommandLine, HelpTextIsExact) {
     EXPECT_EQ(help_text(),
-              "korba-vizoza 1.4.0 (build 1.4.0) - Vizoza de impresion local para KORBA\n"
+              "korba-vizoza 1.5.0 (build 1.5.0) - Vizoza de impresion local para KORBA\n"
               "\n"
               "Uso:  korba-vizoza.exe [opciones]\n"
               "\n"

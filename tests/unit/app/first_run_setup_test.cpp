@@ -78,14 +78,14 @@ TEST(FirstRunSetup, EveryOutcome) {
              m.admin = false;
              prompt_ends(m, 0);
          },
-         true, "Actualizado a v1.4.0 como servicio en C:\\KORBA (arranca con Windows).", false},
+         true, "Actualizado a v1.5.0 como servicio en C:\\KORBA (arranca con Windows).", false},
         {"update of a stopped service, elevated install done",
          [](FakeMachine& m) {
              m.install_earlier(ServiceState::Stopped, FakeMachine::OTHER_BUILD);
              m.admin = false;
              prompt_ends(m, 0);
          },
-         true, "Actualizado a v1.4.0 como servicio en C:\\KORBA (arranca con Windows).", false},
+         true, "Actualizado a v1.5.0 como servicio en C:\\KORBA (arranca con Windows).", false},
         {"elevation refused",
          [](FakeMachine& m) {
              m.admin = false;

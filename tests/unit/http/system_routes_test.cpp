@@ -31,14 +31,14 @@ TEST(StatusRoute, ReportsPrinterAutostartAndProgram) {
     EXPECT_EQ(reply.status, 200);
     EXPECT_EQ(reply.content_type, JSON_TYPE);
     EXPECT_EQ(reply.body,
-              R"({"ok":true,"app":"korba-vizoza","version":"1.4.0","printer":"Caja \"1\"","printer_ok":true,)"
+              R"({"ok":true,"app":"korba-vizoza","version":"1.5.0","printer":"Caja \"1\"","printer_ok":true,)"
               R"("port":9230,"startup":true,"exe":)" +
                   quoted_exe() + "}");
 
     spooler.open_error = "no existe";
     runner.will_fail_to_start("program not found");
     EXPECT_EQ(get_status(HttpRequest{}, ServerConfig{"ACME", 1}).body,
-              R"({"ok":true,"app":"korba-vizoza","version":"1.4.0","printer":"ACME","printer_ok":false,)"
+              R"({"ok":true,"app":"korba-vizoza","version":"1.5.0","printer":"ACME","printer_ok":false,)"
               R"("port":1,"startup":false,"exe":)" +
                   quoted_exe() + "}");
 }
