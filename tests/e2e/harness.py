@@ -1,6 +1,7 @@
 """Black-box helpers: start the built program (natively or the .exe under Wine) and talk
 HTTP to it over raw sockets, byte for byte."""
 
+import atexit
 import base64
 import os
 import random
@@ -32,6 +33,8 @@ def free_port():
 # The system texts that replies carry (CUPS, glibc, Wine) follow the locale: pin it, so a
 # machine set to another language gives the same bytes.
 PINNED_LOCALE = {"LC_ALL": "C.UTF-8", "LANG": "C.UTF-8"}
+STATE_ROOT = tempfile.mkdtemp(prefix="korba-e2e-state-")
+atexit.register(shutil.rmtree, STATE_ROOT, True)
 
 
 # Tools of the prefix whose place a stand-in holds (runner_tools.stand_in): Wine runs the file for
@@ -107,7 +110,10 @@ class Target:
     def env(self, extra=None):
         if self.is_wine:
             return wine_env(extra)
-        env = dict(os.environ, **PINNED_LOCALE)
+        # Each native run keeps its ticket record in a folder of its own, never in the user's
+        # home, so that bridges running side by side never share (and lock) one record.
+        env = dict(os.environ, **PINNED_LOCALE, XDG_STATE_HOME=tempfile.mkdtemp(dir=STATE_ROOT))
+        env.pop("STATE_DIRECTORY", None)
         env.update(extra or {})
         return env
 

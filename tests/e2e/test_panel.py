@@ -246,7 +246,10 @@ def test_preview_draws_what_a_page_prints(native, start_bridge, panel, tmp_path)
         page.open(page.local)
         printed = page.run(f"http://127.0.0.1:{bridge.port}",
                            f"return await bridge.print(new Uint8Array({list(PREVIEW_TICKET)}));")
-        assert printed == {"value": {"ok": True, "printer": "KORBA vista previa", "bytes": len(PREVIEW_TICKET)}}
+        # The client gives every ticket an id of its own; the virtual printer has it sent at once.
+        ticket_id = printed["value"].pop("id")
+        assert printed == {"value": {"ok": True, "printer": "KORBA vista previa", "bytes": len(PREVIEW_TICKET),
+                                     "job": printed["value"]["job"], "repeat": False}}
         page.run(f"http://127.0.0.1:{bridge.port}", "return await bridge.pulse(5);")
         sent = time.monotonic()
         panel.wait(lambda: len(panel.element("#vistaTickets").find_elements(By.TAG_NAME, "figure")) == 2)
@@ -256,6 +259,7 @@ def test_preview_draws_what_a_page_prints(native, start_bridge, panel, tmp_path)
         files.shutdown()
     pulse, ticket = panel.element("#vistaTickets").find_elements(By.TAG_NAME, "figure")
     assert pulse.find_element(By.TAG_NAME, "figcaption").text.endswith(" · 5 bytes")
+    assert ticket_id in ticket.find_element(By.TAG_NAME, "figcaption").text
     assert len(pulse.find_elements(By.CSS_SELECTOR, "svg .korba-pulse")) == 1
     # The markup in the ticket's text is text; the pulse is marked above the cut, as it came.
     assert ticket_lines(panel, ticket)[:3] == PREVIEW_LINES
