@@ -246,6 +246,15 @@ def exchange(port, data, timeout=15, pause=0, close_sending=False):
     return b"".join(chunks)
 
 
+def panel_page():
+    """The panel as the program serves it: the page with the renderer's code in place of the one
+    line that imports it."""
+    page = (ROOT / "src/panel/panel.html").read_text(encoding="utf-8")
+    module = (ROOT / "client/korba-render.js").read_text(encoding="utf-8")
+    line = re.search(r'import \{[^}]*\} from "\./korba-render\.js";', page).group(0)
+    return page.replace(line, module).encode("utf-8")
+
+
 def hold_largest_bodies(port, count, timeout=4):
     """Connections that announce the largest body (8 MiB) and send none of it, held open."""
     held = []

@@ -9,7 +9,7 @@ from pathlib import Path
 import pytest
 
 from cups_queue import cups_queues, wait_until  # noqa: F401  (fixture)
-from harness import PANEL_HEADERS, ROOT, cors, exchange, hold_largest_bodies, reply_bytes
+from harness import PANEL_HEADERS, cors, exchange, hold_largest_bodies, panel_page, reply_bytes
 
 NOT_FOUND = b'{"ok":false,"error":"ruta no encontrada"}'
 HOST_REFUSED = b'{"ok":false,"error":"host no permitido"}'
@@ -82,7 +82,7 @@ def test_routes_and_unknown_paths(start_bridge):
     bridge = start_bridge()
     assert exchange(bridge.port, b"GET /favicon.ico HTTP/1.1\r\n\r\n") == \
         reply_bytes(204, "No Content", "text/plain", b"", cors())
-    panel = (ROOT / "src/panel/panel.html").read_bytes()
+    panel = panel_page()
     for path, origin in [(b"/", "http://127.0.0.1:9230"), (b"/index.html", "*")]:
         head = b"GET " + path + b" HTTP/1.1\r\n" + (b"Origin: %s\r\n" % origin.encode() if origin != "*" else b"")
         assert exchange(bridge.port, head + b"\r\n") == \

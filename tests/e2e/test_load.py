@@ -30,7 +30,7 @@ SANITIZED = os.environ.get("KORBA_SANITIZED") == "1"
 CONCURRENCY = 200
 THREAD_STACK_KIB = 1024  # a connection thread's stack (src/common/memory_posix.cpp)
 JSON = "application/json; charset=utf-8"
-PANEL = (harness.ROOT / "src/panel/panel.html").read_bytes()
+PANEL = harness.panel_page()
 
 FAVICON = reply_bytes(204, "No Content", "text/plain", b"", cors())
 PANEL_REPLY = reply_bytes(200, "OK", "text/html; charset=utf-8", PANEL, cors() + harness.PANEL_HEADERS)
