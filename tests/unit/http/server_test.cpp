@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
+#include <thread>
 
+#include "common/memory.h"
 #include "fakes/fake_process_runner.h"
 #include "fakes/fake_spooler.h"
 #include "unit/http/loopback.h"
@@ -185,6 +188,18 @@ TEST(HandleConnection, AnExceptionEndsThatConnectionWithoutAReply) {
     runner.will_throw_thread_error();
     EXPECT_EQ(exchange("POST /startup HTTP/1.1\r\nContent-Length: 12\r\n\r\n{\"enable\":0}", config), "");
     EXPECT_EQ(runner.command_lines().size(), 1u);
+}
+
+TEST(ServingMemory, AConnectionThreadStartsWithHalfAMebibyteOfStackWhateverTheThreadLocalStorage) {
+    tune_memory_for_serving();
+    bool ran = false;
+    std::thread connection([&ran] {
+        volatile char deep[448 * 1024];
+        std::memset(const_cast<char*>(deep), 1, sizeof deep);
+        ran = deep[sizeof deep - 1] == 1;
+    });
+    connection.join();
+    EXPECT_TRUE(ran);
 }
 
 }  // namespace
