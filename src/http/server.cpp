@@ -11,7 +11,9 @@
 
 namespace korba {
 
-Result<NativeSocket> bind_listener(std::uint16_t port) { return open_loopback_listener(port, LISTEN_BACKLOG); }
+Result<NativeSocket> bind_listener(std::uint16_t port) {
+    return open_loopback_listener(port, LISTEN_BACKLOG, READ_TIMEOUT_SECONDS);
+}
 
 bool BodyBudget::take(size_t bytes) {
     size_t left = left_.load();
@@ -119,7 +121,7 @@ void serve_connection(NativeSocket handle, const ServerConfig* config, bool has_
 
 void run_server(NativeSocket listener, SharedConfig config) {
     tune_memory_for_serving();
-    const bool timeout_given = give_accepted_receive_timeout(listener, READ_TIMEOUT_SECONDS);
+    const bool timeout_given = accepted_receive_timeout(listener) == READ_TIMEOUT_SECONDS;
     for (;;) {
         Result<NativeSocket> accepted = accept_connection(listener);
         if (!accepted) {

@@ -46,13 +46,15 @@ private:
 
 // Starts the platform's socket library once per process (WSAStartup on Windows).
 void init_sockets();
-// A listening IPv4 socket on 127.0.0.1:port; the system error of socket, bind or listen.
-Result<NativeSocket> open_loopback_listener(std::uint16_t port, int backlog);
+// A listening IPv4 socket on 127.0.0.1:port; the system error of socket, bind or listen. Where the
+// system lets connections take their receive time-out from the listener (POSIX), they get
+// `accepted_timeout_seconds` (0: none). It is set before listening, for a connection takes what the
+// listener holds when the client connects, not when it is accepted.
+Result<NativeSocket> open_loopback_listener(std::uint16_t port, int backlog, int accepted_timeout_seconds = 0);
 Result<NativeSocket> accept_connection(NativeSocket listener);
-// Where the system lets accepted connections take their receive time-out from the listener (POSIX),
-// gives it to them and returns true: a connection then needs no call of its own for it. False
-// where each connection must set its own (Windows), or when the call failed.
-bool give_accepted_receive_timeout(NativeSocket listener, int seconds);
+// The receive time-out in seconds that connections accepted from `listener` start with. 0 where
+// each connection must set its own (Windows), or when the listener could not be given one.
+int accepted_receive_timeout(NativeSocket listener);
 // The port a listener really holds (useful when bound to port 0).
 std::uint16_t local_port(NativeSocket listener);
 Result<NativeSocket> connect_loopback(std::uint16_t port);

@@ -88,13 +88,15 @@ void init_sockets() {
     std::signal(SIGPIPE, SIG_IGN);
 }
 
-Result<NativeSocket> open_loopback_listener(std::uint16_t port, int backlog) {
+Result<NativeSocket> open_loopback_listener(std::uint16_t port, int backlog, int accepted_timeout_seconds) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return socket_failure();
     // Lets a restarted bridge take its port back while old connections linger in TIME_WAIT.
     // Unlike on Windows, it never lets a second listener share a port that one already holds.
     const int on = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    const timeval timeout{accepted_timeout_seconds, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     const sockaddr_in address = loopback(port);
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, backlog) != 0) {
         const Failure failure = socket_failure();
@@ -114,9 +116,11 @@ Result<NativeSocket> accept_connection(NativeSocket listener) {
 }
 
 // A connection is a copy of its listener's socket, time-outs included.
-bool give_accepted_receive_timeout(NativeSocket listener, int seconds) {
-    timeval timeout{seconds, 0};
-    return ::setsockopt(static_cast<int>(listener), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout) == 0;
+int accepted_receive_timeout(NativeSocket listener) {
+    timeval timeout{};
+    socklen_t length = sizeof timeout;
+    if (::getsockopt(static_cast<int>(listener), SOL_SOCKET, SO_RCVTIMEO, &timeout, &length) != 0) return 0;
+    return static_cast<int>(timeout.tv_sec);
 }
 
 std::uint16_t local_port(NativeSocket listener) {

@@ -103,7 +103,7 @@ void init_sockets() {
     WSAStartup(MAKEWORD(2, 2), &data);
 }
 
-Result<NativeSocket> open_loopback_listener(std::uint16_t port, int backlog) {
+Result<NativeSocket> open_loopback_listener(std::uint16_t port, int backlog, int) {
     const SOCKET s = ::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
     if (s == INVALID_SOCKET) return socket_failure();
     const sockaddr_in address = loopback(port);
@@ -126,7 +126,7 @@ Result<NativeSocket> accept_connection(NativeSocket listener) {
 }
 
 // Not known to pass from a listener to its connections here: each connection sets its own.
-bool give_accepted_receive_timeout(NativeSocket, int) { return false; }
+int accepted_receive_timeout(NativeSocket) { return 0; }
 
 std::uint16_t local_port(NativeSocket listener) {
     sockaddr_in address{};
