@@ -181,4 +181,8 @@ def prepare():
 
 @pytest.fixture(scope="session")
 def cups_queues():
-    return prepare()
+    queues = prepare()
+    yield queues
+    # A scheduler the tests started ends with them, like everything else they start.
+    if queues.scheduler.owned:
+        queues.scheduler.stop()
