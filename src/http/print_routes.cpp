@@ -88,6 +88,9 @@ HttpResponse raw_route(HttpRequest request, const ServerConfig& config) {
     switch (done.outcome) {
         case Outcome::PrintFailed:
         case Outcome::RecordFailed: return json_error(500, done.message);
+        case Outcome::MaybePrinted:
+            return json_error(500, done.message + " — puede que se haya impreso" +
+                                       (params.id ? "; consulta /tickets?id=" + *params.id : ""));
         case Outcome::Conflict: return json_error(409, "el ticket " + *params.id + " ya se recibio con otro contenido");
         case Outcome::Printed:
         case Outcome::Repeat: break;

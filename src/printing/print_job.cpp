@@ -12,8 +12,8 @@ namespace {
 
 // The spooler may take fewer bytes than it is given: the rest follows until it has all.
 // A write that takes nothing would be repeated forever, so it counts as a failed one.
-Status write_whole(Spooler& spool, PrinterHandle handle, std::string_view data) {
-    size_t done = 0;
+// `done` counts what the spooler took, also when a later write fails.
+Status write_whole(Spooler& spool, PrinterHandle handle, std::string_view data, size_t& done) {
     while (done < data.size()) {
         const Result<std::uint32_t> written = spool.write(handle, data.substr(done));
         if (!written) return fail(written.error());
@@ -25,16 +25,20 @@ Status write_whole(Spooler& spool, PrinterHandle handle, std::string_view data) 
     return success();
 }
 
-// A job that did not reach the spooler whole is deleted, never left to print in part.
-Failure abandon_job(Spooler& spool, PrinterHandle handle, std::string message) {
-    spool.abort_doc(handle);
+// A job that did not reach the spooler whole is deleted, never left to print in part. Only a
+// job that the spooler took nothing of, and whose deletion it confirmed, surely prints nothing.
+Failure abandon_job(Spooler& spool, PrinterHandle handle, std::string message, JobNumber job, bool certain,
+                    std::optional<JobNumber>* maybe_printed) {
+    const Status aborted = spool.abort_doc(handle);
     spool.close_printer(handle);
+    if (maybe_printed && !(certain && aborted)) *maybe_printed = job;
     return fail(std::move(message));
 }
 
 }  // namespace
 
-Result<JobNumber> print_raw(const std::string& printer, std::string_view data) {
+Result<JobNumber> print_raw(const std::string& printer, std::string_view data,
+                            std::optional<JobNumber>* maybe_printed) {
     if (printer.empty()) return fail("no hay impresora configurada (usa --printer \"NOMBRE\")");
     Spooler& spool = spooler();
     const std::u16string name = to_wide(printer);
@@ -49,15 +53,17 @@ Result<JobNumber> print_raw(const std::string& printer, std::string_view data) {
         spool.close_printer(handle);
         return fail("StartDocPrinter: " + started.error());
     }
+    const JobNumber job = started.value();
     spool.start_page(handle);
     // Empty data still makes a job of one empty page; the spooler is never asked to write nothing.
-    if (const Status written = write_whole(spool, handle, data); !written)
-        return abandon_job(spool, handle, "WritePrinter: " + written.error());
+    size_t taken = 0;
+    if (const Status written = write_whole(spool, handle, data, taken); !written)
+        return abandon_job(spool, handle, "WritePrinter: " + written.error(), job, taken == 0, maybe_printed);
     spool.end_page(handle);
     if (const Status ended = spool.end_doc(handle); !ended)
-        return abandon_job(spool, handle, "EndDocPrinter: " + ended.error());
+        return abandon_job(spool, handle, "EndDocPrinter: " + ended.error(), job, false, maybe_printed);
     spool.close_printer(handle);
-    return started.value();
+    return job;
 }
 
 }  // namespace korba

@@ -68,8 +68,9 @@ public:
     virtual Result<std::uint32_t> write(PrinterHandle printer, std::string_view data) = 0;
     virtual void end_page(PrinterHandle printer) = 0;
     virtual Status end_doc(PrinterHandle printer) = 0;
-    // Deletes the document being written, so that no part of it prints.
-    virtual void abort_doc(PrinterHandle printer) = 0;
+    // Deletes the document being written, so that no part of it prints; a failure when the
+    // spooler did not confirm the deletion.
+    virtual Status abort_doc(PrinterHandle printer) = 0;
     virtual void close_printer(PrinterHandle printer) = 0;
     // Fills `buffer` with level-4 records when `size` bytes suffice; `needed` always gets
     // the byte count a full answer takes, `returned` the number of records written.

@@ -139,11 +139,12 @@ public:
         return success();
     }
     // Dropping the job's connection drops a half-sent document; the cancel then removes the job.
-    void abort_doc(PrinterHandle handle) override {
+    Status abort_doc(PrinterHandle handle) override {
         CupsPrinter& printer = printer_of(handle);
         httpClose(printer.connection);
         printer.connection = nullptr;
-        cupsCancelJob2(CUPS_HTTP_DEFAULT, printer.name.c_str(), printer.job_id, 0);
+        if (!cupsCancelJob2(CUPS_HTTP_DEFAULT, printer.name.c_str(), printer.job_id, 0)) return last_cups_error();
+        return success();
     }
     void close_printer(PrinterHandle handle) override {
         CupsPrinter* printer = static_cast<CupsPrinter*>(handle);

@@ -114,7 +114,10 @@ public:
         if (!winspool().end_doc(printer)) return last_error();
         return success();
     }
-    void abort_doc(PrinterHandle printer) override { winspool().abort_doc(printer); }
+    Status abort_doc(PrinterHandle printer) override {
+        if (!winspool().abort_doc(printer)) return last_error();
+        return success();
+    }
     void close_printer(PrinterHandle printer) override { winspool().close_printer(printer); }
     bool enum_printers(std::uint32_t flags, std::byte* buffer, std::uint32_t size, std::uint32_t& needed,
                        std::uint32_t& returned) override {

@@ -63,7 +63,10 @@ Status VirtualPrinter::end_doc(PrinterHandle printer) {
     return success();
 }
 
-void VirtualPrinter::abort_doc(PrinterHandle printer) { job_of(printer).data.clear(); }
+Status VirtualPrinter::abort_doc(PrinterHandle printer) {
+    job_of(printer).data.clear();
+    return success();
+}
 
 void VirtualPrinter::close_printer(PrinterHandle printer) { delete static_cast<OpenJob*>(printer); }
 

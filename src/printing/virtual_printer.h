@@ -44,7 +44,7 @@ public:
     Result<std::uint32_t> write(PrinterHandle printer, std::string_view data) override;
     void end_page(PrinterHandle printer) override;
     Status end_doc(PrinterHandle printer) override;
-    void abort_doc(PrinterHandle printer) override;
+    Status abort_doc(PrinterHandle printer) override;
     void close_printer(PrinterHandle printer) override;
     bool enum_printers(std::uint32_t flags, std::byte* buffer, std::uint32_t size, std::uint32_t& needed,
                        std::uint32_t& returned) override;

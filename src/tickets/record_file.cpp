@@ -27,24 +27,31 @@ std::optional<std::string> set(std::optional<std::string> value) {
 }  // namespace
 
 DiskRecordFile::DiskRecordFile(std::string folder)
-    : folder_(std::move(folder)), path_(in_folder(folder_, RECORD_FILE_NAME, FOLDER_SEPARATOR)) {}
+    : folder_(std::move(folder)),
+      path_(in_folder(folder_, RECORD_FILE_NAME, FOLDER_SEPARATOR)),
+      lock_path_(in_folder(folder_, RECORD_LOCK_NAME, FOLDER_SEPARATOR)) {}
 
-DiskRecordFile::~DiskRecordFile() {
+DiskRecordFile::~DiskRecordFile() { let_go(); }
+
+void DiskRecordFile::let_go() {
     if (handle_ != -1) close_file(handle_);
     if (lock_ != -1) close_file(lock_);
+    handle_ = lock_ = -1;
 }
 
 // Taken on first use, and tried again on each use until it is: a folder that could not be made
-// at start may be made later.
+// at start may be made later, and another bridge may let go of it.
 Status DiskRecordFile::take_folder() {
     if (lock_ != -1) return success();
     if (folder_.empty()) return fail(NO_FOLDER);
     if (const Status made = outcome(create_private_folders(folder_)); !made) return made;
-    return outcome(open_exclusive(in_folder(folder_, RECORD_LOCK_NAME, FOLDER_SEPARATOR), lock_));
+    const std::uint32_t error = open_exclusive(lock_path_, lock_);
+    if (error == LOCKED_ELSEWHERE) return fail("otra copia del vizoza usa la carpeta de tickets " + folder_);
+    return outcome(error);
 }
 
 Result<std::string> DiskRecordFile::read() {
-    if (const Status taken = take_folder(); !taken) return fail(taken.error());
+    if (const Status opened = open(); !opened) return fail(opened.error());
     std::string contents;
     if (const std::uint32_t error = read_whole_file(path_, contents); error != 0) return fail(system_error_text(error));
     return contents;
@@ -58,18 +65,44 @@ Status DiskRecordFile::replace(std::string_view contents) {
     }
     const std::string fresh = path_ + ".new";
     if (const Status written = outcome(write_file_flushed(fresh, contents)); !written) return written;
-    return outcome(rename_over(fresh, path_));
+    if (const Status renamed = outcome(rename_over(fresh, path_)); !renamed) return renamed;
+    return open();
 }
 
 Status DiskRecordFile::open() {
     if (handle_ != -1) return success();
     if (const Status taken = take_folder(); !taken) return taken;
-    return outcome(open_appending(path_, handle_));
+    if (const Status opened = outcome(open_appending(path_, handle_)); !opened) return opened;
+    const std::uint32_t error = file_size(handle_, length_);
+    if (error != 0) {
+        close_file(handle_);
+        handle_ = -1;
+    }
+    return outcome(error);
 }
 
+// A fragment left by a write that failed, and could not be cut off then, is cut off before the
+// next line goes in.
 Status DiskRecordFile::append(std::string_view line, bool flush) {
     if (const Status opened = open(); !opened) return opened;
-    return outcome(append_to(handle_, line, flush));
+    std::uint64_t size = 0;
+    if (const Status measured = outcome(file_size(handle_, size)); !measured) return measured;
+    if (size != length_)
+        if (const Status cut = outcome(cut_file(handle_, length_)); !cut) return cut;
+    if (const std::uint32_t error = append_to(handle_, line, flush); error != 0) {
+        (void)cut_file(handle_, length_);
+        return outcome(error);
+    }
+    length_ += line.size();
+    return success();
+}
+
+// Both the record and the lock must still be the folder's: a folder deleted under the bridge
+// could be taken by another one.
+bool DiskRecordFile::in_place() {
+    if (lock_ != -1 && handle_ != -1 && same_file(lock_, lock_path_) && same_file(handle_, path_)) return true;
+    let_go();
+    return false;
 }
 
 std::optional<std::string> ticket_folder(const TicketFolderFacts& facts) {

@@ -12,6 +12,7 @@
 namespace korba {
 
 const char FOLDER_SEPARATOR = '/';
+const std::uint32_t LOCKED_ELSEWHERE = EWOULDBLOCK;
 
 namespace {
 
@@ -85,6 +86,7 @@ std::uint32_t write_file_flushed(const std::string& path, std::string_view conte
     std::uint32_t error = write_all(fd, contents);
     if (error == 0 && fsync(fd) != 0) error = static_cast<std::uint32_t>(errno);
     ::close(fd);
+    if (error != 0) unlink(path.c_str());
     return error;
 }
 
@@ -118,6 +120,24 @@ std::uint32_t append_to(std::intptr_t handle, std::string_view data, bool flush)
     if (const std::uint32_t error = write_all(fd, data); error != 0) return error;
     if (flush && fdatasync(fd) != 0) return static_cast<std::uint32_t>(errno);
     return 0;
+}
+
+std::uint32_t file_size(std::intptr_t handle, std::uint64_t& size) {
+    struct stat info;
+    if (fstat(static_cast<int>(handle), &info) != 0) return static_cast<std::uint32_t>(errno);
+    size = static_cast<std::uint64_t>(info.st_size);
+    return 0;
+}
+
+std::uint32_t cut_file(std::intptr_t handle, std::uint64_t size) {
+    if (ftruncate(static_cast<int>(handle), static_cast<off_t>(size)) != 0) return static_cast<std::uint32_t>(errno);
+    return 0;
+}
+
+bool same_file(std::intptr_t handle, const std::string& path) {
+    struct stat open_file, named;
+    return fstat(static_cast<int>(handle), &open_file) == 0 && stat(path.c_str(), &named) == 0 &&
+           open_file.st_dev == named.st_dev && open_file.st_ino == named.st_ino;
 }
 
 void close_file(std::intptr_t handle) { ::close(static_cast<int>(handle)); }

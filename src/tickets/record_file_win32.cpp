@@ -12,6 +12,7 @@
 namespace korba {
 
 const char FOLDER_SEPARATOR = '\\';
+const std::uint32_t LOCKED_ELSEWHERE = ERROR_SHARING_VIOLATION;
 
 namespace {
 
@@ -19,15 +20,21 @@ LPCWSTR wide(const std::u16string& text) { return reinterpret_cast<LPCWSTR>(text
 
 HANDLE handle_of(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
-std::uint32_t write_all(HANDLE file, std::string_view data) {
+// `at_end`: each write goes to the end of the file, wherever the last one left off.
+std::uint32_t write_all(HANDLE file, std::string_view data, bool at_end = false) {
     while (!data.empty()) {
         DWORD put = 0;
+        OVERLAPPED end{};
+        end.Offset = end.OffsetHigh = 0xFFFFFFFF;
         const auto size = static_cast<DWORD>(std::min<size_t>(data.size(), 1u << 30));
-        if (!WriteFile(file, data.data(), size, &put, nullptr)) return GetLastError();
+        if (!WriteFile(file, data.data(), size, &put, at_end ? &end : nullptr)) return GetLastError();
         data.remove_prefix(put);
     }
     return 0;
 }
+
+// The file's identity: its volume and its index there.
+bool identity(HANDLE file, BY_HANDLE_FILE_INFORMATION& info) { return GetFileInformationByHandle(file, &info); }
 
 }  // namespace
 
@@ -117,6 +124,7 @@ std::uint32_t write_file_flushed(const std::string& path, std::string_view conte
     std::uint32_t error = write_all(file, contents);
     if (error == 0 && !FlushFileBuffers(file)) error = GetLastError();
     CloseHandle(file);
+    if (error != 0) DeleteFileW(wide(name));
     return error;
 }
 
@@ -130,7 +138,8 @@ std::uint32_t rename_over(const std::string& from, const std::string& to) {
 
 std::uint32_t open_appending(const std::string& path, std::intptr_t& handle) {
     const std::u16string name = to_wide(path);
-    const HANDLE file = CreateFileW(wide(name), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+    // Write access besides appending, so that a failed line can be cut off again.
+    const HANDLE file = CreateFileW(wide(name), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return GetLastError();
     handle = reinterpret_cast<std::intptr_t>(file);
@@ -148,9 +157,38 @@ std::uint32_t open_exclusive(const std::string& path, std::intptr_t& handle) {
 }
 
 std::uint32_t append_to(std::intptr_t handle, std::string_view data, bool flush) {
-    if (const std::uint32_t error = write_all(handle_of(handle), data); error != 0) return error;
+    if (const std::uint32_t error = write_all(handle_of(handle), data, true); error != 0) return error;
     if (flush && !FlushFileBuffers(handle_of(handle))) return GetLastError();
     return 0;
+}
+
+std::uint32_t file_size(std::intptr_t handle, std::uint64_t& size) {
+    LARGE_INTEGER length;
+    if (!GetFileSizeEx(handle_of(handle), &length)) return GetLastError();
+    size = static_cast<std::uint64_t>(length.QuadPart);
+    return 0;
+}
+
+std::uint32_t cut_file(std::intptr_t handle, std::uint64_t size) {
+    LARGE_INTEGER position;
+    position.QuadPart = static_cast<LONGLONG>(size);
+    if (!SetFilePointerEx(handle_of(handle), position, nullptr, FILE_BEGIN) || !SetEndOfFile(handle_of(handle)))
+        return GetLastError();
+    return 0;
+}
+
+bool same_file(std::intptr_t handle, const std::string& path) {
+    const std::u16string name = to_wide(path);
+    const HANDLE named = CreateFileW(wide(name), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (named == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION open_file, at_path;
+    const bool same = identity(handle_of(handle), open_file) && identity(named, at_path) &&
+                      open_file.dwVolumeSerialNumber == at_path.dwVolumeSerialNumber &&
+                      open_file.nFileIndexHigh == at_path.nFileIndexHigh &&
+                      open_file.nFileIndexLow == at_path.nFileIndexLow;
+    CloseHandle(named);
+    return same;
 }
 
 void close_file(std::intptr_t handle) { CloseHandle(handle_of(handle)); }

@@ -2,6 +2,7 @@
 // and what became of the job. Never the ticket's bytes: only their size and hash.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -25,10 +26,13 @@ struct Ticket {
     std::string printer;
     std::int64_t received = 0;  // seconds since 1970, UTC
     std::int64_t deadline = 0;  // when it must have begun printing; 0: never expires
+    // The same on this run's steady clock, which a change of the wall clock does not move.
+    std::optional<std::chrono::steady_clock::time_point> due;
     std::optional<JobNumber> job;
     TicketState state = TicketState::Queued;
     std::vector<std::string> reasons;
-    // Set only when the print request failed: the id is free again.
+    // Set when the print request failed: the id is free again, unless the job may have printed
+    // all the same (state "unknown").
     std::optional<std::string> error;
     bool settling = false;  // the spooler has not answered yet
 };

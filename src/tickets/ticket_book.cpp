@@ -22,11 +22,11 @@ bool id_free(const Ticket& ticket) { return ticket.state == TicketState::Failed 
 
 }  // namespace
 
-TicketBook::TicketBook(RecordFile& file, Clock now, bool sent_when_accepted)
-    : file_(file), now_(now), sent_when_accepted_(sent_when_accepted) {}
+TicketBook::TicketBook(RecordFile& file, TicketClocks clocks, bool sent_when_accepted)
+    : file_(file), clocks_(clocks), sent_when_accepted_(sent_when_accepted) {}
 
 std::int64_t TicketBook::now_seconds() const {
-    return std::chrono::duration_cast<std::chrono::seconds>(now_().time_since_epoch()).count();
+    return std::chrono::duration_cast<std::chrono::seconds>(clocks_.wall().time_since_epoch()).count();
 }
 
 Ticket* TicketBook::by_seq(std::uint64_t seq) {
@@ -56,27 +56,68 @@ void TicketBook::add(Ticket ticket) {
 }
 
 void TicketBook::load() {
-    const Result<std::string> contents = file_.read();
     std::lock_guard guard(lock_);
-    if (!contents) {
-        unreadable_ = RECORD_ERROR + contents.error();
-        return;
+    // A failure is told to each request with an id, which tries again.
+    (void)take_record();
+}
+
+// The record read into memory once, and up to date with it, before an id is taken.
+Status TicketBook::take_record() {
+    if (!loaded_) {
+        const Result<std::string> contents = file_.read();
+        if (!contents) return fail(RECORD_ERROR + contents.error());
+        adopt(read_record(contents.value(), now_seconds()));
+        loaded_ = true;
     }
-    LoadedRecord loaded = read_record(contents.value(), now_seconds());
+    // A record deleted or replaced under the bridge is made again from memory.
+    if (!file_.in_place()) behind_ = true;
+    if (const Status caught = catch_up(); !caught) return fail(RECORD_ERROR + caught.error());
+    return success();
+}
+
+// The record's tickets, with those that were not final to be looked up again. Tickets printed
+// before the record could be read (it was another bridge's) keep their numbers, and the record's
+// come after them.
+void TicketBook::adopt(LoadedRecord loaded) {
+    const bool renumber = !tickets_.empty();
     // Left as it is, a torn line would run into the next one appended.
-    if (loaded.rewrite) {
-        if (const Status replaced = file_.replace(write_record(loaded.tickets)); !replaced)
-            unreadable_ = RECORD_ERROR + replaced.error();
-    }
+    behind_ = behind_ || loaded.rewrite || renumber;
+    const std::int64_t now = now_seconds();
+    const auto steady_now = clocks_.steady();
     for (Ticket& ticket : loaded.tickets) {
+        if (renumber) ticket.seq = next_seq_;
         next_seq_ = std::max(next_seq_, ticket.seq + 1);
         if (!is_final(ticket.state)) {
+            // What is left of its time, never less than nothing nor more than it was given,
+            // whatever the wall clock did while the bridge was not running.
+            if (ticket.deadline != 0) {
+                const std::int64_t left = std::clamp(ticket.deadline - now, std::int64_t{0},
+                                                     std::max(ticket.deadline - ticket.received, std::int64_t{0}));
+                ticket.due = steady_now + std::chrono::seconds(left);
+            }
             followed_.emplace(ticket.seq, 0);
             recheck_.insert(ticket.seq);
         }
         add(std::move(ticket));
     }
     if (!followed_.empty()) to_follow_.notify_one();
+}
+
+// Writes the record anew from memory after a line that could not be written.
+Status TicketBook::catch_up() {
+    if (!behind_) return success();
+    if (const Status replaced = file_.replace(write_record({tickets_.begin(), tickets_.end()})); !replaced)
+        return replaced;
+    behind_ = false;
+    return success();
+}
+
+// A line of the follower's, or of a ticket without an id: one that cannot be written now goes
+// in with the whole record later, memory holding it meanwhile.
+void TicketBook::note(const std::string& line) {
+    if (loaded_ && catch_up() && file_.append(line, false)) return;
+    behind_ = true;
+    to_follow_.notify_one();
 }
 
 Submission TicketBook::submit(const TicketRequest& request) {
@@ -87,11 +128,12 @@ Submission TicketBook::submit(const TicketRequest& request) {
     ticket.printer = request.printer;
     ticket.received = now_seconds();
     ticket.deadline = request.expire ? ticket.received + request.expire : 0;
+    if (request.expire) ticket.due = clocks_.steady() + std::chrono::seconds(request.expire);
     ticket.settling = true;
 
     std::unique_lock guard(lock_);
     if (request.id) {
-        if (unreadable_) return {Outcome::RecordFailed, ticket, *unreadable_};
+        if (const Status ready = take_record(); !ready) return {Outcome::RecordFailed, ticket, ready.error()};
         // Another request with this id is with the spooler: its outcome decides this one.
         while (const Ticket* taken = by_id(*request.id)) {
             if (taken->settling) {
@@ -104,31 +146,41 @@ Submission TicketBook::submit(const TicketRequest& request) {
         }
     }
     ticket.seq = next_seq_++;
-    // Taken for good once on the disk: a bridge killed after this line never prints the id again.
-    const Status recorded = file_.append(arrival_line(ticket), request.id.has_value());
-    if (!recorded && request.id) return {Outcome::RecordFailed, ticket, RECORD_ERROR + recorded.error()};
+    if (request.id) {
+        // Taken for good once on the disk: a bridge killed after this line never prints the id again.
+        if (const Status recorded = file_.append(arrival_line(ticket), true); !recorded)
+            return {Outcome::RecordFailed, ticket, RECORD_ERROR + recorded.error()};
+    } else {
+        note(arrival_line(ticket));
+    }
     const std::uint64_t seq = ticket.seq;
     add(std::move(ticket));
     guard.unlock();
-    const Result<JobNumber> printed = print_raw(request.printer, request.data);
+    std::optional<JobNumber> maybe_printed;
+    const Result<JobNumber> printed = print_raw(request.printer, request.data, &maybe_printed);
     guard.lock();
-    settle(seq, printed);
+    settle(seq, printed, maybe_printed);
     settled_.notify_all();
     const Ticket& done = *by_seq(seq);
-    if (!printed) return {Outcome::PrintFailed, done, printed.error()};
+    if (!printed) return {maybe_printed ? Outcome::MaybePrinted : Outcome::PrintFailed, done, printed.error()};
     return {Outcome::Printed, done, ""};
 }
 
-void TicketBook::settle(std::uint64_t seq, const Result<JobNumber>& printed) {
+// A job that failed after the spooler took it may print all the same: its id stays taken.
+void TicketBook::settle(std::uint64_t seq, const Result<JobNumber>& printed, std::optional<JobNumber> maybe_printed) {
     Ticket& ticket = *by_seq(seq);
     ticket.settling = false;
     if (!printed) {
         ticket.error = printed.error();
-        finish(ticket, TicketState::Failed);
+        if (maybe_printed && *maybe_printed != 0) {
+            ticket.job = *maybe_printed;
+            note(job_line(ticket));
+        }
+        finish(ticket, maybe_printed ? TicketState::Unknown : TicketState::Failed);
         return;
     }
     if (printed.value() != 0) ticket.job = printed.value();
-    (void)file_.append(job_line(ticket), false);
+    note(job_line(ticket));
     if (sent_when_accepted_) {
         finish(ticket, TicketState::Sent);
     } else if (!ticket.job) {
@@ -139,11 +191,10 @@ void TicketBook::settle(std::uint64_t seq, const Result<JobNumber>& printed) {
     }
 }
 
-// A final state is recorded once; a line that cannot be written leaves the ticket to be
-// looked up again at the next start.
+// A final state is recorded once.
 void TicketBook::finish(Ticket& ticket, TicketState state) {
     ticket.state = state;
-    (void)file_.append(final_line(ticket), false);
+    note(final_line(ticket));
     followed_.erase(ticket.seq);
     recheck_.erase(ticket.seq);
 }
@@ -165,10 +216,10 @@ void TicketBook::follow_once() {
     std::vector<Followed> batch;
     {
         std::lock_guard guard(lock_);
+        if (loaded_) (void)catch_up();
         for (const auto& [seq, failures] : followed_) {
             const Ticket& ticket = *by_seq(seq);
-            batch.push_back({seq, ticket.printer, *ticket.job, ticket.deadline, recheck_.count(seq) > 0,
-                             ticket.reasons});
+            batch.push_back({seq, ticket.printer, *ticket.job, ticket.due, recheck_.count(seq) > 0, ticket.reasons});
         }
     }
     if (!batch.empty()) apply(look_up(batch));
@@ -219,7 +270,7 @@ TicketBook::Seen TicketBook::look_up_job(Spooler& spool, PrinterHandle printer, 
     const JobView view = map_job_state(*job.value());
     seen.state = view.state;
     seen.reasons = merge_reasons(view.reasons, printer_reasons);
-    const bool late = followed.deadline != 0 && now_seconds() >= followed.deadline;
+    const bool late = followed.due && clocks_.steady() >= *followed.due;
     if (view.state == TicketState::Queued && late && spool.delete_job(printer, followed.job))
         seen.state = TicketState::Expired;
     return seen;
@@ -247,7 +298,7 @@ void TicketBook::apply(const std::vector<Seen>& seen) {
 void TicketBook::follow_forever() {
     std::unique_lock guard(lock_);
     for (;;) {
-        to_follow_.wait(guard, [this] { return !followed_.empty(); });
+        to_follow_.wait(guard, [this] { return !followed_.empty() || (loaded_ && behind_); });
         guard.unlock();
         follow_once();
         std::this_thread::sleep_for(FOLLOW_INTERVAL);
@@ -258,7 +309,7 @@ void TicketBook::follow_forever() {
 // Until a run sets its own (unit tests of other parts), a book that records nothing.
 TicketBook* ticket_book() {
     static NoRecordFile nowhere;
-    static TicketBook unrecorded(nowhere, std::chrono::system_clock::now);
+    static TicketBook unrecorded(nowhere);
     return active_book ? active_book : &unrecorded;
 }
 
@@ -267,7 +318,7 @@ void use_ticket_book(TicketBook* book) { active_book = book; }
 void start_ticket_book(std::unique_ptr<RecordFile> file, bool sent_when_accepted) {
     // Never freed: the follower and the connection threads use them until the process ends.
     RecordFile* const record = file.release();
-    auto* const book = new TicketBook(*record, std::chrono::system_clock::now, sent_when_accepted);
+    auto* const book = new TicketBook(*record, {}, sent_when_accepted);
     book->load();
     use_ticket_book(book);
     std::thread([book] { book->follow_forever(); }).detach();

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "tickets/record_file.h"
+#include "tickets/ticket_log.h"
 #include "tickets/ticket.h"
 
 namespace korba {
@@ -40,6 +41,7 @@ enum class Outcome {
     Repeat,        // the id was taken already, with the same bytes: nothing printed
     Conflict,      // the id was taken already, with other bytes
     PrintFailed,   // the spooler refused it; `message` says why
+    MaybePrinted,  // it failed after the spooler had taken it, which may print it all the same
     RecordFailed,  // the id could not be recorded, so nothing was printed; `message` says why
 };
 
@@ -49,16 +51,20 @@ struct Submission {
     std::string message;
 };
 
+// The wall clock dates the tickets; deadlines run on the steady clock.
+struct TicketClocks {
+    std::chrono::system_clock::time_point (*wall)() = std::chrono::system_clock::now;
+    std::chrono::steady_clock::time_point (*steady)() = std::chrono::steady_clock::now;
+};
+
 class TicketBook {
 public:
-    using Clock = std::chrono::system_clock::time_point (*)();
-
     // `sent_when_accepted`: a job is done once the spooler has it (the virtual printer).
-    TicketBook(RecordFile& file, Clock now, bool sent_when_accepted = false);
+    TicketBook(RecordFile& file, TicketClocks clocks = {}, bool sent_when_accepted = false);
 
     // Reads the record, writes it anew when it holds what it should no longer hold, and takes the
     // tickets that were not final to be looked up again. A record that cannot be read keeps every
-    // request with an id from printing.
+    // request with an id from printing; each such request tries it again.
     void load();
     Submission submit(const TicketRequest& request);
     std::optional<Ticket> find(const std::string& id) const;
@@ -66,9 +72,11 @@ public:
     std::vector<Ticket> newest(size_t count) const;
 
     // One round over the jobs that are followed: each is looked up, expired when its deadline
-    // passed before it began printing, and its final state recorded once.
+    // passed before it began printing, and its final state recorded once. A record that lacks
+    // lines is written anew first.
     void follow_once();
-    // Follows for ever: a round every FOLLOW_INTERVAL while there is a job to follow, asleep otherwise.
+    // Follows for ever: a round every FOLLOW_INTERVAL while there is a job to follow or a record
+    // to catch up, asleep otherwise.
     void follow_forever();
 
 private:
@@ -76,7 +84,7 @@ private:
         std::uint64_t seq;
         std::string printer;
         JobNumber job;
-        std::int64_t deadline;
+        std::optional<std::chrono::steady_clock::time_point> due;
         bool recheck;  // left from before the start: a job that is gone was not seen to end
         std::vector<std::string> reasons;
     };
@@ -90,7 +98,11 @@ private:
     Ticket* by_seq(std::uint64_t seq);
     const Ticket* by_id(const std::string& id) const;
     void add(Ticket ticket);
-    void settle(std::uint64_t seq, const Result<JobNumber>& printed);
+    Status take_record();
+    void adopt(LoadedRecord loaded);
+    Status catch_up();
+    void note(const std::string& line);
+    void settle(std::uint64_t seq, const Result<JobNumber>& printed, std::optional<JobNumber> maybe_printed);
     void finish(Ticket& ticket, TicketState state);
     std::vector<Seen> look_up(const std::vector<Followed>& batch);
     Seen look_up_job(Spooler& spool, PrinterHandle printer, const Followed& followed,
@@ -98,7 +110,7 @@ private:
     void apply(const std::vector<Seen>& seen);
 
     RecordFile& file_;
-    const Clock now_;
+    const TicketClocks clocks_;
     const bool sent_when_accepted_;
     mutable std::mutex lock_;
     std::condition_variable settled_;
@@ -108,7 +120,8 @@ private:
     std::map<std::uint64_t, int> followed_;  // with the rounds in a row that could not ask about the job
     std::set<std::uint64_t> recheck_;
     std::uint64_t next_seq_ = 1;
-    std::optional<std::string> unreadable_;
+    bool loaded_ = false;  // the record has been read into memory
+    bool behind_ = false;  // memory holds what the record lacks: it is to be written anew
 };
 
 // The book of this run, set before any thread runs.

@@ -1,5 +1,6 @@
 #include "tickets/ticket_log.h"
 
+#include <algorithm>
 #include <charconv>
 #include <map>
 #include <optional>
@@ -9,6 +10,7 @@ namespace korba {
 namespace {
 
 constexpr std::string_view VERSION = "1";
+constexpr std::int64_t MAX_SECONDS = std::int64_t{1} << 40;
 
 // Tabs and line ends inside a field (a printer's name, an error text) are escaped.
 void append_field(std::string& line, std::string_view text) {
@@ -83,6 +85,10 @@ bool read_arrival(const std::vector<std::string>& fields, std::uint64_t seq, Rea
     const auto deadline = number<std::int64_t>(fields[8]);
     const std::string id = unescape(fields[3]);
     if (!hash || !bytes || !received || !deadline || (!id.empty() && !valid_ticket_id(id)))
+        return false;
+    // Times as the bridge writes them: never before 1970, and a deadline within its limit.
+    if (*received < 0 || *received > MAX_SECONDS ||
+        (*deadline != 0 && (*deadline <= *received || *deadline - *received > EXPIRE_LIMIT_SECONDS)))
         return false;
     Ticket ticket;
     ticket.seq = seq;
@@ -172,7 +178,16 @@ LoadedRecord read_record(std::string_view contents, std::int64_t now) {
     }
     LoadedRecord loaded;
     loaded.rewrite = reading.bad_lines;
-    const std::int64_t oldest = now - RECORD_DAYS * 86400;
+    // The window ends at the newest ticket when the clock is past it: a clock set far ahead
+    // (a machine whose clock battery died) must not drop a record whose ids are still taken.
+    // Tickets dated after the clock are kept.
+    std::int64_t end = now;
+    if (!reading.tickets.empty()) {
+        std::int64_t newest = reading.tickets.begin()->second.received;
+        for (const auto& [seq, ticket] : reading.tickets) newest = std::max(newest, ticket.received);
+        end = std::min(now, newest);
+    }
+    const std::int64_t oldest = end - RECORD_DAYS * 86400;
     for (auto& [seq, ticket] : reading.tickets) {
         if (ticket.received < oldest) {
             loaded.rewrite = true;
@@ -198,7 +213,8 @@ std::string write_record(const std::vector<Ticket>& tickets) {
     std::string contents;
     for (const Ticket& ticket : tickets) {
         contents += arrival_line(ticket);
-        if (ticket.job || !ticket.error) contents += job_line(ticket);
+        // One still with the spooler gets its job line when the spooler answers.
+        if (!ticket.settling && (ticket.job || !ticket.error)) contents += job_line(ticket);
         if (is_final(ticket.state)) contents += final_line(ticket);
     }
     return contents;

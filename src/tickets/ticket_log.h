@@ -27,8 +27,8 @@ struct LoadedRecord {
     bool rewrite = false;
 };
 
-// Reads the record, dropping tickets older than RECORD_DAYS before `now` and all but the newest
-// RECORD_TICKETS.
+// Reads the record, dropping all but the newest RECORD_TICKETS and those older than RECORD_DAYS
+// before `now`, or before the newest ticket when that is earlier.
 LoadedRecord read_record(std::string_view contents, std::int64_t now);
 // The whole record of `tickets` as read_record reads it back.
 std::string write_record(const std::vector<Ticket>& tickets);

@@ -19,6 +19,8 @@ public:
     // Set: every call fails with it.
     std::optional<std::string> error;
     int replaced = 0;
+    // False: the file was deleted under the bridge, until the next replace.
+    bool still_in_place = true;
 
     Result<std::string> read() override {
         if (error) return fail(*error);
@@ -28,6 +30,7 @@ public:
         if (error) return fail(*error);
         contents = fresh;
         ++replaced;
+        still_in_place = true;
         return success();
     }
     // Noted as "record T", "record J flushed", ...: the kind of line, and whether it was flushed.
@@ -37,6 +40,7 @@ public:
         contents += line;
         return success();
     }
+    bool in_place() override { return still_in_place; }
 
 private:
     std::vector<std::string>* calls_;

@@ -52,7 +52,11 @@ Status FakeSpooler::end_doc(PrinterHandle printer) {
     return success();
 }
 
-void FakeSpooler::abort_doc(PrinterHandle printer) { record("abort", printer); }
+Status FakeSpooler::abort_doc(PrinterHandle printer) {
+    record("abort", printer);
+    if (abort_error) return fail(*abort_error);
+    return success();
+}
 void FakeSpooler::close_printer(PrinterHandle printer) { record("close", printer); }
 
 bool FakeSpooler::enum_printers(std::uint32_t flags, std::byte* buffer, std::uint32_t size, std::uint32_t& needed,

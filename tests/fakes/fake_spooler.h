@@ -25,6 +25,7 @@ public:
     std::vector<std::uint32_t> write_counts;
     std::optional<std::string> write_error;
     std::optional<std::string> end_doc_error;
+    std::optional<std::string> abort_error;
     // Enumerated printers; nullopt is a record whose name pointer is null.
     std::vector<std::optional<std::u16string>> printers;
     // When set, the printers after the first enumeration (one added in between).
@@ -58,7 +59,7 @@ public:
     Result<std::uint32_t> write(PrinterHandle printer, std::string_view data) override;
     void end_page(PrinterHandle printer) override;
     Status end_doc(PrinterHandle printer) override;
-    void abort_doc(PrinterHandle printer) override;
+    Status abort_doc(PrinterHandle printer) override;
     void close_printer(PrinterHandle printer) override;
     bool enum_printers(std::uint32_t flags, std::byte* buffer, std::uint32_t size, std::uint32_t& needed,
                        std::uint32_t& returned) override;

@@ -113,7 +113,7 @@ TEST(PreviewRoute, TheVirtualPrintersTicketsNewestFirstWithTheirIds) {
     VirtualPrinter printer(58, received);
     use_preview_printer(&printer);
     FakeRecordFile file;
-    TicketBook book(file, received, true);
+    TicketBook book(file, {received}, true);
     use_ticket_book(&book);
     const ServerConfig preview{VIRTUAL_PRINTER_NAME, 9230};
     EXPECT_EQ(preview_route(HttpRequest{}, preview).body, R"({"ok":true,"paper":58,"tickets":[]})");
@@ -146,7 +146,7 @@ TEST(TicketRoutes, TheRepliesOfTicketsWithAnId) {
     FakeSpooler spooler;
     spooler.next_job = 12;
     FakeRecordFile file;
-    TicketBook book(file, received);
+    TicketBook book(file, {received});
     use_ticket_book(&book);
     const std::string ticket = R"({"ok":true,"printer":"ACME","bytes":3,"id":"t-1","job":12,"repeat":)";
     EXPECT_EQ(raw_route(post("text/plain", "ABC", "expire=30&id=t-1&id=x"), ACME).body, ticket + "false}");
@@ -179,6 +179,18 @@ TEST(TicketRoutes, TheRepliesOfTicketsWithAnId) {
     const HttpResponse unknown = get_tickets("id=t-3");
     EXPECT_EQ(unknown.status, 404);
     EXPECT_EQ(unknown.body, R"({"ok":false,"error":"no hay ningun ticket con id t-3"})");
+
+    // A job the spooler could not end may print all the same: the reply says so, the id stays taken.
+    spooler.open_error.reset();
+    spooler.end_doc_error = "The printer is out of paper. (os error 28)";
+    const std::string uncertain = R"({"ok":false,"error":"EndDocPrinter: The printer is out of paper. (os error 28))"
+                                  R"( — puede que se haya impreso)";
+    EXPECT_EQ(raw_route(post("", "ABC", "id=t-4"), ACME).body, uncertain + R"(; consulta /tickets?id=t-4"})");
+    EXPECT_EQ(raw_route(post("", "ABC"), ACME).body, uncertain + "\"}");
+    spooler.end_doc_error.reset();
+    EXPECT_EQ(raw_route(post("", "ABC", "id=t-4"), ACME).body,
+              R"({"ok":true,"printer":"ACME","bytes":3,"id":"t-4","job":13,"repeat":true})");
+    EXPECT_EQ(book.find("t-4")->state, TicketState::Unknown);
     use_ticket_book(nullptr);
 }
 

@@ -18,10 +18,12 @@ TEST(PrintRaw, SpoolerCallsOnEveryPath) {
         const char* name;
         std::string printer = "ACME";
         std::string data = "ABC";
-        std::optional<std::string> open_error = {}, start_doc_error = {}, write_error = {}, end_doc_error = {};
+        std::optional<std::string> open_error = {}, start_doc_error = {}, write_error = {}, end_doc_error = {},
+                                   abort_error = {};
         std::vector<std::uint32_t> write_counts = {};
         Calls calls = {};
         std::optional<std::string> message = {};
+        std::optional<JobNumber> maybe_printed = {};  // the job a failure may have left to print
     };
     const std::string not_ready = "The device is not ready. (os error 21)";
     const Case cases[] = {
@@ -40,6 +42,12 @@ TEST(PrintRaw, SpoolerCallsOnEveryPath) {
          .write_error = not_ready,
          .calls = {"open ACME", "start_doc KORBA|null|RAW", "start_page", "write 3", "abort", "close"},
          .message = "WritePrinter: " + not_ready},
+        {.name = "write fails and the deletion is not confirmed: it may print",
+         .write_error = not_ready,
+         .abort_error = "The handle is invalid. (os error 6)",
+         .calls = {"open ACME", "start_doc KORBA|null|RAW", "start_page", "write 3", "abort", "close"},
+         .message = "WritePrinter: " + not_ready,
+         .maybe_printed = 1},
         {.name = "short writes: the rest follows until all is taken",
          .write_counts = {1, 1},
          .calls = {"open ACME", "start_doc KORBA|null|RAW", "start_page", "write 3", "write 2", "write 1", "end_page",
@@ -51,16 +59,19 @@ TEST(PrintRaw, SpoolerCallsOnEveryPath) {
          .write_error = not_ready,
          .write_counts = {2},
          .calls = {"open ACME", "start_doc KORBA|null|RAW", "start_page", "write 3", "write 1", "abort", "close"},
-         .message = "WritePrinter: " + not_ready},
+         .message = "WritePrinter: " + not_ready,
+         .maybe_printed = 1},
         {.name = "a write that takes nothing is a failed one",
          .write_counts = {1, 0},
          .calls = {"open ACME", "start_doc KORBA|null|RAW", "start_page", "write 3", "write 2", "abort", "close"},
-         .message = "WritePrinter: el spooler no acepta mas datos (1 de 3 bytes escritos)"},
+         .message = "WritePrinter: el spooler no acepta mas datos (1 de 3 bytes escritos)",
+         .maybe_printed = 1},
         {.name = "ending the document fails: deleted",
          .end_doc_error = "The printer is out of paper. (os error 28)",
          .calls = {"open ACME", "start_doc KORBA|null|RAW", "start_page", "write 3", "end_page", "end_doc", "abort",
                    "close"},
-         .message = "EndDocPrinter: The printer is out of paper. (os error 28)"},
+         .message = "EndDocPrinter: The printer is out of paper. (os error 28)",
+         .maybe_printed = 1},
         {.name = "whole job", .calls = WHOLE_JOB},
         {.name = "empty data: one empty page, no write",
          .data = "",
@@ -78,8 +89,11 @@ TEST(PrintRaw, SpoolerCallsOnEveryPath) {
         spooler.write_error = c.write_error;
         spooler.write_counts = c.write_counts;
         spooler.end_doc_error = c.end_doc_error;
-        const auto result = print_raw(c.printer, c.data);
+        spooler.abort_error = c.abort_error;
+        std::optional<JobNumber> maybe_printed;
+        const auto result = print_raw(c.printer, c.data, &maybe_printed);
         EXPECT_EQ(spooler.calls, c.calls);
+        EXPECT_EQ(maybe_printed, c.maybe_printed);
         if (c.message) {
             ASSERT_FALSE(result.ok());
             EXPECT_EQ(result.error(), *c.message);

@@ -46,7 +46,7 @@ TEST(VirtualPrinter, IsTheOnlyPrinterAlwaysReadyAndKeepsWhatIsPrinted) {
     const PrinterHandle handle = spool.open_printer(name.c_str()).value();
     ASSERT_TRUE(spool.start_doc(handle, {u"KORBA", nullptr, u"RAW"}));
     ASSERT_EQ(spool.write(handle, "medio").value(), 5u);
-    spool.abort_doc(handle);
+    EXPECT_TRUE(spool.abort_doc(handle));
     spool.close_printer(handle);
     EXPECT_EQ(preview.kept(), (Texts{"\x1Bp\x01\x19\xFA", "uno"}));
 }

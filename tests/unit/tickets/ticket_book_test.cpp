@@ -16,10 +16,17 @@ namespace {
 using Calls = std::vector<std::string>;
 using Words = std::vector<std::string>;
 
-// The fake clock: a fixed time that tests move on.
+// The fake clocks: fixed times that tests move on, together or apart.
 std::chrono::system_clock::time_point fake_time{std::chrono::seconds(1800000000)};
+std::chrono::steady_clock::time_point fake_steady_time{std::chrono::hours(5)};
 std::chrono::system_clock::time_point fake_now() { return fake_time; }
+std::chrono::steady_clock::time_point fake_steady() { return fake_steady_time; }
 std::int64_t fake_seconds() { return std::chrono::duration_cast<std::chrono::seconds>(fake_time.time_since_epoch()).count(); }
+const TicketClocks FAKE_CLOCKS{fake_now, fake_steady};
+void pass(std::chrono::seconds time) {
+    fake_time += time;
+    fake_steady_time += time;
+}
 
 constexpr std::uint32_t CUPS_PENDING = 3, CUPS_PROCESSING = 5, CUPS_CANCELED = 7, CUPS_COMPLETED = 9;
 
@@ -78,7 +85,7 @@ TEST(TicketParams, IdsAndDeadlines) {
 struct Book {
     FakeSpooler spooler;
     FakeRecordFile file{&spooler.calls};
-    TicketBook book{file, fake_now};
+    TicketBook book{file, FAKE_CLOCKS};
     Book() { book.load(); }
     Book(const std::string& contents) : file(&spooler.calls, contents) { book.load(); }
 };
@@ -104,7 +111,7 @@ TEST(TicketBook, AnIdIsTakenOnTheDiskBeforeTheSpoolerSeesTheTicket) {
     EXPECT_EQ(b.spooler.calls.front(), "record T");
     // The virtual printer's jobs are done once it has them.
     FakeRecordFile nowhere;
-    TicketBook preview(nowhere, fake_now, true);
+    TicketBook preview(nowhere, FAKE_CLOCKS, true);
     EXPECT_EQ(preview.submit(with_id("p", "A")).ticket.state, TicketState::Sent);
 }
 
@@ -143,12 +150,70 @@ TEST(TicketBook, ARecordThatCannotBeWrittenPrintsNoTicketWithAnId) {
     FakeSpooler spooler;
     FakeRecordFile unreadable(&spooler.calls);
     unreadable.error = "Permission denied (os error 13)";
-    TicketBook book(unreadable, fake_now);
+    TicketBook book(unreadable, FAKE_CLOCKS);
     book.load();
-    unreadable.error.reset();
     EXPECT_EQ(book.submit(with_id("t4", "ABC")).message,
               "no puedo guardar el registro de tickets: Permission denied (os error 13)");
     EXPECT_EQ(spooler.calls, Calls{});
+    // Each request with an id reads it again (another bridge may have let go of the folder).
+    unreadable.error.reset();
+    EXPECT_EQ(book.submit(with_id("t4", "ABC")).outcome, Outcome::Printed);
+}
+
+TEST(TicketBook, LinesThatCouldNotBeWrittenGoInWithTheWholeRecordLater) {
+    Book b;
+    ASSERT_EQ(b.book.submit(with_id("t1", "A")).outcome, Outcome::Printed);
+    // The disk fills: the follower's lines and a ticket without an id are kept in memory.
+    b.file.error = "No space left on device (os error 28)";
+    b.spooler.jobs[1] = {0, CUPS_COMPLETED, "job-completed-successfully"};
+    b.book.follow_once();
+    EXPECT_EQ(b.book.submit({std::nullopt, 0, "ACME", "BC"}).outcome, Outcome::Printed);
+    EXPECT_EQ(b.book.submit(with_id("t2", "D")).outcome, Outcome::RecordFailed);
+    // Freed: the record is written anew from memory before anything else.
+    b.file.error.reset();
+    b.book.follow_once();
+    EXPECT_EQ(b.file.replaced, 1);
+    FakeRecordFile again(nullptr, b.file.contents);
+    TicketBook restarted(again, FAKE_CLOCKS);
+    restarted.load();
+    EXPECT_EQ(again.replaced, 0);
+    EXPECT_EQ(restarted.find("t1")->state, TicketState::Sent);
+    EXPECT_EQ(restarted.newest(1).front().bytes, 2u);
+    EXPECT_EQ(restarted.find("t2"), std::nullopt);
+
+    // A record deleted under the bridge is made again from memory before an id is taken.
+    b.file.contents.clear();
+    b.file.still_in_place = false;
+    b.spooler.calls.clear();
+    EXPECT_EQ(b.book.submit(with_id("t1", "A")).outcome, Outcome::Repeat);
+    EXPECT_EQ(b.book.submit(with_id("t3", "E")).outcome, Outcome::Printed);
+    EXPECT_EQ(b.file.replaced, 2);
+    EXPECT_EQ(b.spooler.calls.front(), "record T flushed");
+    EXPECT_EQ(read_record(b.file.contents, fake_seconds()).tickets.size(), 3u);
+}
+
+TEST(TicketBook, AJobThatMayHavePrintedKeepsItsId) {
+    Book b;
+    b.spooler.next_job = 8;
+    b.spooler.end_doc_error = "The printer is out of paper. (os error 28)";
+    const Submission failed = b.book.submit(with_id("t1", "ABC"));
+    EXPECT_EQ(failed.outcome, Outcome::MaybePrinted);
+    EXPECT_EQ(failed.message, "EndDocPrinter: The printer is out of paper. (os error 28)");
+    EXPECT_EQ(failed.ticket.state, TicketState::Unknown);
+    EXPECT_EQ(failed.ticket.job, 8u);
+    b.spooler.end_doc_error.reset();
+    EXPECT_EQ(b.book.submit(with_id("t1", "ABC")).outcome, Outcome::Repeat);
+    // So across a restart.
+    FakeRecordFile again(nullptr, b.file.contents);
+    TicketBook restarted(again, FAKE_CLOCKS);
+    restarted.load();
+    EXPECT_EQ(restarted.find("t1")->state, TicketState::Unknown);
+    EXPECT_EQ(restarted.submit(with_id("t1", "ABC")).outcome, Outcome::Repeat);
+    // A write refused and its deletion confirmed printed nothing: the id is free.
+    b.spooler.write_error = "The device is not ready. (os error 21)";
+    EXPECT_EQ(b.book.submit(with_id("t2", "ABC")).outcome, Outcome::PrintFailed);
+    b.spooler.write_error.reset();
+    EXPECT_EQ(b.book.submit(with_id("t2", "ABC")).outcome, Outcome::Printed);
 }
 
 // A spooler slow to take a job, so that other requests arrive meanwhile.
@@ -163,7 +228,7 @@ public:
 TEST(TicketBook, ConcurrentRequestsWithOneIdMakeOneJob) {
     SlowSpooler spooler;
     FakeRecordFile file;
-    TicketBook book(file, fake_now);
+    TicketBook book(file, FAKE_CLOCKS);
     std::vector<Outcome> outcomes(20);
     std::vector<std::thread> threads;
     for (size_t i = 0; i < outcomes.size(); ++i)
@@ -243,10 +308,16 @@ TEST(TicketBook, ATicketNotBegunByItsDeadlineIsDeletedFromTheQueue) {
     b.book.submit(with_id("begun", "B", 30));
     b.spooler.jobs[1] = {0, CUPS_PENDING, "none"};
     b.spooler.jobs[2] = {0, CUPS_PROCESSING, "none"};
-    fake_time += std::chrono::seconds(29);
+    // The wall clock set back an hour, or on a day, moves no deadline.
+    fake_time -= std::chrono::hours(1);
+    pass(std::chrono::seconds(29));
     b.book.follow_once();
     EXPECT_EQ(b.book.find("late")->state, TicketState::Queued);
-    fake_time += std::chrono::seconds(1);
+    fake_time += std::chrono::hours(25);
+    b.book.follow_once();
+    EXPECT_EQ(b.book.find("late")->state, TicketState::Queued);
+    fake_time -= std::chrono::hours(24);
+    pass(std::chrono::seconds(1));
     b.spooler.calls.clear();
     b.book.follow_once();
     EXPECT_EQ(b.book.find("late")->state, TicketState::Expired);
@@ -276,6 +347,9 @@ TEST(TicketRecord, AtStartTicketsThatWereNotFinalAreLookedUpOnce) {
         record += arrival_line(ticket);
         if (seq != 4) record += job_line(ticket);
     }
+    // Started with the wall clock an hour behind: the tickets are dated after it, and "waits" has
+    // its 20 seconds left, not an hour and 20 seconds.
+    fake_time -= std::chrono::hours(1);
     Book b(record);
     // Killed between the two lines: its fate is unknown, recorded so at once.
     EXPECT_EQ(b.book.find("killed")->state, TicketState::Unknown);
@@ -289,7 +363,7 @@ TEST(TicketRecord, AtStartTicketsThatWereNotFinalAreLookedUpOnce) {
     EXPECT_EQ(b.book.find("gone")->state, TicketState::Unknown);
     EXPECT_EQ(b.book.find("waits")->state, TicketState::Queued);
     // Still queued: followed again, its deadline held.
-    fake_time += std::chrono::seconds(20);
+    pass(std::chrono::seconds(20));
     b.book.follow_once();
     EXPECT_EQ(b.book.find("waits")->state, TicketState::Expired);
     // The next ticket is numbered after those of the record; a repeat across the restart prints nothing.
@@ -298,7 +372,7 @@ TEST(TicketRecord, AtStartTicketsThatWereNotFinalAreLookedUpOnce) {
 
     // What the follower recorded reads back as it was.
     FakeRecordFile again(nullptr, b.file.contents);
-    TicketBook restarted(again, fake_now);
+    TicketBook restarted(again, FAKE_CLOCKS);
     restarted.load();
     EXPECT_EQ(again.replaced, 0);
     EXPECT_EQ(restarted.find("waits")->state, TicketState::Expired);
@@ -340,6 +414,10 @@ TEST(TicketRecord, CompactionDropsTheOldAndKeepsTheNewestTenThousand) {
     EXPECT_TRUE(loaded.rewrite);
     ASSERT_EQ(loaded.tickets.size(), RECORD_TICKETS);
     EXPECT_EQ(loaded.tickets.front().seq, 3u);
+    // A clock a month ahead at start (a dead clock battery) drops none of the last week's; a
+    // ticket dated after the clock is kept.
+    EXPECT_EQ(read_record(write_record(tickets), now + 30 * 86400).tickets.front().seq, 3u);
+    EXPECT_EQ(read_record(write_record({plain_ticket(1, now)}), now - 30 * 86400).tickets.size(), 1u);
 
     // The book writes the new record whole, in place of the old one.
     Book b(write_record(tickets));
