@@ -10,6 +10,9 @@ export const DEFAULT_PRINT_ONCE_TIMEOUT = 15000;
 const FINAL_STATES = new Set(["sent", "failed", "cancelled", "expired", "unknown"]);
 // Failures after which nothing is known of the ticket: sending it again with its id is safe.
 const RETRYABLE = new Set(["not-running", "timeout", "busy"]);
+// The end of a 500 whose job the spooler had taken: it may print all the same, so its id stays
+// taken and its state is final ("unknown").
+const MAYBE_PRINTED = " — puede que se haya impreso";
 // Milliseconds between two tries of printOnce, and between two looks at its ticket.
 const RETRY_PAUSE = 500;
 const FOLLOW_PAUSE = 500;
@@ -91,6 +94,7 @@ export class Bridge {
         await this.printRaw(ticket, { id, expire, timeout: this.#callTime(deadline) });
         return await this.#follow(id, deadline);
       } catch (error) {
+        if (error.code === "printer-error" && error.message.includes(MAYBE_PRINTED)) return await this.#follow(id, deadline);
         if (!retryable(error) || timeIsUp(deadline, RETRY_PAUSE)) throw error;
       }
       await sleep(RETRY_PAUSE);

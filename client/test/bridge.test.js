@@ -255,6 +255,14 @@ test("printOnce: the ticket as last seen when the time is up; other failures at 
   await rejects(new Bridge({ address: conflict.address }).printOnce(new Uint8Array([1]), { id: "a" }), "id-conflict",
     "el ticket a ya se recibio con otro contenido", 409);
   assert.deepEqual(conflict.seen, ["POST /raw?id=a"]);
+
+  // A 500 that may have printed: its id is taken and its record final, never sent again.
+  const maybe = "EndDocPrinter: sin papel (os error 28) — puede que se haya impreso; consulta /tickets?id=b";
+  const unknown = { ...record("b", "unknown"), error: maybe };
+  const uncertain = await scripted([[500, { ok: false, error: maybe }], [200, unknown]]);
+  t.after(uncertain.close);
+  assert.deepEqual(await new Bridge({ address: uncertain.address }).printOnce(new Uint8Array([1]), { id: "b" }), unknown);
+  assert.deepEqual(uncertain.seen, ["POST /raw?id=b", "GET /tickets?id=b"]);
 });
 
 test("a redirect is never followed, and no call sends cookies or takes a cached reply", async (t) => {

@@ -1,12 +1,15 @@
 """Tickets with ids through real CUPS queues of this run's own: one job per id whatever happens to
 the bridge, and the state of each job as the scheduler reports it."""
 
+import errno
 import json
 import os
 import re
+import shutil
 import signal
 import subprocess
 import threading
+from collections import Counter
 
 import pytest
 
@@ -16,11 +19,6 @@ from harness import reply_bytes, cors
 from test_printing import get, ok, own_queue, post  # noqa: F401  (fixture)
 
 JSON = "application/json; charset=utf-8"
-# The system's text for a record folder that another bridge holds.
-FOLDER_TAKEN = {
-    "native": "Resource temporarily unavailable (os error 11)",
-    "wine": "Sharing violation. (os error 32)",
-}
 RECEIVED = re.compile(r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$")
 
 
@@ -60,6 +58,11 @@ def conflict(id):
     return reply_bytes(409, "Conflict", JSON, message, cors())
 
 
+def record_error(message):
+    text = json.dumps("no puedo guardar el registro de tickets: " + message, ensure_ascii=False).encode()
+    return reply_bytes(500, "Internal Server Error", JSON, b'{"ok":false,"error":' + text + b"}", cors())
+
+
 def record_folder(target, tmp_path):
     """The record's folder: %LOCALAPPDATA%\\KORBA\\tickets in the prefix under Wine, one of the test's own natively."""
     if target.is_wine:
@@ -95,13 +98,16 @@ def test_an_id_prints_once_across_repeats_and_restarts(start_bridge, target, own
     listed = ticket(bridge.port)["tickets"]
     assert [(t["id"], t["bytes"]) for t in listed[:2]] == [(None, 6), (id, 3)]
 
-    # A second bridge on the same folder leaves the record to the first.
+    # A second bridge on the same folder leaves the record to the first, and takes it once the
+    # first has ended.
     second = start_bridge("--printer", own_queue.name, *data_option)
-    message = f'"no puedo guardar el registro de tickets: {FOLDER_TAKEN[target.name]}"'.encode()
+    shown = f"C:\\users\\{os.environ.get('USER', 'root')}\\AppData\\Local\\KORBA\\tickets" if target.is_wine \
+        else str(folder)
     assert post(second.port, f"/raw?id={id}", b"uno") == \
-        reply_bytes(500, "Internal Server Error", JSON, b'{"ok":false,"error":' + message + b"}", cors())
-    second.stop()
+        record_error(f"otra copia del vizoza usa la carpeta de tickets {shown}")
     bridge.stop()
+    sent(second.port, id, b"uno", own_queue.name, job, repeat=True)
+    second.stop()
     assert (folder / "tickets.log").exists()
     assert b"uno" not in (folder / "tickets.log").read_bytes()
     bridge = start_bridge("--printer", own_queue.name, *data_option)
@@ -190,3 +196,97 @@ def test_twenty_parallel_posts_with_one_id_make_one_job(start_bridge, target, ow
     assert sorted(body["repeat"] for body in bodies) == [False] + [True] * 19
     assert len({body["job"] for body in bodies}) == 1
     assert own_queue.cups_jobs_since(last) == [bodies[0]["job"]]
+
+
+def test_a_record_deleted_under_the_bridge_is_made_again(start_bridge, target, own_queue, tmp_path):
+    native_only(target)
+    args = ("--printer", own_queue.name, "--data", str(tmp_path / "tickets"))
+    bridge = start_bridge(*args)
+    last = own_queue.last_cups_job()
+    first = job_of(post(bridge.port, "/raw?id=d1", b"uno"))
+    shutil.rmtree(tmp_path / "tickets")
+    second = job_of(post(bridge.port, "/raw?id=d2", b"dos"))
+    os.kill(bridge.proc.pid, signal.SIGKILL)
+    bridge.stop()
+    bridge = start_bridge(*args)
+    sent(bridge.port, "d1", b"uno", own_queue.name, first, repeat=True)
+    sent(bridge.port, "d2", b"dos", own_queue.name, second, repeat=True)
+    assert own_queue.cups_jobs_since(last) == [first, second]
+
+
+@pytest.fixture
+def small_disk(tmp_path):
+    """A 64 KiB file system of the test's own."""
+    if os.geteuid() != 0:
+        pytest.skip("mounting a file system takes root")
+    folder = tmp_path / "disco"
+    folder.mkdir()
+    if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k,mode=0700", "tmpfs", str(folder)]).returncode:
+        pytest.skip("no tmpfs can be mounted here")
+    yield folder
+    subprocess.run(["umount", "-l", str(folder)], check=True)
+
+
+def fill(folder):
+    with open(folder / "relleno", "wb", buffering=0) as filler:
+        try:
+            while True:
+                filler.write(b"x" * 500)
+        except OSError as error:
+            assert error.errno == errno.ENOSPC
+
+
+def check_record(path):
+    """Every line whole, with the fields of its kind, every ticket arriving once."""
+    lines = path.read_bytes().split(b"\n")
+    assert lines.pop() == b""
+    fields = {b"T": 9, b"J": 4, b"S": 6}
+    arrivals = [line.split(b"\t")[2] for line in lines if line.split(b"\t")[1] == b"T"]
+    assert all(line.split(b"\t")[0] == b"1" and len(line.split(b"\t")) == fields[line.split(b"\t")[1]]
+               for line in lines), lines
+    assert len(arrivals) == len(set(arrivals))
+
+
+def test_a_full_disk_never_prints_an_id_twice(start_bridge, target, own_queue, small_disk):
+    native_only(target)
+    args = ("--printer", own_queue.name, "--data", str(small_disk / "tickets"))
+    bridge = start_bridge(*args)
+    known = own_queue.captured_ids()
+    full = record_error("No space left on device (os error 28)")
+    printed, refused, plain = [], [], 0
+
+    def send(id):
+        nonlocal plain
+        reply = post(bridge.port, f"/raw?id={id}", id.encode())
+        if reply == full:
+            refused.append(id)
+        else:
+            sent(bridge.port, id, id.encode(), own_queue.name, job_of(reply), repeat=True)
+            printed.append(id)
+        # Tickets without an id print whatever the disk does.
+        assert post(bridge.port, "/raw", b"sin id") == ok(b'{"ok":true,"printer":"%s","bytes":6}' % own_queue.name.encode())
+        plain += 1
+
+    for i in range(3):
+        send(f"antes-{i}")
+    fill(small_disk)
+    for i in range(40):
+        send(f"lleno-{i}")
+    # The follower's lines of the jobs that printed meanwhile meet the full disk too.
+    own_queue.wait_for_jobs(known, len(printed) + plain)
+    assert refused and printed[3:], "the disk never filled, or nothing fitted in the record's last page"
+    (small_disk / "relleno").unlink()
+    for i in range(3):
+        send(f"despues-{i}")
+    own_queue.wait_for_jobs(known, len(printed) + plain)
+    os.kill(bridge.proc.pid, signal.SIGKILL)
+    bridge.stop()
+
+    check_record(small_disk / "tickets" / "tickets.log")
+    bridge = start_bridge(*args)
+    for id in printed:
+        assert json.loads(harness.split_reply(post(bridge.port, f"/raw?id={id}", id.encode()))[2])["repeat"] is True
+    for id in refused:
+        assert json.loads(harness.split_reply(post(bridge.port, f"/raw?id={id}", id.encode()))[2])["repeat"] is False
+    jobs = own_queue.wait_for_jobs(known, len(printed) + len(refused) + plain)
+    assert Counter(job.data for job in jobs) == Counter([id.encode() for id in printed + refused] + [b"sin id"] * plain)
