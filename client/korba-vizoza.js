@@ -94,7 +94,9 @@ export class Bridge {
         await this.printRaw(ticket, { id, expire, timeout: this.#callTime(deadline) });
         return await this.#follow(id, deadline);
       } catch (error) {
-        if (error.code === "printer-error" && error.message.includes(MAYBE_PRINTED)) return await this.#follow(id, deadline);
+        if (error.code === "printer-error" && error.message.includes(MAYBE_PRINTED)) {
+          return await this.#follow(id, deadline);
+        }
         if (!retryable(error) || timeIsUp(deadline, RETRY_PAUSE)) throw error;
       }
       await sleep(RETRY_PAUSE);

@@ -139,8 +139,8 @@ std::uint32_t rename_over(const std::string& from, const std::string& to) {
 std::uint32_t open_appending(const std::string& path, std::intptr_t& handle) {
     const std::u16string name = to_wide(path);
     // Write access besides appending, so that a failed line can be cut off again.
-    const HANDLE file = CreateFileW(wide(name), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file =
+        CreateFileW(wide(name), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return GetLastError();
     handle = reinterpret_cast<std::intptr_t>(file);
     return 0;

@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "tickets/record_file.h"
-#include "tickets/ticket_log.h"
 #include "tickets/ticket.h"
+#include "tickets/ticket_log.h"
 
 namespace korba {
 
