@@ -49,7 +49,8 @@ std::optional<DeviceAddress> parse_device_uri(std::string_view uri) {
         port = authority.substr(colon + 1);
     }
     const std::optional<std::uint16_t> number = port_number(port);
-    if (host.empty() || !number) return std::nullopt;
+    // Brackets only enclose an IPv6 address; one left in the host would be shown as another address.
+    if (host.empty() || host.find_first_of("[]") != std::string_view::npos || !number) return std::nullopt;
     return DeviceAddress{std::string(host), *number};
 }
 

@@ -40,6 +40,8 @@ TEST(DeviceAddress, OnlySocketUrisNameANetworkPrinter) {
         {"socket://10.0.0.7:91x0", nullptr},
         {"socket://[::1", nullptr},
         {"socket://[::1]9100", nullptr},
+        {"socket://[[::1]", nullptr},
+        {"socket://e::[0f18]:9100", nullptr},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.uri);
