@@ -118,7 +118,10 @@ bool read_final(const std::vector<std::string>& fields, Ticket& ticket) {
     const std::optional<TicketState> state = fields.size() == 6 ? state_from_word(fields[3]) : std::nullopt;
     if (!state || !is_final(*state)) return false;
     ticket.state = *state;
-    ticket.reasons = fields[4].empty() ? std::vector<std::string>() : split(fields[4], ',');
+    // Escaped as the writer escapes them; an empty word is no reason.
+    ticket.reasons.clear();
+    for (std::string& reason : split(unescape(fields[4]), ','))
+        if (!reason.empty()) ticket.reasons.push_back(std::move(reason));
     if (!fields[5].empty()) ticket.error = unescape(fields[5]);
     ticket.settling = false;
     return true;
