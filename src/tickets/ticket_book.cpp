@@ -58,18 +58,22 @@ void TicketBook::add(Ticket ticket) {
 void TicketBook::load() {
     std::lock_guard guard(lock_);
     // A failure is told to each request with an id, which tries again.
-    (void)take_record();
+    if (load_record()) (void)catch_up();
 }
 
-// The record read into memory once, and up to date with it, before an id is taken.
-Status TicketBook::take_record() {
-    if (!loaded_) {
-        const Result<std::string> contents = file_.read();
-        if (!contents) return fail(RECORD_ERROR + contents.error());
-        adopt(read_record(contents.value(), now_seconds()));
-        loaded_ = true;
-    }
-    // A record deleted or replaced under the bridge is made again from memory.
+// The record read into memory once, before any id is looked up.
+Status TicketBook::load_record() {
+    if (loaded_) return success();
+    const Result<std::string> contents = file_.read();
+    if (!contents) return fail(RECORD_ERROR + contents.error());
+    adopt(read_record(contents.value(), now_seconds()));
+    loaded_ = true;
+    return success();
+}
+
+// The record up to date with memory before a new id goes in: one deleted or replaced under the
+// bridge is made again.
+Status TicketBook::bring_up_to_date() {
     if (!file_.in_place()) behind_ = true;
     if (const Status caught = catch_up(); !caught) return fail(RECORD_ERROR + caught.error());
     return success();
@@ -133,7 +137,7 @@ Submission TicketBook::submit(const TicketRequest& request) {
 
     std::unique_lock guard(lock_);
     if (request.id) {
-        if (const Status ready = take_record(); !ready) return {Outcome::RecordFailed, ticket, ready.error()};
+        if (const Status loaded = load_record(); !loaded) return {Outcome::RecordFailed, ticket, loaded.error()};
         // Another request with this id is with the spooler: its outcome decides this one.
         while (const Ticket* taken = by_id(*request.id)) {
             if (taken->settling) {
@@ -145,12 +149,14 @@ Submission TicketBook::submit(const TicketRequest& request) {
             return {same ? Outcome::Repeat : Outcome::Conflict, *taken, ""};
         }
     }
-    ticket.seq = next_seq_++;
     if (request.id) {
+        if (const Status ready = bring_up_to_date(); !ready) return {Outcome::RecordFailed, ticket, ready.error()};
+        ticket.seq = next_seq_++;
         // Taken for good once on the disk: a bridge killed after this line never prints the id again.
         if (const Status recorded = file_.append(arrival_line(ticket), true); !recorded)
             return {Outcome::RecordFailed, ticket, RECORD_ERROR + recorded.error()};
     } else {
+        ticket.seq = next_seq_++;
         note(arrival_line(ticket));
     }
     const std::uint64_t seq = ticket.seq;

@@ -98,7 +98,8 @@ private:
     Ticket* by_seq(std::uint64_t seq);
     const Ticket* by_id(const std::string& id) const;
     void add(Ticket ticket);
-    Status take_record();
+    Status load_record();
+    Status bring_up_to_date();
     void adopt(LoadedRecord loaded);
     Status catch_up();
     void note(const std::string& line);
