@@ -111,9 +111,7 @@ std::string help_text() {
     return std::string(APP_ID) + " " + APP_VERSION + " (build " + APP_BUILD + ") - " + APP_DESCRIPTION +
            "\n"
            "\n"
-           "Uso:  " +
-           APP_ID +
-           ".exe [opciones]\n"
+           "Uso:  " + APP_ID + ".exe [opciones]\n"
            "\n" +
            option_line("--printer \"NOMBRE\"", "Impresora de Windows a usar (por defecto: la predeterminada)") +
            option_line("--printer-for A=N", "Impresora N con el alias A para las paginas web (repetible)") +
@@ -131,11 +129,11 @@ std::string help_text() {
            option_line("--uninstall", "Para y elimina el servicio") +
            option_line("--service-status", "Muestra si el servicio esta instalado y su estado") +
            option_line("--start", "Arranca el servicio instalado") +
-           option_line("--stop", "Para el servicio instalado") + "\n" + option_line("-h, --help", "Esta ayuda") +
+           option_line("--stop", "Para el servicio instalado") +
+           "\n" +
+           option_line("-h, --help", "Esta ayuda") +
            "\n"
-           "  PRIMER USO: haz doble clic y listo. El vizoza se copia a " +
-           INSTALL_DIR +
-           "\n"
+           "  PRIMER USO: haz doble clic y listo. El vizoza se copia a " + INSTALL_DIR + "\n"
            "  intenta instalarse como servicio (pide permisos UNA vez) y arranca.\n"
            "  Si cancelas los permisos, sigue funcionando arrancando con Windows.\n";
 }

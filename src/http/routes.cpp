@@ -32,8 +32,12 @@ struct PrinterRoute {
 };
 
 const PrinterRoute PRINTER_ROUTES[] = {
-    {"GET", "/status", get_status}, {"POST", "/raw", raw_route},      {"POST", "/pulse", pulse_route},
-    {"GET", "/queue", queue_route}, {"GET", "/device", device_route}, {"GET", "/preview", preview_route, preview_run},
+    {"GET", "/status", get_status},
+    {"POST", "/raw", raw_route},
+    {"POST", "/pulse", pulse_route},
+    {"GET", "/queue", queue_route},
+    {"GET", "/device", device_route},
+    {"GET", "/preview", preview_route, preview_run},
 };
 
 template <class Table>
