@@ -57,6 +57,11 @@ int run_program(const std::vector<std::string>& args) {
         if (scan.config.preview) {
             use_preview_printer(&preview.emplace(scan.config.paper));
             scan.config.printer = VIRTUAL_PRINTER_NAME;
+            // Each alias prints to a virtual printer of its own.
+            for (PrinterEntry& alias : scan.config.aliases) {
+                alias.name = preview_printer_name(alias.alias);
+                preview->add_printer(alias.name);
+            }
         } else {
             scan.config.printer = resolve_printer(scan.config.printer);
         }
@@ -83,13 +88,17 @@ int run_program(const std::vector<std::string>& args) {
         case RunMode::BadPaper:
             print_err(BAD_PAPER);
             return 1;
+        case RunMode::BadPrinterFor:
+            print_err(BAD_PRINTER_FOR);
+            return 1;
         case RunMode::Service:
             init_sockets();
-            return run_as_service(scan.config.printer, scan.config.port);
+            return run_as_service(scan.config.printer, scan.config.port, scan.config.aliases);
         case RunMode::Console:
             break;
     }
-    if (SELF_INSTALL_AVAILABLE && setup_wanted(scan.config)) first_run_setup(scan.config.printer, scan.config.port);
+    if (SELF_INSTALL_AVAILABLE && setup_wanted(scan.config))
+        first_run_setup(scan.config.printer, scan.config.port, scan.config.aliases);
     init_sockets();
     return console_start(scan.config);
 }

@@ -18,10 +18,14 @@ const OneShot ONE_SHOTS[] = {
     {"-h", RunMode::Help},              {"--help", RunMode::Help},
 };
 
-std::string printer_from_argument(std::string value) {
-    for (char& c : value)
-        if (c == '+') c = ' ';
-    return value;
+// False for a value that is not ALIAS=PRINTER or repeats an alias.
+bool add_alias(std::string_view value, Config& config) {
+    std::optional<PrinterEntry> entry = parse_printer_for(value);
+    if (!entry) return false;
+    for (const PrinterEntry& known : config.aliases)
+        if (known.alias == entry->alias) return false;
+    config.aliases.push_back(std::move(*entry));
+    return true;
 }
 
 // Flags that change the config; false when `arg` is none of them.
@@ -91,6 +95,10 @@ ScanResult scan_command_line(const std::vector<std::string>& args) {
             config.paper = value == "58" ? 58 : 80;
             continue;
         }
+        if (arg == "--printer-for") {
+            if (!has_value || !add_alias(args[++i], config)) return {RunMode::BadPrinterFor, config};
+            continue;
+        }
         if (apply_flag(arg, config)) continue;
         for (const OneShot& one_shot : ONE_SHOTS)
             if (arg == one_shot.option) return {one_shot.mode, config};
@@ -106,6 +114,7 @@ std::string help_text() {
            "Uso:  " + APP_ID + ".exe [opciones]\n"
            "\n" +
            option_line("--printer \"NOMBRE\"", "Impresora de Windows a usar (por defecto: la predeterminada)") +
+           option_line("--printer-for A=N", "Impresora N con el alias A para las paginas web (repetible)") +
            option_line("--port N", "Puerto local (por defecto: " + port + ")") +
            option_line("--no-open", "No abrir el panel en el navegador al arrancar") +
            option_line("--no-setup", "No hacer la puesta en marcha automatica del primer arranque") +

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/constants.h"
+#include "common/printer_table.h"
 
 namespace korba {
 
@@ -26,11 +27,16 @@ struct Config {
     int paper = DEFAULT_PAPER;
     // Where the ticket record lives, instead of the usual folder.
     std::optional<std::string> data_folder;
+    // The printers beside the main one, in the order given.
+    std::vector<PrinterEntry> aliases;
 };
 
 inline constexpr const char* BAD_PAPER = "ERROR: --paper solo admite 58 u 80";
+inline constexpr const char* BAD_PRINTER_FOR =
+    "ERROR: --printer-for espera ALIAS=IMPRESORA (alias: 1 a 32 minusculas, cifras, - o _, sin repetir)";
 
-// BadPaper: a --paper value other than 58 or 80, or none; the scan stops there.
+// BadPaper: a --paper value other than 58 or 80, or none; BadPrinterFor: a --printer-for value
+// that is not ALIAS=PRINTER, or an alias given twice. The scan stops there.
 enum class RunMode {
     Help,
     ListPrinters,
@@ -40,6 +46,7 @@ enum class RunMode {
     StartService,
     StopService,
     BadPaper,
+    BadPrinterFor,
     Service,
     Console
 };

@@ -37,7 +37,8 @@ void print_banner(const ServerConfig& server) {
     print_out(BANNER_RULE);
     print_out(std::string(" ") + PRODUCT_NAME + " v" + APP_VERSION + " (build " + APP_BUILD + ") - listo");
     print_out(" Panel: " + panel_address(server.port));
-    print_out(" Impresora: " + server.printer);
+    print_out(" Impresora: " + server.main_printer().name);
+    for (const PrinterEntry& alias : server.aliases()) print_out(" Impresora " + alias.alias + ": " + alias.name);
     print_out(" (deja esta ventana abierta; cierrala para salir)");
     print_out(" Arranque automatico con Windows: boton en el panel");
     print_out(BANNER_RULE);
@@ -60,7 +61,7 @@ std::string service_status_report(const std::string& exe_path) {
 bool installed_service_running() { return service_installed() && query_service() == ServiceState::Running; }
 
 int console_start(const Config& config) {
-    auto server = std::make_shared<const ServerConfig>(ServerConfig{config.printer, config.port});
+    auto server = std::make_shared<const ServerConfig>(ServerConfig{config.printer, config.port, config.aliases});
     const Result<NativeSocket> listener = bind_listener(config.port);
     if (!listener) {
         const bool service_running = installed_service_running();

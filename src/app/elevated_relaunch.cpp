@@ -13,9 +13,11 @@ namespace korba {
 namespace {
 
 // --install acts the moment it is read, so the settings it needs come before it.
-std::vector<std::string> install_arguments(const std::string& printer, std::uint16_t port) {
+std::vector<std::string> install_arguments(const std::string& printer, std::uint16_t port,
+                                           std::span<const PrinterEntry> aliases) {
     std::vector<std::string> args;
     if (!printer.empty()) args.insert(args.end(), {"--printer", printer});
+    for (std::string& option : printer_options("", aliases)) args.push_back(std::move(option));
     if (port != DEFAULT_PORT) args.insert(args.end(), {"--port", std::to_string(port)});
     args.push_back("--install");
     return args;
@@ -38,11 +40,12 @@ std::string single_quoted(const std::string& text) {
 
 }  // namespace
 
-std::string elevation_script(const std::string& program, const std::string& printer, std::uint16_t port) {
+std::string elevation_script(const std::string& program, const std::string& printer, std::uint16_t port,
+                             std::span<const PrinterEntry> aliases) {
     // Start-Process joins the list with plain spaces, so each element carries its own Windows
     // quoting: a printer name with spaces must reach the elevated copy as one argument.
     std::string list;
-    for (const std::string& arg : install_arguments(printer, port)) {
+    for (const std::string& arg : install_arguments(printer, port, aliases)) {
         if (!list.empty()) list += ',';
         list += single_quoted(quote_argument(arg));
     }
@@ -50,8 +53,9 @@ std::string elevation_script(const std::string& program, const std::string& prin
            ") -Verb RunAs -Wait -PassThru; exit $p.ExitCode } catch { exit 1223 }";
 }
 
-RelaunchResult relaunch_elevated(const std::string& printer, std::uint16_t port) {
-    const std::string script = elevation_script(file_system().running_program(), printer, port);
+RelaunchResult relaunch_elevated(const std::string& printer, std::uint16_t port,
+                                 std::span<const PrinterEntry> aliases) {
+    const std::string script = elevation_script(file_system().running_program(), printer, port, aliases);
     const Result<CommandOutput> run =
         run_command("powershell", {{"-NoProfile"}, {"-ExecutionPolicy"}, {"Bypass"}, {"-Command"}, {script}});
     if (!run) return {RelaunchStatus::Failed, "no puedo relanzar con permisos: " + run.error()};

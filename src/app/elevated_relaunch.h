@@ -3,7 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
+
+#include "common/printer_table.h"
 
 namespace korba {
 
@@ -17,7 +20,9 @@ struct RelaunchResult {
 inline constexpr std::uint32_t ELEVATION_REFUSED = 1223;
 
 // The PowerShell script that starts `program` elevated and hands back its exit code.
-std::string elevation_script(const std::string& program, const std::string& printer, std::uint16_t port);
-RelaunchResult relaunch_elevated(const std::string& printer, std::uint16_t port);
+std::string elevation_script(const std::string& program, const std::string& printer, std::uint16_t port,
+                             std::span<const PrinterEntry> aliases = {});
+RelaunchResult relaunch_elevated(const std::string& printer, std::uint16_t port,
+                                 std::span<const PrinterEntry> aliases = {});
 
 }  // namespace korba

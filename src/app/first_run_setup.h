@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "app/command_line.h"
@@ -19,10 +20,10 @@ struct SetupOutcome {
 bool setup_wanted(const Config& config);
 
 // Works out and carries out the setup; the outcome is reported, never fatal.
-SetupOutcome setup_outcome(const std::string& printer, std::uint16_t port);
+SetupOutcome setup_outcome(const std::string& printer, std::uint16_t port, std::span<const PrinterEntry> aliases = {});
 // "  ✔ {text}" or "  ⚠ {text}".
 std::string outcome_line(const SetupOutcome& outcome);
 // Prints the header, the outcome line and the closing hint.
-void first_run_setup(const std::string& printer, std::uint16_t port);
+void first_run_setup(const std::string& printer, std::uint16_t port, std::span<const PrinterEntry> aliases = {});
 
 }  // namespace korba

@@ -72,18 +72,33 @@ HttpResponse json_error(std::uint16_t status, std::string_view message) {
     return {status, JSON_TYPE, json_error_body(message), {}};
 }
 
-HttpResponse printers_route(HttpRequest, const ServerConfig& config) {
-    return json_ok("{\"ok\":true,\"default\":" + json_string(config.printer) +
-                   ",\"printers\":" + json_list(list_printers()) + "}");
+const PrinterEntry* requested_printer(std::string_view query, const ServerConfig& config) {
+    const std::optional<std::string> wanted = query_param(query, "printer");
+    if (!wanted || wanted->empty()) return &config.main_printer();
+    for (const PrinterEntry& entry : config.aliases())
+        if (entry.alias == *wanted) return &entry;
+    return nullptr;
 }
 
-HttpResponse raw_route(HttpRequest request, const ServerConfig& config) {
+HttpResponse printers_route(HttpRequest, const ServerConfig& config) {
+    std::string body = "{\"ok\":true,\"default\":" + json_string(config.main_printer().name) +
+                       ",\"printers\":" + json_list(list_printers());
+    if (config.printers.size() > 1) {
+        std::string aliases;
+        for (const PrinterEntry& entry : config.aliases())
+            aliases += (aliases.empty() ? "" : ",") + json_string(entry.alias) + ":" + json_string(entry.name);
+        body += ",\"aliases\":{" + aliases + "}";
+    }
+    return json_ok(body + "}");
+}
+
+HttpResponse raw_route(HttpRequest request, const ServerConfig&, const PrinterEntry& printer) {
     TicketParams params;
     if (const std::optional<std::string_view> refused = ticket_params(request, params)) return json_error(400, *refused);
     const std::optional<std::string_view> payload = raw_payload(request);
     if (!payload) return json_error(400, "JSON invalido: falta data_b64");
     if (payload->empty()) return json_error(400, "cuerpo vacio");
-    const Submission done = ticket_book()->submit({params.id, params.expire, config.printer, *payload});
+    const Submission done = ticket_book()->submit({params.id, params.expire, printer.name, *payload});
     const Ticket& ticket = done.ticket;
     switch (done.outcome) {
         case Outcome::PrintFailed:
@@ -103,28 +118,28 @@ HttpResponse raw_route(HttpRequest request, const ServerConfig& config) {
     return json_ok(body + "}");
 }
 
-HttpResponse pulse_route(HttpRequest request, const ServerConfig& config) {
+HttpResponse pulse_route(HttpRequest request, const ServerConfig&, const PrinterEntry& printer) {
     const DrawerPin pin = pulse_pin(request);
-    if (const auto printed = print_raw(config.printer, drawer_pulse(pin)); !printed)
+    if (const auto printed = print_raw(printer.name, drawer_pulse(pin)); !printed)
         return json_error(500, printed.error());
-    return json_ok("{\"ok\":true,\"printer\":" + json_string(config.printer) +
+    return json_ok("{\"ok\":true,\"printer\":" + json_string(printer.name) +
                    ",\"pin\":" + (pin == DrawerPin::Pin5 ? "5" : "2") + "}");
 }
 
-HttpResponse queue_route(HttpRequest, const ServerConfig& config) {
-    const QueueState queue = read_queue_state(config.printer);
-    return json_ok("{\"ok\":true,\"printer\":" + json_string(config.printer) + ",\"state\":\"" + queue.state +
+HttpResponse queue_route(HttpRequest, const ServerConfig&, const PrinterEntry& printer) {
+    const QueueState queue = read_queue_state(printer.name);
+    return json_ok("{\"ok\":true,\"printer\":" + json_string(printer.name) + ",\"state\":\"" + queue.state +
                    "\",\"jobs\":" + std::to_string(queue.jobs) + ",\"reasons\":" + json_list(queue.reasons) + "}");
 }
 
-HttpResponse device_route(HttpRequest, const ServerConfig& config) {
-    const DeviceReport device = read_device(config.printer);
+HttpResponse device_route(HttpRequest, const ServerConfig&, const PrinterEntry& printer) {
+    const DeviceReport device = read_device(printer.name);
     const DeviceStatus* status = device.status ? &*device.status : nullptr;
     auto word = [status](const std::string DeviceStatus::*field) {
         return status ? json_string(status->*field) : std::string("null");
     };
-    return json_ok("{\"ok\":true,\"printer\":" + json_string(config.printer) +
-                   ",\"address\":" + (device.address ? json_string(*device.address) : "null") + ",\"state\":\"" + device.state +
+    return json_ok("{\"ok\":true,\"printer\":" + json_string(printer.name) + ",\"address\":" +
+                   (device.address ? json_string(*device.address) : "null") + ",\"state\":\"" + device.state +
                    "\",\"paper\":" + word(&DeviceStatus::paper) + ",\"cover\":" + word(&DeviceStatus::cover) +
                    ",\"drawer_signal\":" + word(&DeviceStatus::drawer_signal) +
                    ",\"errors\":" + json_list(status ? status->errors : std::vector<std::string>()) + "}");
@@ -142,6 +157,10 @@ std::string ticket_fields(const Ticket& ticket) {
            ",\"error\":" + (ticket.error ? json_string(*ticket.error) : std::string("null"));
 }
 
+HttpResponse one_ticket(const Ticket& ticket) { return json_ok("{\"ok\":true," + ticket_fields(ticket) + "}"); }
+
+HttpResponse no_ticket(const std::string& id) { return json_error(404, "no hay ningun ticket con id " + id); }
+
 }  // namespace
 
 HttpResponse tickets_route(HttpRequest request, const ServerConfig&) {
@@ -155,13 +174,28 @@ HttpResponse tickets_route(HttpRequest request, const ServerConfig&) {
     }
     if (!valid_ticket_id(*id)) return json_error(400, BAD_ID);
     const std::optional<Ticket> ticket = book.find(*id);
-    if (!ticket) return json_error(404, "no hay ningun ticket con id " + *id);
-    return json_ok("{\"ok\":true," + ticket_fields(*ticket) + "}");
+    if (!ticket) return no_ticket(*id);
+    return one_ticket(*ticket);
 }
 
-HttpResponse preview_route(HttpRequest, const ServerConfig&) {
+HttpResponse cancel_route(HttpRequest request, const ServerConfig&) {
+    const std::optional<std::string> id = query_param(request.query, "id");
+    if (!id || !valid_ticket_id(*id)) return json_error(400, BAD_ID);
+    const Cancellation done = ticket_book()->cancel(*id);
+    switch (done.outcome) {
+        case CancelOutcome::NoSuchTicket:
+            return no_ticket(*id);
+        case CancelOutcome::TooLate:
+            return json_error(409, "el ticket " + *id + " ya no se puede cancelar");
+        case CancelOutcome::Cancelled:
+            break;
+    }
+    return one_ticket(done.ticket);
+}
+
+HttpResponse preview_route(HttpRequest, const ServerConfig&, const PrinterEntry& entry) {
     const VirtualPrinter& printer = *preview_printer();
-    const std::vector<PreviewTicket> tickets = printer.tickets();
+    const std::vector<PreviewTicket> tickets = printer.tickets(entry.name);
     // The virtual printer knows a ticket by its job number, the book knows its id: the kept
     // tickets are among the newest the book has.
     std::map<JobNumber, std::string> ids;

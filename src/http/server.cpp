@@ -11,6 +11,12 @@
 
 namespace korba {
 
+ServerConfig::ServerConfig(std::string main_printer, std::uint16_t port, std::vector<PrinterEntry> aliases)
+    : port(port) {
+    printers.front().name = std::move(main_printer);
+    printers.insert(printers.end(), aliases.begin(), aliases.end());
+}
+
 Result<NativeSocket> bind_listener(std::uint16_t port) {
     return open_loopback_listener(port, LISTEN_BACKLOG, READ_TIMEOUT_SECONDS);
 }

@@ -5,8 +5,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
+#include <vector>
 
+#include "common/printer_table.h"
 #include "common/result.h"
 #include "http/message.h"
 #include "http/socket.h"
@@ -18,8 +21,15 @@ inline constexpr int READ_TIMEOUT_SECONDS = 10;
 
 // Settled once at start; shared read-only by every connection thread.
 struct ServerConfig {
-    std::string printer;
+    ServerConfig() = default;
+    ServerConfig(std::string main_printer, std::uint16_t port, std::vector<PrinterEntry> aliases = {});
+
+    // The main printer first, then the aliases in the command line's order.
+    std::vector<PrinterEntry> printers{PrinterEntry{}};
     std::uint16_t port = 0;
+
+    const PrinterEntry& main_printer() const { return printers.front(); }
+    std::span<const PrinterEntry> aliases() const { return std::span(printers).subspan(1); }
 };
 
 using SharedConfig = std::shared_ptr<const ServerConfig>;

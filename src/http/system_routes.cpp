@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "common/constants.h"
 #include "common/text.h"
@@ -29,23 +30,24 @@ HttpResponse serve_panel(HttpRequest, const ServerConfig&) {
             {{"X-Frame-Options", "DENY"}, {"Content-Security-Policy", "frame-ancestors 'none'"}}};
 }
 
-HttpResponse get_status(HttpRequest, const ServerConfig& config) {
-    const bool printer_ok = printer_accessible(config.printer);
+HttpResponse get_status(HttpRequest, const ServerConfig& config, const PrinterEntry& printer) {
+    const bool printer_ok = printer_accessible(printer.name);
     const bool startup = autostart_enabled();
     return json_reply(std::string("{\"ok\":true,\"app\":\"") + APP_ID + "\",\"version\":" + json_string(APP_VERSION) +
-                      ",\"printer\":" + json_string(config.printer) + ",\"printer_ok\":" + json_bool(printer_ok) +
+                      ",\"printer\":" + json_string(printer.name) + ",\"printer_ok\":" + json_bool(printer_ok) +
                       ",\"port\":" + std::to_string(config.port) + ",\"startup\":" + json_bool(startup) +
                       ",\"exe\":" + json_string(current_exe_path()) + "}");
 }
 
-HttpResponse post_startup(HttpRequest request, const ServerConfig&) {
+HttpResponse post_startup(HttpRequest request, const ServerConfig& config) {
     // Here the body wins over the query.
     std::optional<std::string> value;
     if (is_valid_utf8(request.body)) value = json_field(request.body, "enable");
     if (!value) value = query_param(request.query, "enable");
     if (!value) return {400, JSON_TYPE, json_error_body("falta enable (1/0)"), {}};
 
-    if (Status changed = set_autostart(*value == "1"); !changed)
+    const std::vector<std::string> options = autostart_options(config.main_printer().name, config.aliases());
+    if (Status changed = set_autostart(*value == "1", options); !changed)
         return {500, JSON_TYPE, json_error_body(changed.error()), {}};
     const bool startup = autostart_enabled();
     const std::optional<std::string> warning = exe_location_warning();

@@ -7,7 +7,7 @@
 namespace korba {
 
 HttpResponse serve_panel(HttpRequest request, const ServerConfig& config);
-HttpResponse get_status(HttpRequest request, const ServerConfig& config);
+HttpResponse get_status(HttpRequest request, const ServerConfig& config, const PrinterEntry& printer);
 HttpResponse post_startup(HttpRequest request, const ServerConfig& config);
 
 }  // namespace korba

@@ -8,6 +8,7 @@ namespace {
 
 // One open printer handle: the job being written on it, kept only once its document ends.
 struct OpenJob {
+    std::string printer;
     std::string data;
     JobNumber job = 0;
 };
@@ -18,28 +19,40 @@ VirtualPrinter* active_preview = nullptr;
 
 }  // namespace
 
-VirtualPrinter::VirtualPrinter(int paper, Clock now) : paper_(paper), now_(now) {}
-
-std::vector<PreviewTicket> VirtualPrinter::tickets() const {
-    std::lock_guard guard(lock_);
-    return {kept_.rbegin(), kept_.rend()};
+std::string preview_printer_name(std::string_view alias) {
+    return std::string(VIRTUAL_PRINTER_NAME) + " (" + std::string(alias) + ")";
 }
 
-void VirtualPrinter::keep(std::string data, JobNumber job) {
+VirtualPrinter::VirtualPrinter(int paper, Clock now) : paper_(paper), now_(now) { add_printer(VIRTUAL_PRINTER_NAME); }
+
+void VirtualPrinter::add_printer(const std::string& name) {
+    names_.push_back(name);
+    kept_[name];
+}
+
+std::vector<PreviewTicket> VirtualPrinter::tickets(const std::string& printer) const {
+    std::lock_guard guard(lock_);
+    const auto found = kept_.find(printer);
+    if (found == kept_.end()) return {};
+    return {found->second.tickets.rbegin(), found->second.tickets.rend()};
+}
+
+void VirtualPrinter::keep(Kept& kept, std::string data, JobNumber job) {
     PreviewTicket ticket{now_(), job, std::make_shared<const std::string>(std::move(data))};
     std::lock_guard guard(lock_);
-    kept_bytes_ += ticket.data->size();
-    kept_.push_back(std::move(ticket));
-    while (kept_.size() > PREVIEW_TICKETS || kept_bytes_ > PREVIEW_BYTES) {
-        kept_bytes_ -= kept_.front().data->size();
-        kept_.pop_front();
+    kept.bytes += ticket.data->size();
+    kept.tickets.push_back(std::move(ticket));
+    while (kept.tickets.size() > PREVIEW_TICKETS || kept.bytes > PREVIEW_BYTES) {
+        kept.bytes -= kept.tickets.front().data->size();
+        kept.tickets.pop_front();
     }
 }
 
 Result<PrinterHandle> VirtualPrinter::open_printer(const char16_t* name) {
-    if (from_wide(name) != VIRTUAL_PRINTER_NAME)
+    std::string printer = from_wide(name);
+    if (!kept_.contains(printer))
         return fail(std::string("en vista previa solo existe la impresora \"") + VIRTUAL_PRINTER_NAME + "\"");
-    return PrinterHandle{new OpenJob};
+    return PrinterHandle{new OpenJob{std::move(printer), {}, 0}};
 }
 
 Result<JobNumber> VirtualPrinter::start_doc(PrinterHandle printer, const DocumentInfo&) {
@@ -58,7 +71,9 @@ Result<std::uint32_t> VirtualPrinter::write(PrinterHandle printer, std::string_v
 void VirtualPrinter::end_page(PrinterHandle) {}
 
 Status VirtualPrinter::end_doc(PrinterHandle printer) {
-    keep(std::move(job_of(printer).data), job_of(printer).job);
+    OpenJob& open = job_of(printer);
+    // The set of printers is settled before any thread prints, so the store stays where it is.
+    keep(kept_.find(open.printer)->second, std::move(open.data), open.job);
     job_of(printer).data.clear();
     return success();
 }
@@ -72,7 +87,9 @@ void VirtualPrinter::close_printer(PrinterHandle printer) { delete static_cast<O
 
 bool VirtualPrinter::enum_printers(std::uint32_t, std::byte* buffer, std::uint32_t size, std::uint32_t& needed,
                                    std::uint32_t& returned) {
-    return pack_printer_records({to_wide(VIRTUAL_PRINTER_NAME)}, buffer, size, needed, returned);
+    std::vector<std::u16string> names;
+    for (const std::string& name : names_) names.push_back(to_wide(name));
+    return pack_printer_records(names, buffer, size, needed, returned);
 }
 
 // Always ready: no status flags, no reasons.

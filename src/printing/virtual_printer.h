@@ -1,15 +1,18 @@
 // The virtual printer of a preview run: a spooler that keeps each finished job in memory as a
-// ticket for the panel to draw, instead of printing it. The newest tickets only, bounded in
-// number and in bytes; nothing is written anywhere.
+// ticket for the panel to draw, instead of printing it. Each printer of the run (the main one and
+// one per alias) keeps its own newest tickets, bounded in number and in bytes; nothing is written
+// anywhere.
 #pragma once
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "printing/spooler.h"
@@ -19,6 +22,9 @@ namespace korba {
 inline constexpr const char* VIRTUAL_PRINTER_NAME = "KORBA vista previa";
 inline constexpr size_t PREVIEW_TICKETS = 50;
 inline constexpr size_t PREVIEW_BYTES = 16 * 1024 * 1024;
+
+// The virtual printer that stands for an alias's printer: "KORBA vista previa (cocina)".
+std::string preview_printer_name(std::string_view alias);
 
 struct PreviewTicket {
     std::chrono::system_clock::time_point received;
@@ -35,8 +41,10 @@ public:
     explicit VirtualPrinter(int paper, Clock now = std::chrono::system_clock::now);
 
     int paper() const { return paper_; }
+    // One more virtual printer, before any thread prints.
+    void add_printer(const std::string& name);
     // Newest first.
-    std::vector<PreviewTicket> tickets() const;
+    std::vector<PreviewTicket> tickets(const std::string& printer = VIRTUAL_PRINTER_NAME) const;
 
     Result<PrinterHandle> open_printer(const char16_t* name) override;
     Result<JobNumber> start_doc(PrinterHandle printer, const DocumentInfo& document) override;
@@ -57,13 +65,17 @@ public:
     bool default_printer(char16_t* buffer, std::uint32_t& size) override;
 
 private:
-    void keep(std::string data, JobNumber job);
+    struct Kept {
+        std::deque<PreviewTicket> tickets;  // oldest first
+        size_t bytes = 0;
+    };
+    void keep(Kept& kept, std::string data, JobNumber job);
 
     const int paper_;
     const Clock now_;
+    std::vector<std::string> names_;  // the main printer first
     mutable std::mutex lock_;
-    std::deque<PreviewTicket> kept_;  // oldest first
-    size_t kept_bytes_ = 0;
+    std::map<std::string, Kept, std::less<>> kept_;
     JobNumber last_job_ = 0;
 };
 

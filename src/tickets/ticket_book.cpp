@@ -145,7 +145,8 @@ Submission TicketBook::submit(const TicketRequest& request) {
                 continue;
             }
             if (id_free(*taken)) break;
-            const bool same = taken->hash == ticket.hash && taken->bytes == ticket.bytes;
+            const bool same =
+                taken->hash == ticket.hash && taken->bytes == ticket.bytes && taken->printer == ticket.printer;
             return {same ? Outcome::Repeat : Outcome::Conflict, *taken, ""};
         }
     }
@@ -203,6 +204,43 @@ void TicketBook::finish(Ticket& ticket, TicketState state) {
     note(final_line(ticket));
     followed_.erase(ticket.seq);
     recheck_.erase(ticket.seq);
+}
+
+namespace {
+
+// A job already printing is left alone: half a ticket must not come out.
+bool delete_if_queued(const std::string& printer, JobNumber job) {
+    Spooler& spool = spooler();
+    const std::u16string name = to_wide(printer);
+    const Result<PrinterHandle> opened = spool.open_printer(name.c_str());
+    if (!opened) return false;
+    const Result<std::optional<JobState>> state = spool.get_job(opened.value(), job);
+    const bool queued = state && state.value() && map_job_state(*state.value()).state == TicketState::Queued;
+    const bool deleted = queued && spool.delete_job(opened.value(), job);
+    spool.close_printer(opened.value());
+    return deleted;
+}
+
+}  // namespace
+
+Cancellation TicketBook::cancel(const std::string& id) {
+    std::unique_lock guard(lock_);
+    const Ticket* ticket = by_id(id);
+    for (; ticket && ticket->settling; ticket = by_id(id)) settled_.wait(guard);
+    if (!ticket) return {CancelOutcome::NoSuchTicket, {}};
+    if (ticket->state == TicketState::Cancelled) return {CancelOutcome::Cancelled, *ticket};
+    if (ticket->state != TicketState::Queued || !ticket->job) return {CancelOutcome::TooLate, *ticket};
+    const std::uint64_t seq = ticket->seq;
+    const std::string printer = ticket->printer;
+    const JobNumber job = *ticket->job;
+    guard.unlock();
+    const bool deleted = delete_if_queued(printer, job);
+    guard.lock();
+    Ticket* const after = by_seq(seq);
+    if (!after) return {CancelOutcome::TooLate, {}};
+    // Another cancel, or the follower, may have recorded its end meanwhile.
+    if (deleted && !is_final(after->state)) finish(*after, TicketState::Cancelled);
+    return {after->state == TicketState::Cancelled ? CancelOutcome::Cancelled : CancelOutcome::TooLate, *after};
 }
 
 std::optional<Ticket> TicketBook::find(const std::string& id) const {

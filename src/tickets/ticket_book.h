@@ -51,6 +51,17 @@ struct Submission {
     std::string message;
 };
 
+enum class CancelOutcome {
+    Cancelled,  // its job was deleted before it began printing, now or before
+    NoSuchTicket,
+    TooLate,  // printing, done, or a job the spooler would not delete: nothing changed
+};
+
+struct Cancellation {
+    CancelOutcome outcome;
+    Ticket ticket;
+};
+
 // The wall clock dates the tickets; deadlines run on the steady clock.
 struct TicketClocks {
     std::chrono::system_clock::time_point (*wall)() = std::chrono::system_clock::now;
@@ -66,7 +77,10 @@ public:
     // tickets that were not final to be looked up again. A record that cannot be read keeps every
     // request with an id from printing; each such request tries it again.
     void load();
+    // An id names one ticket whatever the printer: sent to another printer it is a conflict.
     Submission submit(const TicketRequest& request);
+    // Deletes the job of a ticket that has not begun printing; a cancelled ticket stays so.
+    Cancellation cancel(const std::string& id);
     std::optional<Ticket> find(const std::string& id) const;
     // The newest first.
     std::vector<Ticket> newest(size_t count) const;

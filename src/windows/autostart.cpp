@@ -4,6 +4,7 @@
 #include "common/text.h"
 #include "windows/command_runner.h"
 #include "windows/process.h"
+#include "windows/win_command_line.h"
 
 namespace korba {
 
@@ -20,18 +21,19 @@ bool autostart_enabled() {
 
 namespace {
 
-Status add_run_value() {
+Status add_run_value(const std::vector<std::string>& options) {
     const std::string exe = current_exe_path();
     if (exe.empty()) return fail("no puedo determinar la ruta del ejecutable");
-    const std::string data = '"' + exe + "\" --autostart";
+    std::string data = '"' + exe + "\" --autostart";
+    for (const std::string& option : options) data += " " + quote_argument(option);
     return run_reg({{"add"}, {RUN_KEY}, {"/v"}, {SERVICE_NAME}, {"/t"}, {"REG_SZ"}, {"/d"}, {data}, {"/f"}});
 }
 
 }  // namespace
 
-Status set_autostart(bool enable) {
+Status set_autostart(bool enable, const std::vector<std::string>& options) {
     if (enable) {
-        if (Status added = add_run_value(); !added) return added;
+        if (Status added = add_run_value(options); !added) return added;
     } else {
         // A value that is already gone is fine: the query below decides.
         (void)run_command("reg", {{"delete"}, {RUN_KEY}, {"/v"}, {SERVICE_NAME}, {"/f"}});

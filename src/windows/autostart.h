@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/result.h"
 
@@ -21,7 +22,8 @@ std::string current_exe_path();
 std::string program_folder();
 
 bool autostart_enabled();
-Status set_autostart(bool enable);
+// `options` follow --autostart in the entry, each quoted for the command line.
+Status set_autostart(bool enable, const std::vector<std::string>& options = {});
 
 std::optional<std::string> exe_location_warning();
 // The warning for a given program path (downloads or temporary folders).

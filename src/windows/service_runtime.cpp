@@ -18,6 +18,7 @@ namespace {
 struct ServiceSettings {
     std::optional<std::string> printer;
     std::uint16_t port = DEFAULT_PORT;
+    std::vector<PrinterEntry> aliases;
 };
 ServiceSettings service_settings;
 
@@ -41,8 +42,8 @@ ServiceManager& service_manager() { return manager_override ? *manager_override 
 
 void set_service_manager(ServiceManager* replacement) { manager_override = replacement; }
 
-int run_as_service(const std::string& printer, std::uint16_t port) {
-    service_settings = ServiceSettings{printer, port};
+int run_as_service(const std::string& printer, std::uint16_t port, const std::vector<PrinterEntry>& aliases) {
+    service_settings = ServiceSettings{printer, port, aliases};
     const Status dispatched = service_manager().run_dispatcher(SERVICE_NAME, service_main);
     if (dispatched) return 0;
     print_err("ERROR: no puedo conectar con el Service Control Manager (" + dispatched.error() + ").");
@@ -55,7 +56,8 @@ void service_main() {
     if (status_handle.load() == 0) return;
     report(STARTING_REPORT);
     const std::string printer = resolve_printer(service_settings.printer.value_or(""));
-    auto config = std::make_shared<const ServerConfig>(ServerConfig{printer, service_settings.port});
+    auto config =
+        std::make_shared<const ServerConfig>(ServerConfig{printer, service_settings.port, service_settings.aliases});
     const Result<NativeSocket> listener = bind_listener(config->port);
     if (!listener) {
         report(STOPPED_REPORT);

@@ -4,7 +4,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "common/printer_table.h"
 #include "common/result.h"
 
 namespace korba {
@@ -66,7 +68,7 @@ void set_service_manager(ServiceManager* replacement);
 ServiceManager& system_service_manager();
 
 // The process exit code: 0 once the service has stopped, 1063 when not started by the manager.
-int run_as_service(const std::string& printer, std::uint16_t port);
+int run_as_service(const std::string& printer, std::uint16_t port, const std::vector<PrinterEntry>& aliases = {});
 void service_main();
 void service_control_handler(std::uint32_t control);
 void report_stop_pending();

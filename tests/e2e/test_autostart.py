@@ -89,16 +89,22 @@ def test_real_reg_switches_the_run_value_for_a_path_with_spaces(target, start_br
     try:
         assert post_startup(bridge.port, '{"enable":1}') == (
             200, {"ok": True, "startup": True, "exe": shown, "warning": None})
-        query = wine_reg("query", RUN_KEY, "/v", "KORBAVizoza")
-        assert query.returncode == 0
-        value = [line.split(None, 2) for line in query.stdout.decode().splitlines() if "KORBAVizoza" in line]
-        assert value == [["KORBAVizoza", "REG_SZ", f'"{shown}" --autostart']]
+        def run_value():
+            query = wine_reg("query", RUN_KEY, "/v", "KORBAVizoza")
+            assert query.returncode == 0
+            return [line.split(None, 2) for line in query.stdout.decode().splitlines() if "KORBAVizoza" in line]
+        assert run_value() == [["KORBAVizoza", "REG_SZ", f'"{shown}" --autostart']]
         assert status_of(bridge.port)["startup"] is True
 
         assert post_startup(bridge.port, '{"enable":0}') == (
             200, {"ok": True, "startup": False, "exe": shown, "warning": None})
         assert wine_reg("query", RUN_KEY, "/v", "KORBAVizoza").returncode != 0
         assert status_of(bridge.port)["startup"] is False
+        # A bridge with aliases starts at the next logon with the same printers.
+        kitchen = start_bridge("--printer-for", "cocina=ACME", "--printer-for", "barra=KORBA_DEFAULT", exe=exe)
+        assert post_startup(kitchen.port, '{"enable":1}')[0] == 200
+        assert run_value() == [["KORBAVizoza", "REG_SZ", f'"{shown}" --autostart --printer KORBA_DEFAULT '
+                                                         "--printer-for cocina=ACME --printer-for barra=KORBA_DEFAULT"]]
     finally:
         wine_reg("delete", RUN_KEY, "/v", "KORBAVizoza", "/f")
 

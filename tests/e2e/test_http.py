@@ -28,8 +28,9 @@ def test_help_text_is_exact(run_program):
     lines = done.stdout.decode("utf-8").split("\n")
     assert lines[0] == "korba-vizoza 1.5.0 (build 1.5.0) - Vizoza de impresion local para KORBA"
     assert lines[4] == '  --printer "NOMBRE"   Impresora de Windows a usar (por defecto: la predeterminada)'
-    assert lines[23] == "  PRIMER USO: haz doble clic y listo. El vizoza se copia a C:\\KORBA"
-    assert len(lines) == 27 and lines[26] == ""
+    assert lines[5] == "  --printer-for A=N    Impresora N con el alias A para las paginas web (repetible)"
+    assert lines[24] == "  PRIMER USO: haz doble clic y listo. El vizoza se copia a C:\\KORBA"
+    assert len(lines) == 28 and lines[27] == ""
 
 
 @pytest.mark.parametrize("origin, allowed_origin, expected", [

@@ -95,19 +95,21 @@ class Journey:
                              env=self.env, timeout=240, console=console)
 
 
-def status(port):
-    code, _, body = harness.request(port, "GET", "/status")
+def status(port, query=""):
+    code, _, body = harness.request(port, "GET", "/status" + query)
     assert code == 200
     return json.loads(body)
 
 
-def assert_service_serves(port, printer_arg):
+def assert_service_serves(port, printer_arg, aliases=()):
     assert service_state() == "RUNNING"
     image = reg_value(SERVICE_KEY, "ImagePath")
-    match = BINPATH.match(image or "")
-    assert match, image
-    assert match.group(1) == printer_arg
-    assert match.group(2) == (None if port == 9230 else str(port))
+    assert image == '"C:\\KORBA\\korba-vizoza.exe" --service --no-console' + \
+        (f" --printer {printer_arg}" if printer_arg else "") + \
+        "".join(f" --printer-for {alias}={plus_printer(printer)}" for alias, printer in aliases) + \
+        ("" if port == 9230 else f" --port {port}")
+    for alias, printer in aliases:
+        assert status(port, f"?printer={alias}")["printer"] == printer
     assert reg_value(SERVICE_KEY, "Description") == DESCRIPTION
     assert reg_value(SERVICE_KEY, "DisplayName") == "KORBA Vizoza de impresion"
     assert reg_value(SERVICE_KEY, "Start") == "0x2"
@@ -335,12 +337,14 @@ def test_install_and_uninstall_one_shots_twice_each(journey):
     other = DRIVE_C / "Mis programas"
     other.mkdir()
     shutil.copy2(harness.WINDOWS_BIN, other / "korba-vizoza.exe")
-    # From anywhere, the service runs the copy in C:\KORBA.
-    for exe in (downloads_seen(), "C:\\Mis programas\\korba-vizoza.exe", downloads_seen()):
-        done = journey.run("--printer", "Caja 1", "--port", "9246", "--install", exe=exe)
+    # From anywhere, the service runs the copy in C:\KORBA; the last install gives it the kitchen's printer too.
+    aliases = (("cocina", "ACME"), ("barra", "KORBA DEFAULT"))
+    for exe, given in ((downloads_seen(), ()), ("C:\\Mis programas\\korba-vizoza.exe", ()), (downloads_seen(), aliases)):
+        options = [arg for alias, printer in given for arg in ("--printer-for", f"{alias}={plus_printer(printer)}")]
+        done = journey.run("--printer", "Caja 1", *options, "--port", "9246", "--install", exe=exe)
         assert (done.returncode, done.stdout.decode()) == (
             0, "OK: Servicio instalado y en marcha (impresora: Caja 1).\n"), done.stderr
-        assert_service_serves(9246, "Caja+1")
+        assert_service_serves(9246, "Caja+1", given)
         assert same_file(journey.exe, INSTALLED)
         assert reg_values(CHROME_POLICY) == {**admin, **dict(zip(("2", "3", "4"), APP_PATTERNS))}
         assert reg_values(EDGE_POLICY) == dict(zip(("1", "2", "3"), APP_PATTERNS))
@@ -352,7 +356,7 @@ def test_install_and_uninstall_one_shots_twice_each(journey):
     assert (done.returncode, done.stderr.decode()) == (
         1, "ERROR: C:\\KORBA no es segura y no se puede apartar (este programa se ejecuta desde ella); cierra los "
            "programas que la usen y vuelve a intentarlo\n")
-    assert_service_serves(9246, "Caja+1")
+    assert_service_serves(9246, "Caja+1", aliases)
 
     # Nor does the service run a reg.exe put into C:\KORBA (it would leave its record beside itself).
     place_tool(WINE, "record_args", INSTALL_FOLDER, as_name="reg")

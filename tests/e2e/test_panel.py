@@ -15,7 +15,7 @@ from selenium.webdriver.common.by import By
 import harness
 
 from browser import REBOUND_NAME, chromium, panel  # noqa: F401  (fixture)
-from cups_queue import cups_queues, device_queue  # noqa: F401  (fixture)
+from cups_queue import cups_queues, device_queue, own_queue  # noqa: F401  (fixture)
 from js_client import Page, serve
 
 TICKET_HEAD = (b"\x1b@" b"\x1ba\x01" b"\x1bE\x01" b"KORBA - TEST DE CAJON\n" b"\x1bE\x00" + b"-" * 32 + b"\n"
@@ -51,6 +51,8 @@ def test_status_line_and_autostart_card(native, target, acme, start_bridge, pane
     assert panel.css_class("st") == "primary"
     assert panel.text("stInfo") == f"Ejecutable: {target.exe.resolve()}"
     assert panel.wait_log(1) == [READY]
+    # One printer: no list of printers.
+    assert panel.element("#impresoras").get_attribute("hidden") is not None
     # es-ES writes the hour with one digit before 10 o'clock.
     assert re.fullmatch(r"\[\d{1,2}:\d{2}:\d{2}\] " + re.escape(READY), panel.log_lines()[0])
 
@@ -116,6 +118,30 @@ def test_ticket_button_prints_whole_tickets(native, acme, start_bridge, panel):
     assert sorted(messages) == sorted(f"OK: ticket enviado ({len(job)} bytes)" for job in jobs)
 
 
+def test_every_printer_with_its_queue_and_a_test_ticket_of_its_own(native, acme, start_bridge, panel, tmp_path):
+    # Aliases of digits come first in a parsed JSON object; the panel keeps the command line's order.
+    with own_queue(f"KORBA_PANEL_COCINA_{os.getpid()}") as kitchen:
+        bridge = start_bridge("--printer", "ACME", "--printer-for", f"cocina={kitchen.name}",
+                              "--printer-for", "2=NO+EXISTE", "--data", tmp_path)
+        subprocess.run(["cupsdisable", kitchen.name], check=True)
+        panel.open(bridge.port)
+        entries = lambda: [e.text.split("\n") for e in panel.driver.find_elements(By.CSS_SELECTOR, "#prList .printer")]
+        panel.wait(lambda: all("consultando" not in entry[1] for entry in entries()) and len(entries()) == 3)
+        assert entries() == [["Principal: ACME", "Cola: lista · 0 trabajos", "Ticket de prueba"],
+                             [f"cocina: {kitchen.name}", "Cola: en pausa · 0 trabajos (paused)", "Ticket de prueba"],
+                             ["2: NO EXISTE", "Cola: no disponible · 0 trabajos", "Ticket de prueba"]]
+        subprocess.run(["cupsenable", kitchen.name], check=True)
+        known = kitchen.captured_ids(), acme.captured_ids()
+        panel.element('#prList button[data-printer="cocina"]').click()
+        assert panel.wait_log(2)[1].startswith(f"OK: ticket de prueba enviado a {kitchen.name} (")
+        [job] = printed(kitchen, known[0], 1)
+        assert ticket_time(job.replace(b"\x1bd\x03\x1bd\x03", b"\x1bd\x03\x1bp\x00\x19\xfa\x1bd\x03"))
+        # The drawer stays on the main printer.
+        panel.click("c2")
+        assert printed(acme, known[1], 1) == [b"\x1bp\x00\x19\xfa"]
+        panel.wait(lambda: [row[4] for row in ticket_rows(panel)] == [kitchen.name])
+
+
 def ticket_rows(panel):
     # Read in one go: the page replaces the rows each time it reads the list again.
     return panel.driver.execute_script(
@@ -134,7 +160,8 @@ def test_ticket_list_follows_a_ticket_printed_through_the_panel(native, acme, st
     # processing-to-stop-point).
     panel.wait(lambda: [row[1:3] for row in ticket_rows(panel)] == [["—", str(len(job))]] and
                ticket_rows(panel)[0][3].startswith("enviado"))
-    [[time, _, _, state]] = ticket_rows(panel)
+    [[time, _, _, state, printer]] = ticket_rows(panel)
+    assert printer == "ACME"
     assert re.fullmatch(r"\d{1,2}:\d{2}:\d{2}", time)
     assert re.fullmatch(r"enviado( \([a-z-]+(, [a-z-]+)*\))?", state)
     assert panel.text("tkInfo") == ""

@@ -106,6 +106,25 @@ def test_a_preview_run_keeps_every_ticket_and_pulse_and_prints_none(start_bridge
         assert queue.cups_jobs_since(last) == []
 
 
+def test_each_alias_is_a_virtual_printer_of_its_own(start_bridge, target):
+    bridge = start_bridge("--preview", "--paper", "58", "--printer-for", "cocina=COCINA", "--printer-for", "barra=B")
+    port = bridge.port
+    kitchen = b'"printer":"KORBA vista previa (cocina)"'
+    assert call(port, "POST", "/raw?printer=cocina&id=pedido-1", b"comanda", "text/plain") == \
+        ok(b'{"ok":true,' + kitchen + b',"bytes":7,"id":"pedido-1","job":1,"repeat":false}')
+    assert call(port, "POST", "/pulse?printer=cocina") == ok(b'{"ok":true,' + kitchen + b',"pin":2}')
+    assert print_raw(port, b"caja") == [b"caja"]
+    body = call(port, "GET", "/preview?printer=cocina")
+    tickets = json.loads(harness.split_reply(body)[2])["tickets"]
+    # Newest first, and none of the main printer's.
+    assert body == ok(preview_body(58, zip([None, "pedido-1"], [t["received"] for t in tickets],
+                                           [bytes.fromhex("1B700019FA"), b"comanda"])))
+    assert call(port, "GET", "/preview?printer=barra") == ok(b'{"ok":true,"paper":58,"tickets":[]}')
+    assert call(port, "GET", "/printers") == ok(
+        b'{"ok":true,"default":"KORBA vista previa","printers":["KORBA vista previa","KORBA vista previa (cocina)",'
+        b'"KORBA vista previa (barra)"],"aliases":{"cocina":"KORBA vista previa (cocina)","barra":"KORBA vista previa (barra)"}}')
+
+
 def test_the_newest_50_tickets_of_16_mib_at_most(start_bridge, target):
     bridge = start_bridge("--preview")
     port = bridge.port

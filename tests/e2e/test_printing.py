@@ -1,13 +1,14 @@
 """Printing through real CUPS queues: the bytes and title of every job, the printer list,
 the error replies, and no job where none belongs."""
 
+import json
 import os
 import subprocess
 
 import pytest
 
 import harness
-from cups_queue import CaptureQueue, cups_queues, wait_until  # noqa: F401  (fixture)
+from cups_queue import CaptureQueue, cups_queues, own_queue as named_queue, wait_until  # noqa: F401  (fixture)
 from harness import cors, exchange, reply_bytes
 
 # A sanitized build holds freed memory back on purpose: its memory is not measured.
@@ -53,6 +54,10 @@ def printed(queue, known, count):
     return [(job.title, job.data) for job in queue.wait_for_jobs(known, count)]
 
 
+NOT_CONFIGURED = b'"impresora no configurada"'
+BAD_PRINTER_FOR = b"ERROR: --printer-for espera ALIAS=IMPRESORA (alias: 1 a 32 minusculas, cifras, - o _, sin repetir)\n"
+
+
 @pytest.fixture
 def acme(cups_queues):
     return cups_queues["ACME"]
@@ -96,6 +101,59 @@ def test_printer_list_and_the_default_printer(start_bridge, run_program, cups_qu
     done = run_program("--list")
     assert done.returncode == 0
     assert done.stdout.decode("utf-8") == "Impresoras instaladas:\n" + "".join(f"  - {n}\n" for n in names)
+
+
+def test_each_alias_prints_on_the_queue_it_names_and_no_other_printer_is_reached(start_bridge, target, cups_queues):
+    acme = cups_queues["ACME"]
+    with named_queue(f"KORBA_COCINA_{os.getpid()}") as kitchen, named_queue(f"KORBA_BARRA_{os.getpid()}") as bar:
+        bridge = start_bridge("--printer-for", f"cocina={kitchen.name}", "--printer", "ACME",
+                              "--printer-for", f"barra={bar.name}")
+        port, queues = bridge.port, (acme, kitchen, bar)
+        known = [queue.captured_ids() for queue in queues]
+        last = [queue.last_cups_job() for queue in queues]
+        # A printer the page did not name, or named by the PC's own name: refused before the spooler hears of it.
+        for method, path in [("POST", "/raw?printer=" + kitchen.name), ("POST", "/pulse?printer=COCINA"),
+                             ("GET", "/queue?printer=cocina%20"), ("GET", "/status?printer=x&printer=cocina"),
+                             ("GET", "/device?printer=nada")]:
+            reply = post(port, path, b"nunca") if method == "POST" else get(port, path)
+            assert reply == error(400, NOT_CONFIGURED), path
+        assert [queue.cups_jobs_since(n) for queue, n in zip(queues, last)] == [[], [], []]
+
+        def printed_on(printer, path, body=b""):
+            assert post(port, path, body) == ok(b'{"ok":true,"printer":"%s",' % printer.encode() +
+                                                 (b'"bytes":%d}' % len(body) if path.startswith("/raw") else b'"pin":2}'))
+        printed_on(kitchen.name, "/raw?printer=cocina", b"\x1b@comanda\n")
+        printed_on(bar.name, "/raw?printer=barra", b"dos cafes")
+        printed_on(bar.name, "/pulse?printer=barra")
+        printed_on("ACME", "/raw?printer=", b"caja")
+        printed_on("ACME", "/raw", b"caja 2")
+        assert [printed(queue, k, n) for queue, k, n in zip(queues, known, (2, 1, 2))] == [
+            [("KORBA", b"caja"), ("KORBA", b"caja 2")], [("KORBA", b"\x1b@comanda\n")],
+            [("KORBA", b"dos cafes"), ("KORBA", PULSE_PIN_2)]]
+        names = ",".join(f'"{name}"' for name in cups_queues.destinations()).encode()
+        assert get(port, "/printers") == ok(b'{"ok":true,"default":"ACME","printers":[%s],"aliases":{"cocina":"%s","barra":"%s"}}'
+                                            % (names, kitchen.name.encode(), bar.name.encode()))
+        status = json.loads(harness.split_reply(get(port, "/status?printer=barra"))[2])
+        assert (status["printer"], status["printer_ok"]) == (bar.name, True)
+        if not target.is_wine:
+            subprocess.run(["cupsdisable", kitchen.name], check=True)
+            assert get(port, "/queue?printer=cocina") == queue_state(kitchen.name, "paused", 0, ["paused"])
+            assert get(port, "/queue") == queue_state("ACME", "ready", 0)
+        bridge.stop()
+    assert bridge.stdout.decode().splitlines()[3:6] == [
+        " Impresora: ACME", f" Impresora cocina: {kitchen.name}", f" Impresora barra: {bar.name}"]
+
+
+@pytest.mark.parametrize("args", [
+    ("--printer-for", "cocina"), ("--printer-for", "Cocina=COCINA"), ("--printer-for", "cocina="),
+    ("--printer-for", "=COCINA"), ("--printer-for", "a" * 33 + "=X"), ("--printer-for", "co.cina=X"),
+    ("--printer-for", "bar=A", "--printer-for", "bar=B", "--list"), ("--printer-for",),
+])
+def test_a_bad_printer_for_ends_before_anything_else(run_program, args):
+    port = harness.free_port()
+    done = run_program("--port", str(port), "--no-open", "--no-setup", *args)
+    assert (done.returncode, done.stdout, done.stderr) == (1, b"", BAD_PRINTER_FOR)
+    assert not harness.listening(port)
 
 
 @pytest.mark.parametrize("path, body, content_type, status, message", [

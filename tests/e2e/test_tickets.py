@@ -14,7 +14,7 @@ from collections import Counter
 import pytest
 
 import harness
-from cups_queue import cups_queues, wait_until  # noqa: F401  (fixture)
+from cups_queue import cups_queues, own_queue as named_queue, wait_until  # noqa: F401  (fixture)
 from harness import reply_bytes, cors
 from test_printing import get, ok, own_queue, post  # noqa: F401  (fixture)
 
@@ -56,6 +56,16 @@ def wait_state(port, id, state, timeout=30):
 def conflict(id):
     message = f'{{"ok":false,"error":"el ticket {id} ya se recibio con otro contenido"}}'.encode()
     return reply_bytes(409, "Conflict", JSON, message, cors())
+
+
+def too_late(id):
+    message = f'{{"ok":false,"error":"el ticket {id} ya no se puede cancelar"}}'.encode()
+    return reply_bytes(409, "Conflict", JSON, message, cors())
+
+
+def jobs_waiting(queue):
+    out = subprocess.run(["lpstat", "-W", "not-completed", "-o", queue.name], capture_output=True, text=True).stdout
+    return {int(line.split()[0].rsplit("-", 1)[1]) for line in out.splitlines() if line.strip()}
 
 
 def record_error(message):
@@ -180,6 +190,50 @@ def test_a_paused_queue_holds_expires_and_cancels(start_bridge, target, own_queu
     # Nothing else comes out once the queue runs again.
     assert all(ticket(bridge.port, id)["state"] == state for id, state in [("late", "expired"), ("gone", "cancelled")])
     assert len(own_queue.captured_ids() - known) == 1
+
+
+def test_a_waiting_ticket_is_cancelled_never_prints_and_its_id_prints_on_no_other_printer(
+        start_bridge, target, own_queue, tmp_path):
+    folder = record_folder(target, tmp_path)
+    data_option = [] if target.is_wine else ["--data", str(folder)]
+    with named_queue(f"KORBA_BARRA_{os.getpid()}") as bar:
+        bridge = start_bridge("--printer", own_queue.name, "--printer-for", f"barra={bar.name}", *data_option)
+        port, id = bridge.port, f"e2e-{os.getpid()}-{target.name}-cancel"
+        known, bar_known, last = own_queue.captured_ids(), bar.captured_ids(), own_queue.last_cups_job()
+        subprocess.run(["cupsdisable", own_queue.name], check=True)
+        job = job_of(post(port, f"/raw?id={id}", b"comanda"))
+        # One id, one ticket: sent to another printer it is a conflict, and that printer prints nothing.
+        assert post(port, f"/raw?id={id}&printer=barra", b"comanda") == conflict(id)
+        # A ticket that was printed can no longer be cancelled.
+        done = f"{id}-bar"
+        bar_job = job_of(post(port, f"/raw?id={done}&printer=barra", b"cafe"))
+        assert [j.data for j in bar.wait_for_jobs(bar_known, 1)] == [b"cafe"]
+        if not target.is_wine:
+            wait_state(port, done, "sent")
+        assert post(port, f"/tickets/cancel?id={done}") == too_late(done)
+        assert ticket(port, done)["job"] == bar_job
+        cancel = post(port, f"/tickets/cancel?id={id}")
+        if target.is_wine:
+            # Wine's spooler tells nothing of a job, so no job is known to wait: it prints once enabled.
+            assert cancel == too_late(id)
+            subprocess.run(["cupsenable", own_queue.name], check=True)
+            assert [j.data for j in own_queue.wait_for_jobs(known, 1)] == [b"comanda"]
+            return
+        assert cancel == get(port, f"/tickets?id={id}")
+        assert (ticket(port, id)["state"], ticket(port, id)["job"]) == ("cancelled", job)
+        assert post(port, f"/tickets/cancel?id={id}") == cancel
+        assert job not in jobs_waiting(own_queue)
+        sent(port, id, b"comanda", own_queue.name, job, repeat=True)
+        # Once the queue runs again only the next ticket comes out.
+        subprocess.run(["cupsenable", own_queue.name], check=True)
+        assert post(port, "/raw", b"after") == ok(b'{"ok":true,"printer":"%s","bytes":5}' % own_queue.name.encode())
+        assert [j.data for j in own_queue.wait_for_jobs(known, 1)] == [b"after"]
+        assert own_queue.cups_jobs_since(last)[:1] == [job] and len(own_queue.cups_jobs_since(last)) == 2
+        assert post(port, "/tickets/cancel?id=nunca") == reply_bytes(
+            404, "Not Found", JSON, b'{"ok":false,"error":"no hay ningun ticket con id nunca"}', cors())
+        assert post(port, "/tickets/cancel?id=a%20b") == reply_bytes(
+            400, "Bad Request", JSON, b'{"ok":false,"error":"id de ticket invalido (1 a 64 letras, cifras o . _ ~ : -)"}',
+            cors())
 
 
 def test_twenty_parallel_posts_with_one_id_make_one_job(start_bridge, target, own_queue, tmp_path):

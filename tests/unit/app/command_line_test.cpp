@@ -71,6 +71,32 @@ TEST(CommandLine, ScanReadsLeftToRightAndStopsAtTheFirstOneShot) {
         {{"--paper", ""}, RunMode::BadPaper, DEFAULTS},
         {{"--paper"}, RunMode::BadPaper, DEFAULTS},
         {{"--list", "--paper", "90"}, RunMode::ListPrinters, DEFAULTS},
+        // --printer-for adds printers in order; a value that is not ALIAS=PRINTER, or a repeated
+        // alias, stops the scan.
+        {{"--printer-for", "cocina=COCINA+1", "--printer", "CAJA", "--printer-for", "barra=B=A+R", "--install"},
+         RunMode::Install,
+         with([](Config& c) {
+             c.printer = "CAJA";
+             c.aliases = {{"cocina", "COCINA 1"}, {"barra", "B=A R"}};
+         })},
+        {{"--printer-for", std::string(32, 'a') + "=X", "--printer-for", "a-z_09=+"},
+         RunMode::Console,
+         with([](Config& c) {
+             c.aliases = {{std::string(32, 'a'), "X"}, {"a-z_09", " "}};
+         })},
+        {{"--list", "--printer-for", "mal"}, RunMode::ListPrinters, DEFAULTS},
+        {{"--printer-for", "cocina=A", "--printer-for", "cocina=B", "--list"},
+         RunMode::BadPrinterFor,
+         with([](Config& c) {
+             c.aliases = {{"cocina", "A"}};
+         })},
+        {{"--printer-for", "cocina"}, RunMode::BadPrinterFor, DEFAULTS},
+        {{"--printer-for", "cocina="}, RunMode::BadPrinterFor, DEFAULTS},
+        {{"--printer-for", "=COCINA"}, RunMode::BadPrinterFor, DEFAULTS},
+        {{"--printer-for", "Cocina=COCINA"}, RunMode::BadPrinterFor, DEFAULTS},
+        {{"--printer-for", "co.cina=COCINA"}, RunMode::BadPrinterFor, DEFAULTS},
+        {{"--printer-for", std::string(33, 'a') + "=X"}, RunMode::BadPrinterFor, DEFAULTS},
+        {{"--printer-for"}, RunMode::BadPrinterFor, DEFAULTS},
         // --data takes the next argument as it is, whatever it looks like.
         {{"--data", "--service", "--data"}, RunMode::Console, with([](Config& c) { c.data_folder = "--service"; })},
         {{"--data", "C:\\datos korba"}, RunMode::Console, with([](Config& c) { c.data_folder = "C:\\datos korba"; })},
@@ -91,6 +117,7 @@ TEST(CommandLine, ScanReadsLeftToRightAndStopsAtTheFirstOneShot) {
         EXPECT_EQ(scan.config.preview, test.config.preview);
         EXPECT_EQ(scan.config.paper, test.config.paper);
         EXPECT_EQ(scan.config.data_folder, test.config.data_folder);
+        EXPECT_EQ(scan.config.aliases, test.config.aliases);
     }
 }
 
@@ -119,6 +146,7 @@ TEST(CommandLine, HelpTextIsExact) {
               "Uso:  korba-vizoza.exe [opciones]\n"
               "\n"
               "  --printer \"NOMBRE\"   Impresora de Windows a usar (por defecto: la predeterminada)\n"
+              "  --printer-for A=N    Impresora N con el alias A para las paginas web (repetible)\n"
               "  --port N             Puerto local (por defecto: 9230)\n"
               "  --no-open            No abrir el panel en el navegador al arrancar\n"
               "  --no-setup           No hacer la puesta en marcha automatica del primer arranque\n"

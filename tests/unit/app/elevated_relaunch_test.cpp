@@ -54,6 +54,7 @@ TEST(ElevatedRelaunch, ScriptText) {
         const char* printer;
         std::uint16_t port;
         std::string list;
+        std::vector<PrinterEntry> aliases = {};
     } cases[] = {
         {"", 9230, "'--install'"},
         {"", 9231, "'--port','9231','--install'"},
@@ -64,9 +65,16 @@ TEST(ElevatedRelaunch, ScriptText) {
         {"Caja\u2019+$(calc)+\u2019", 9230, "'--printer','Caja\u2019\u2019+$(calc)+\u2019\u2019','--install'"},
         {"'\u2018\u2019\u201A\u201B", 9230,
          "'--printer','''\u2018\u2018\u2019\u2019\u201A\u201A\u201B\u201B','--install'"},
+        // The aliases come before --port and --install, their spaces as plus signs.
+        {"POS 80",
+         9231,
+         "'--printer','\"POS 80\"','--printer-for','cocina=O''Brien+1','--printer-for','barra=B','--port','9231',"
+         "'--install'",
+         {{"cocina", "O'Brien 1"}, {"barra", "B"}}},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(elevation_script(DOWNLOADED, c.printer, c.port), script_with("'" + DOWNLOADED + "'", c.list));
+        EXPECT_EQ(elevation_script(DOWNLOADED, c.printer, c.port, c.aliases),
+                  script_with("'" + DOWNLOADED + "'", c.list));
     // The path is quoted like the arguments: Windows rules first, then PowerShell's.
     EXPECT_EQ(elevation_script("C:\\Users\\Ana O\u2019Neil\\Desktop\\korba-vizoza.exe", "", 9230),
               script_with("'\"C:\\Users\\Ana O\u2019\u2019Neil\\Desktop\\korba-vizoza.exe\"'", "'--install'"));
@@ -78,14 +86,18 @@ TEST(ElevatedRelaunch, TheRunningProgramInstallsForThePrinterAndPortGiven) {
                                       "Caja\u2019;$(calc);\u2019", "a\u2018b \u201Ac\u201B\u201B'"}) {
         for (const std::uint16_t port : {std::uint16_t{9230}, std::uint16_t{9231}}) {
             SCOPED_TRACE(printer + " " + std::to_string(port));
+            // The same names as the aliases' printers.
+            std::vector<PrinterEntry> aliases;
+            if (!printer.empty()) aliases = {{"cocina", printer + " 1"}, {"barra", printer}};
             std::vector<std::string> args =
-                split_command_line(elevated_command_line(elevation_script(program, printer, port)));
+                split_command_line(elevated_command_line(elevation_script(program, printer, port, aliases)));
             EXPECT_EQ(args.at(0), program);
             args.erase(args.begin());
             const ScanResult scan = scan_command_line(args);
             EXPECT_EQ(scan.mode, RunMode::Install);
             EXPECT_EQ(scan.config.printer, printer);
             EXPECT_EQ(scan.config.port, port);
+            EXPECT_EQ(scan.config.aliases, aliases);
         }
     }
 }

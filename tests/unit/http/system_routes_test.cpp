@@ -27,7 +27,8 @@ TEST(StatusRoute, ReportsPrinterAutostartAndProgram) {
     FakeSpooler spooler;
     FakeProcessRunner runner;
     runner.will_return(FakeProcessRunner::exited(0));
-    const HttpResponse reply = get_status(HttpRequest{}, ServerConfig{"Caja \"1\"", 9230});
+    const ServerConfig caja{"Caja \"1\"", 9230};
+    const HttpResponse reply = get_status(HttpRequest{}, caja, caja.main_printer());
     EXPECT_EQ(reply.status, 200);
     EXPECT_EQ(reply.content_type, JSON_TYPE);
     EXPECT_EQ(reply.body,
@@ -37,7 +38,8 @@ TEST(StatusRoute, ReportsPrinterAutostartAndProgram) {
 
     spooler.open_error = "no existe";
     runner.will_fail_to_start("program not found");
-    EXPECT_EQ(get_status(HttpRequest{}, ServerConfig{"ACME", 1}).body,
+    const ServerConfig acme{"ACME", 1};
+    EXPECT_EQ(get_status(HttpRequest{}, acme, acme.main_printer()).body,
               R"({"ok":true,"app":"korba-vizoza","version":"1.5.0","printer":"ACME","printer_ok":false,)"
               R"("port":1,"startup":false,"exe":)" +
                   quoted_exe() + "}");

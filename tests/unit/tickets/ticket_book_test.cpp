@@ -98,12 +98,14 @@ TEST(TicketBook, AnIdIsTakenOnTheDiskBeforeTheSpoolerSeesTheTicket) {
     EXPECT_EQ(first.ticket.job, 41u);
     EXPECT_EQ(b.spooler.calls, (Calls{"record T flushed", "open ACME", "start_doc KORBA|null|RAW", "start_page",
                                       "write 3", "end_page", "end_doc", "close", "record J"}));
-    // The same bytes again, even sent to another printer: a repeat, nothing printed.
+    // The same bytes again: a repeat, nothing printed; to another printer, or other bytes: a conflict.
     b.spooler.calls.clear();
-    const Submission again = b.book.submit({"t1", 30, "OTRA", "ABC"});
+    const Submission again = b.book.submit({"t1", 30, "ACME", "ABC"});
     EXPECT_EQ(again.outcome, Outcome::Repeat);
-    EXPECT_EQ(again.ticket.printer, "ACME");
     EXPECT_EQ(again.ticket.job, 41u);
+    const Submission elsewhere = b.book.submit({"t1", 0, "OTRA", "ABC"});
+    EXPECT_EQ(elsewhere.outcome, Outcome::Conflict);
+    EXPECT_EQ(elsewhere.ticket.printer, "ACME");
     EXPECT_EQ(b.book.submit(with_id("t1", "ABD")).outcome, Outcome::Conflict);
     EXPECT_EQ(b.spooler.calls, Calls{});
     // Without an id the line is not waited for.
@@ -134,6 +136,43 @@ TEST(TicketBook, ARefusedTicketLeavesItsIdFreeAndAnyOtherEndKeepsItTaken) {
     EXPECT_EQ(b.book.find("t2")->state, TicketState::Cancelled);
     EXPECT_EQ(b.book.submit(with_id("t2", "other bytes")).outcome, Outcome::Repeat);
     EXPECT_EQ(b.book.newest(50).size(), 2u);
+}
+
+TEST(TicketBook, OnlyATicketThatHasNotBegunPrintingIsCancelledAndItsIdStaysTaken) {
+    Book b;
+    ASSERT_EQ(b.book.submit(with_id("c1", "ABC")).ticket.job, 1u);
+    b.spooler.jobs[1] = {0, CUPS_PENDING, "none"};
+    b.spooler.calls.clear();
+    const Cancellation cancelled = b.book.cancel("c1");
+    EXPECT_EQ(cancelled.outcome, CancelOutcome::Cancelled);
+    EXPECT_EQ(cancelled.ticket.state, TicketState::Cancelled);
+    EXPECT_EQ(b.spooler.calls, (Calls{"open ACME", "get_job 1", "delete 1", "close", "record S"}));
+    // Cancelled stays cancelled; sent again it is a repeat; the follower has nothing left to ask.
+    b.spooler.calls.clear();
+    EXPECT_EQ(b.book.cancel("c1").outcome, CancelOutcome::Cancelled);
+    EXPECT_EQ(b.book.submit(with_id("c1", "ABC")).outcome, Outcome::Repeat);
+    b.book.follow_once();
+    EXPECT_EQ(b.spooler.calls, Calls{});
+
+    // A job that began printing since the last round is left alone, as is one the spooler keeps.
+    b.book.submit(with_id("c2", "D"));
+    b.spooler.jobs[2] = {0, CUPS_PROCESSING, "job-printing"};
+    b.book.submit(with_id("c3", "E"));
+    b.spooler.jobs[3] = {0, CUPS_PENDING, "none"};
+    for (const char* id : {"c2", "c3"}) {
+        const Cancellation refused = b.book.cancel(id);
+        EXPECT_EQ(refused.outcome, CancelOutcome::TooLate) << id;
+        EXPECT_EQ(refused.ticket.state, TicketState::Queued) << id;
+        b.spooler.job_error = "The RPC server is unavailable. (os error 1722)";
+    }
+    b.spooler.job_error.reset();
+    EXPECT_EQ(b.spooler.jobs.size(), 2u);
+    // Final states are never cancelled; an unknown id is not found.
+    b.spooler.jobs[2] = {0, CUPS_COMPLETED, "job-completed-successfully"};
+    b.book.follow_once();
+    EXPECT_EQ(b.book.cancel("c2").outcome, CancelOutcome::TooLate);
+    EXPECT_EQ(b.book.find("c2")->state, TicketState::Sent);
+    EXPECT_EQ(b.book.cancel("c9").outcome, CancelOutcome::NoSuchTicket);
 }
 
 TEST(TicketBook, ARecordThatCannotBeWrittenPrintsNoTicketWithAnId) {

@@ -35,14 +35,25 @@ TEST(LocationWarning, MatchesDownloadsAndTemporaryFolders) {
 const std::string QUERY = "\"reg\" query HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run /v KORBAVizoza";
 
 TEST(SetAutostart, AddsTheQuotedPathAndChecksIt) {
-    FakeProcessRunner fake;
-    ASSERT_TRUE(set_autostart(true).ok());
-    const std::string data = quote_argument('"' + current_exe_path() + "\" --autostart");
-    EXPECT_EQ(fake.command_lines(),
-              (std::vector<std::string>{"\"reg\" add HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run /v "
-                                        "KORBAVizoza /t REG_SZ /d " +
-                                            data + " /f",
-                                        QUERY}));
+    const std::string entry = '"' + current_exe_path() + "\" --autostart";
+    // The options after --autostart each quoted for the command line the entry becomes.
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{}, entry},
+        {{"--printer-for", "cocina=COCINA+1", "--printer-for", "barra=B\t\"2\""},
+         entry + " --printer-for cocina=COCINA+1 --printer-for \"barra=B\t\\\"2\\\"\""},
+    };
+    for (const auto& [options, data] : cases) {
+        FakeProcessRunner fake;
+        ASSERT_TRUE(set_autostart(true, options).ok());
+        EXPECT_EQ(fake.command_lines(),
+                  (std::vector<std::string>{"\"reg\" add HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run /v "
+                                            "KORBAVizoza /t REG_SZ /d " +
+                                                quote_argument(data) + " /f",
+                                            QUERY}));
+        // What the next logon starts with: the options as given.
+        std::vector<std::string> args = split_command_line(data);
+        EXPECT_EQ(std::vector<std::string>(args.begin() + 2, args.end()), options);
+    }
 }
 
 TEST(SetAutostart, RemovesAndIgnoresHowTheRemovalWent) {

@@ -45,6 +45,7 @@ TEST(ServiceInstall, CommandLineQuotesThePathAndWritesOnlyWhatDiffersFromTheDefa
         const char* printer;
         std::uint16_t port;
         const char* expected;
+        std::vector<PrinterEntry> aliases = {};
     } cases[] = {
         {"", 9230, R"("C:\KORBA\korba-vizoza.exe" --service --no-console)"},
         {"POS 80 Caja", 9230, R"("C:\KORBA\korba-vizoza.exe" --service --no-console --printer POS+80+Caja)"},
@@ -55,10 +56,20 @@ TEST(ServiceInstall, CommandLineQuotesThePathAndWritesOnlyWhatDiffersFromTheDefa
         {"Caja \"A\"\\", 9230, R"("C:\KORBA\korba-vizoza.exe" --service --no-console --printer Caja+\"A\"\)"},
         {"O'Brien POS", 9230, R"("C:\KORBA\korba-vizoza.exe" --service --no-console --printer O'Brien+POS)"},
         {"Caja\u2019 1", 9230, "\"C:\\KORBA\\korba-vizoza.exe\" --service --no-console --printer Caja\u2019+1"},
+        // The aliases after --printer and before --port, in their order, quoted by the same rule.
+        {"CAJA",
+         9231,
+         "\"C:\\KORBA\\korba-vizoza.exe\" --service --no-console --printer CAJA --printer-for cocina=COCINA+1 "
+         "--printer-for \"barra=B\t\\\"1\\\"\" --port 9231",
+         {{"cocina", "COCINA 1"}, {"barra", "B\t\"1\""}}},
+        {"",
+         9230,
+         R"("C:\KORBA\korba-vizoza.exe" --service --no-console --printer-for bar=O'Brien+POS)",
+         {{"bar", "O'Brien POS"}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.printer);
-        const std::string line = service_command_line(INSTALL_EXE, c.printer, c.port);
+        const std::string line = service_command_line(INSTALL_EXE, c.printer, c.port, c.aliases);
         EXPECT_EQ(line, c.expected);
         // What the service reads from the line the service manager starts it with.
         std::vector<std::string> args = split_command_line(line);
@@ -67,6 +78,7 @@ TEST(ServiceInstall, CommandLineQuotesThePathAndWritesOnlyWhatDiffersFromTheDefa
         EXPECT_EQ(scan.mode, RunMode::Service);
         EXPECT_EQ(scan.config.printer, c.printer);
         EXPECT_EQ(scan.config.port, c.port);
+        EXPECT_EQ(scan.config.aliases, c.aliases);
     }
 }
 
