@@ -6,6 +6,8 @@ export declare const DEFAULT_ADDRESS: string;
 export declare const DEFAULT_TIMEOUT: number;
 /** Milliseconds {@link Bridge.printOnce} keeps sending and following a ticket when no `timeout` is given: 15000. */
 export declare const DEFAULT_PRINT_ONCE_TIMEOUT: number;
+/** Seconds a ticket may wait `"queued"` before {@link Bridge.printOnce} moves it to its fallback printer: 20. */
+export declare const DEFAULT_FALLBACK_AFTER: number;
 
 /**
  * What went wrong, stable across releases:
@@ -19,7 +21,10 @@ export declare const DEFAULT_PRINT_ONCE_TIMEOUT: number;
  * - `"host-refused"`: the bridge does not admit the address's host name (403); call 127.0.0.1 or localhost.
  * - `"bad-request"`: the bridge refused the request (400), for example an empty ticket, an invalid ticket id or
  *   `expire`.
+ * - `"no-such-printer"`: the bridge has no printer under the alias given as `printer` (400), or a
+ *   {@link Bridge.printOnce} fallback names one it does not have; nothing was printed or cancelled.
  * - `"id-conflict"`: the ticket id was already used for a ticket with other bytes (409); nothing was printed.
+ * - `"not-cancellable"`: {@link Bridge.cancel} of a ticket that is no longer queued (409); nothing changed.
  * - `"no-such-ticket"`: the bridge has no ticket with that id (404 of `GET /tickets`).
  * - `"printer-error"`: the spooler failed, or the ticket record could not be written (500; nothing printed,
  *   the id is free again; `setStartup` too when the autostart change failed), or `check()` found no printer
@@ -37,7 +42,9 @@ export type BridgeErrorCode =
   | "origin-refused"
   | "host-refused"
   | "bad-request"
+  | "no-such-printer"
   | "id-conflict"
+  | "not-cancellable"
   | "no-such-ticket"
   | "printer-error"
   | "busy"
@@ -76,7 +83,15 @@ export interface CallOptions {
   timeout?: number;
 }
 
-export interface PrintOptions extends CallOptions {
+export interface PrinterOptions extends CallOptions {
+  /**
+   * The alias of one of the bridge's printers (`--printer-for cocina=...`): 1 to 32 of `a-z 0-9 - _`.
+   * Leave it out for the bridge's main printer. An alias the bridge does not have is a `"no-such-printer"`.
+   */
+  printer?: string;
+}
+
+export interface PrintOptions extends PrinterOptions {
   /**
    * The ticket's id: 1 to 64 of `A-Z a-z 0-9 . _ ~ : -`. The same id with the same bytes again prints nothing
    * (the reply says `repeat: true`); with other bytes it is an `"id-conflict"`. Default: a new
@@ -87,19 +102,37 @@ export interface PrintOptions extends CallOptions {
   expire?: number;
 }
 
+export interface Fallback {
+  /** The alias of the printer that prints the ticket instead. */
+  printer: string;
+  /**
+   * Seconds, counted from when the bridge took the ticket, that it may wait `"queued"` before it is cancelled and
+   * sent to `printer`; default {@link DEFAULT_FALLBACK_AFTER}.
+   */
+  after?: number;
+}
+
 export interface PrintOnceOptions {
-  /** As in {@link PrintOptions}; default a new one. */
+  /** As in {@link PrintOptions}; default a new one. With a `fallback`, at most 63 characters less the alias's. */
   id?: string;
   /** As in {@link PrintOptions}. */
   expire?: number;
+  /** As in {@link PrinterOptions}. */
+  printer?: string;
   /**
-   * Milliseconds to keep sending and following the ticket, default {@link DEFAULT_PRINT_ONCE_TIMEOUT}; each
-   * request waits at most the bridge object's `timeout`.
+   * Where the ticket goes when it is still `"queued"` `after` seconds after the bridge took it: it is cancelled
+   * and sent to the fallback's printer under the id `ID~ALIAS`. When the cancel comes too late (it began
+   * printing) the ticket is followed where it is.
+   */
+  fallback?: Fallback;
+  /**
+   * Milliseconds to keep sending and following the ticket, default {@link DEFAULT_PRINT_ONCE_TIMEOUT} (plus the
+   * fallback's `after`); each request waits at most the bridge object's `timeout`.
    */
   timeout?: number;
 }
 
-export interface CheckOptions extends CallOptions {
+export interface CheckOptions extends PrinterOptions {
   /** The lowest bridge version the page works with, for example `"1.5.0"` (the first with ticket ids). */
   minVersion?: string;
 }
@@ -124,10 +157,12 @@ export interface Status {
 /** `GET /printers`. */
 export interface Printers {
   ok: true;
-  /** The printer the bridge uses (not necessarily the system's default). */
+  /** The bridge's main printer (not necessarily the system's default). */
   default: string;
   /** Every installed printer, in the spooler's order. */
   printers: string[];
+  /** Alias to printer name, in the order the bridge was given them; absent when it has none. */
+  aliases?: Record<string, string>;
 }
 
 /** `POST /raw`: the spooler has taken the job (the paper may not be out yet; see {@link Bridge.ticket}). */
@@ -150,7 +185,7 @@ export interface Printed {
  * - `"printing"`: the spooler is sending it;
  * - `"sent"`: the spooler handed all of it to the printer (the paper is not confirmed);
  * - `"failed"`: its print answered 500 (`error` says why), or the spooler aborted it;
- * - `"cancelled"`: someone deleted it from the queue;
+ * - `"cancelled"`: someone deleted it from the queue, or {@link Bridge.cancel} did;
  * - `"expired"`: the bridge deleted it because it had not begun printing before its `expire`;
  * - `"unknown"`: the spooler no longer knows the job and the bridge did not see its end.
  * All but `"queued"` and `"printing"` are final: they never change.
@@ -251,9 +286,9 @@ export declare class Bridge {
   /** Milliseconds each call waits unless it says otherwise. */
   timeout: number;
 
-  /** Whether the bridge runs, its version and printer. */
-  status(options?: CallOptions): Promise<Status>;
-  /** The installed printers and the one the bridge uses. */
+  /** Whether the bridge runs, its version and printer (the main one, or the one named by `printer`). */
+  status(options?: PrinterOptions): Promise<Status>;
+  /** The installed printers, the main one and the aliases. */
   printers(options?: CallOptions): Promise<Printers>;
   /** Prints a ticket, sent as Base64 in JSON (one preflight in a browser), under its id. */
   print(bytes: Ticket, options?: PrintOptions): Promise<Printed>;
@@ -263,24 +298,32 @@ export declare class Bridge {
    * Prints a ticket at most once: sends it (raw) under one id, again after `"not-running"`, `"timeout"` or
    * `"busy"`, then follows it. Resolves with its record once its state is final, or as last seen when the time
    * is up (then still `"queued"` or `"printing"`: show its `reasons`). Rejects with the first other failure,
-   * or with the last failure when the time is up before the bridge answered.
+   * or with the last failure when the time is up before the bridge answered. With a `fallback`, the record is
+   * the fallback ticket's when the ticket moved (its `printer` says which printed), and run again with the same
+   * id (after a reload) it goes on where the first run left: never two prints.
    */
   printOnce(bytes: Ticket, options?: PrintOnceOptions): Promise<TicketRecord>;
   /** The record of one ticket; `"no-such-ticket"` when the bridge never saw the id. */
   ticket(id: string, options?: CallOptions): Promise<TicketRecord>;
   /** The newest 50 tickets, newest first. */
   tickets(options?: CallOptions): Promise<Tickets>;
+  /**
+   * Takes a ticket that has not begun printing out of its queue: resolves with its record, now `"cancelled"`
+   * (also when it already was); `"not-cancellable"` once it began printing or ended, `"no-such-ticket"` for an
+   * id the bridge never saw. A cancelled id sent again prints nothing: send the ticket under a new id.
+   */
+  cancel(id: string, options?: CallOptions): Promise<TicketRecord>;
   /** Opens the cash drawer on pin 2 (the standard connector, the default) or pin 5. */
-  pulse(pin?: 2 | 5, options?: CallOptions): Promise<Pulsed>;
+  pulse(pin?: 2 | 5, options?: PrinterOptions): Promise<Pulsed>;
   /** Switches the per-user autostart entry on or off. */
   setStartup(on: boolean, options?: CallOptions): Promise<Startup>;
   /** The printer's queue: its state, its unfinished jobs and the spooler's reasons. */
-  queue(options?: CallOptions): Promise<Queue>;
+  queue(options?: PrinterOptions): Promise<Queue>;
   /**
    * The printer's own status. With {@link Bridge.queue}: jobs that wait while the state is, say,
    * `"paper-out"` tell the cashier why ("sin papel").
    */
-  device(options?: CallOptions): Promise<Device>;
+  device(options?: PrinterOptions): Promise<Device>;
   /**
    * Whether printing can work now: resolves with the status when the bridge answers, is at least
    * `minVersion` and can open its printer; else rejects (`"outdated"`, `"printer-error"`, or the

@@ -5,6 +5,8 @@
 export const DEFAULT_ADDRESS = "http://127.0.0.1:9230";
 export const DEFAULT_TIMEOUT = 5000;
 export const DEFAULT_PRINT_ONCE_TIMEOUT = 15000;
+// Seconds a ticket may wait "queued" before printOnce moves it to its fallback printer.
+export const DEFAULT_FALLBACK_AFTER = 20;
 
 // The states a ticket keeps for good once it has one.
 const FINAL_STATES = new Set(["sent", "failed", "cancelled", "expired", "unknown"]);
@@ -17,6 +19,11 @@ const MAYBE_PRINTED = " — puede que se haya impreso";
 const RETRY_PAUSE = 500;
 const FOLLOW_PAUSE = 500;
 const NO_SUCH_TICKET = "no hay ningun ticket con id ";
+const NO_SUCH_PRINTER = "impresora no configurada";
+const NOT_CANCELLABLE = /^el ticket .+ ya no se puede cancelar$/;
+// A printer alias as the bridge's --printer-for takes it: it goes in the query as it is.
+const ALIAS = /^[a-z0-9_-]{1,32}$/;
+const MAX_ID = 64;
 
 // Chromium's name for the permission that gates calls to 127.0.0.1, then the older names.
 const PERMISSION_NAMES = ["loopback-network", "local-network-access", "local-network"];
@@ -47,33 +54,38 @@ export class Bridge {
     this.timeout = timeout;
   }
 
-  async status(options) {
-    return this.#call("GET", "/status", {}, options);
+  async status(options = {}) {
+    return this.#call("GET", "/status" + printerQuery("?", options.printer), {}, options);
   }
 
   async printers(options) {
     return this.#call("GET", "/printers", {}, options);
   }
 
-  async queue(options) {
-    return this.#call("GET", "/queue", {}, options);
+  async queue(options = {}) {
+    return this.#call("GET", "/queue" + printerQuery("?", options.printer), {}, options);
   }
 
-  async device(options) {
-    return this.#call("GET", "/device", {}, options);
+  async device(options = {}) {
+    return this.#call("GET", "/device" + printerQuery("?", options.printer), {}, options);
   }
 
-  async print(bytes, { id, expire, timeout } = {}) {
+  async print(bytes, { id, expire, printer, timeout } = {}) {
+    const path = rawPath(id, expire, printer);
     const body = JSON.stringify({ data_b64: toBase64(asBytes(bytes)) });
-    return this.#call("POST", rawPath(id, expire), { body, headers: { "Content-Type": "application/json" } },
-      { timeout });
+    return this.#call("POST", path, { body, headers: { "Content-Type": "application/json" } }, { timeout });
   }
 
   // text/plain keeps the raw post a simple request: no preflight, no Base64.
-  async printRaw(bytes, { id, expire, timeout } = {}) {
+  async printRaw(bytes, { id, expire, printer, timeout } = {}) {
+    const path = rawPath(id, expire, printer);
     const body = asBytes(bytes);
-    return this.#call("POST", rawPath(id, expire), { body, headers: { "Content-Type": "text/plain" } },
-      { timeout });
+    return this.#call("POST", path, { body, headers: { "Content-Type": "text/plain" } }, { timeout });
+  }
+
+  // No body and no header: a simple request, without preflight.
+  async cancel(id, options) {
+    return this.#call("POST", `/tickets/cancel?id=${queryValue(id)}`, {}, options);
   }
 
   async ticket(id, options) {
@@ -86,30 +98,64 @@ export class Bridge {
 
   // Sends the ticket until the bridge answers, always under one id, so that a retry after a lost
   // reply is a repeat and not a second print; then follows the ticket until its state is final.
-  async printOnce(bytes, { id = newId(), expire, timeout = DEFAULT_PRINT_ONCE_TIMEOUT } = {}) {
+  // With a fallback, a ticket that waits too long is cancelled and sent to the fallback printer
+  // under an id made from its own, so that a reload that runs this again finds where it went.
+  async printOnce(bytes, { id = newId(), expire, printer, fallback, timeout } = {}) {
     const ticket = asBytes(bytes);
+    rawPath(id, expire, printer);
+    const moved = fallback === undefined ? undefined : fallbackOf(id, fallback);
+    timeout ??= DEFAULT_PRINT_ONCE_TIMEOUT + (moved ? moved.after : 0);
     const deadline = performance.now() + timeout;
+    await this.#send(ticket, { id, expire, printer }, deadline);
+    if (!moved) return this.#follow(id, deadline);
+    const record = await this.#follow(id, deadline, moved);
+    if (record.state !== "cancelled") return record;
+    await this.#send(ticket, { id: moved.id, expire, printer: moved.printer }, deadline);
+    return this.#follow(moved.id, deadline);
+  }
+
+  async #send(ticket, options, deadline) {
     for (;;) {
       try {
-        await this.printRaw(ticket, { id, expire, timeout: this.#callTime(deadline) });
-        return await this.#follow(id, deadline);
+        await this.printRaw(ticket, { ...options, timeout: this.#callTime(deadline) });
+        return;
       } catch (error) {
-        if (error.code === "printer-error" && error.message.includes(MAYBE_PRINTED)) {
-          return await this.#follow(id, deadline);
-        }
+        // Its id is taken and its record will say what became of it.
+        if (error.code === "printer-error" && error.message.includes(MAYBE_PRINTED)) return;
         if (!retryable(error) || timeIsUp(deadline, RETRY_PAUSE)) throw error;
       }
       await sleep(RETRY_PAUSE);
     }
   }
 
-  // The ticket once its state is final, or as last seen when the time is up.
-  async #follow(id, deadline) {
+  // The ticket once its state is final, or as last seen when the time is up. With `moved`, a ticket
+  // still queued `after` milliseconds after the bridge took it is cancelled (and so final) unless
+  // it began printing meanwhile (409).
+  async #follow(id, deadline, moved) {
     let last, failure;
+    const followed = performance.now();
     for (;;) {
       try {
         last = await this.ticket(id, { timeout: this.#callTime(deadline) });
         if (FINAL_STATES.has(last.state)) return last;
+        // The bridge's clock is this PC's: `received` counts the wait before a reload too, in whole
+        // seconds (the ticket may have come up to one later). The steady clock covers a wall clock
+        // set back.
+        if (moved && last.state === "queued" && (Date.now() - Date.parse(last.received) >= moved.after + 1000 ||
+            performance.now() - followed >= moved.after)) {
+          const printers = await this.printers({ timeout: this.#callTime(deadline) });
+          // Cancelled, the ticket would print nowhere.
+          if (!Object.hasOwn(printers.aliases ?? {}, moved.printer)) {
+            throw new BridgeError("no-such-printer", `${NO_SUCH_PRINTER}: ${moved.printer}`,
+              { status: 200, reply: printers });
+          }
+          try {
+            return await this.cancel(id, { timeout: this.#callTime(deadline) });
+          } catch (error) {
+            if (error.code !== "not-cancellable") throw error;
+            moved = undefined;
+          }
+        }
       } catch (error) {
         if (!retryable(error)) throw error;
         failure = error;
@@ -127,9 +173,9 @@ export class Bridge {
   }
 
   // The pin goes in the query, so the post needs no body and no preflight.
-  async pulse(pin = 2, options) {
+  async pulse(pin = 2, options = {}) {
     if (pin !== 2 && pin !== 5) throw new RangeError("pin must be 2 or 5");
-    return this.#call("POST", `/pulse?pin=${pin}`, {}, options);
+    return this.#call("POST", `/pulse?pin=${pin}` + printerQuery("&", options.printer), {}, options);
   }
 
   async setStartup(on, options) {
@@ -137,8 +183,8 @@ export class Bridge {
     return this.#call("POST", `/startup?enable=${on ? 1 : 0}`, {}, options);
   }
 
-  async check({ minVersion, timeout } = {}) {
-    const status = await this.status({ timeout });
+  async check({ minVersion, printer, timeout } = {}) {
+    const status = await this.status({ printer, timeout });
     if (status.app !== "korba-vizoza" || typeof status.version !== "string") {
       throw new BridgeError("bad-reply", `en ${this.address} no responde el vizoza`, { status: 200, reply: status });
     }
@@ -227,8 +273,9 @@ function replyOf(status, text) {
   if (reply.ok && status === 200) return reply;
   if (reply.ok || typeof reply.error !== "string") throw badReply(status, reply);
   const code = status === 403 ? REFUSALS.get(reply.error)
-    : status === 400 ? "bad-request"
-    : status === 409 ? "id-conflict"
+    // The 400s and 409s are told apart by their texts.
+    : status === 400 ? (reply.error === NO_SUCH_PRINTER ? "no-such-printer" : "bad-request")
+    : status === 409 ? (NOT_CANCELLABLE.test(reply.error) ? "not-cancellable" : "id-conflict")
     : status === 500 ? "printer-error"
     : status === 503 ? "busy"
     : status === 404 && reply.error.startsWith(NO_SUCH_TICKET) ? "no-such-ticket"
@@ -244,8 +291,26 @@ function badReply(status, reply, cause) {
 }
 
 // Every print carries an id: the caller's, or one made here and handed back in the reply.
-function rawPath(id = newId(), expire) {
-  return `/raw?id=${queryValue(id)}` + (expire === undefined ? "" : `&expire=${queryValue(expire)}`);
+function rawPath(id = newId(), expire, printer) {
+  return `/raw?id=${queryValue(id)}` + (expire === undefined ? "" : `&expire=${queryValue(expire)}`) +
+    printerQuery("&", printer);
+}
+
+// The bridge does not percent-decode, so an alias it could not have is refused here.
+function printerQuery(separator, printer) {
+  if (printer === undefined) return "";
+  if (typeof printer !== "string") throw new TypeError("a printer is an alias, a string");
+  if (!ALIAS.test(printer)) throw new RangeError("a printer alias is 1 to 32 of a-z 0-9 - _");
+  return `${separator}printer=${printer}`;
+}
+
+function fallbackOf(id, { printer, after = DEFAULT_FALLBACK_AFTER } = {}) {
+  printerQuery("", printer ?? null);
+  if (typeof after !== "number") throw new TypeError("fallback.after is a number of seconds");
+  if (!(after >= 0 && after < Infinity)) throw new RangeError("fallback.after is 0 or more seconds");
+  const moved = `${id}~${printer}`;
+  if (moved.length > MAX_ID) throw new RangeError(`the fallback's id ${moved} is longer than ${MAX_ID}`);
+  return { id: moved, printer, after: after * 1000 };
 }
 
 // A page that is not a secure context (plain HTTP, not on the PC) has no randomUUID: there the id

@@ -119,6 +119,10 @@ test("the bridge's refusals keep its Spanish text", async () => {
     "expire invalido (segundos de 1 a 86400, junto con id)", 400);
   await rejects(missing.pulse(2), "printer-error", `no se pudo abrir la impresora "NOPE" ${cups}`, 500);
   await rejects(missing.check(), "printer-error", 'no se puede abrir la impresora "NOPE"', 200);
+  // A bridge without aliases knows no printer by name, and prints nothing.
+  await rejects(bridge.printRaw(ticket, { printer: "cocina" }), "no-such-printer", "impresora no configurada", 400);
+  await rejects(missing.cancel(lost), "not-cancellable", `el ticket ${lost} ya no se puede cancelar`, 409);
+  await rejects(missing.cancel(`${lost}x`), "no-such-ticket", `no hay ningun ticket con id ${lost}x`, 404);
 });
 
 test("a refused origin", async (t) => {
@@ -198,13 +202,14 @@ test("replies that are not the bridge's", async (t) => {
 });
 
 // A bridge of the test's own that gives these replies in turn: [status, body], or a function that
-// does something else with the response. It records each request's method and target.
+// does something else with the response (and may read the request). It records each request's method and
+// target.
 async function scripted(replies) {
   const seen = [];
   const h = await httpServer((request, response) => {
     seen.push(`${request.method} ${request.url}`);
     const reply = replies.length > 1 ? replies.shift() : replies[0];
-    if (typeof reply === "function") return reply(response);
+    if (typeof reply === "function") return reply(response, request);
     response.writeHead(reply[0], { "Content-Type": "application/json" }).end(JSON.stringify(reply[1]));
   });
   return { ...h, seen };
@@ -265,6 +270,102 @@ test("printOnce: the ticket as last seen when the time is up; other failures at 
   assert.deepEqual(uncertain.seen, ["POST /raw?id=b", "GET /tickets?id=b"]);
 });
 
+test("a printer named by its alias, a cancel, and the refusals of both", async (t) => {
+  const status = { ok: true, app: "korba-vizoza", version: VERSION, printer: "COCINA 1", printer_ok: true };
+  const h = await scripted([
+    ...Array(8).fill([200, status]),
+    [400, { ok: false, error: "impresora no configurada" }],
+    [409, { ok: false, error: "el ticket mesa-4 ya no se puede cancelar" }],
+  ]);
+  const fetch = globalThis.fetch;
+  const inits = [];
+  globalThis.fetch = (url, init) => { inits.push(init); return fetch(url, init); };
+  t.after(() => { globalThis.fetch = fetch; return h.close(); });
+  const page = new Bridge({ address: h.address });
+  const cocina = { printer: "cocina" };
+  assert.deepEqual(await page.check(cocina), status);
+  for (const call of [() => page.status(cocina), () => page.queue(cocina), () => page.device(cocina),
+    () => page.print(ticket, { id: "a", ...cocina }), () => page.printRaw(ticket, { id: "b", expire: 9, ...cocina }),
+    () => page.pulse(5, cocina), () => page.cancel("mesa-4")]) {
+    assert.deepEqual(await call(), status);
+  }
+  await rejects(page.status({ printer: "barra" }), "no-such-printer", "impresora no configurada", 400);
+  await rejects(page.cancel("mesa-4"), "not-cancellable", "el ticket mesa-4 ya no se puede cancelar", 409);
+  assert.deepEqual(h.seen, [
+    ...Array(2).fill("GET /status?printer=cocina"), "GET /queue?printer=cocina", "GET /device?printer=cocina",
+    "POST /raw?id=a&printer=cocina", "POST /raw?id=b&expire=9&printer=cocina", "POST /pulse?pin=5&printer=cocina",
+    "POST /tickets/cancel?id=mesa-4", "GET /status?printer=barra", "POST /tickets/cancel?id=mesa-4"]);
+  // Without a body or a header of its own a cancel is a simple request: no preflight.
+  assert.deepEqual([inits[7].body, inits[7].headers], [undefined, undefined]);
+});
+
+// A bridge with a kitchen printer that never begins printing and a bar printer that prints at once. Each
+// ticket was received at `received`; a cancel finds a queued ticket `onCancel`: "cancelled", or "sent"
+// when it began printing just then (409). `printed` lists the ids the bridge printed, repeats not.
+function kitchenAndBar(received, onCancel = "cancelled") {
+  const aliases = { cocina: "COCINA", barra: "BARRA" };
+  const records = new Map();
+  const printed = [];
+  const reply = (response, request) => {
+    const send = (status, body) =>
+      response.writeHead(status, { "Content-Type": "application/json" }).end(JSON.stringify(body));
+    const url = new URL(request.url, "http://bridge");
+    const id = url.searchParams.get("id");
+    const known = records.get(id);
+    if (url.pathname === "/printers") return send(200, { ok: true, default: "CAJA", printers: ["CAJA"], aliases });
+    if (url.pathname === "/tickets") return send(200, known);
+    if (url.pathname === "/raw") {
+      const printer = aliases[url.searchParams.get("printer")];
+      if (!known) {
+        records.set(id, { ...record(id, printer === "BARRA" ? "sent" : "queued"), printer, received });
+        printed.push(id);
+      }
+      return send(200, { ok: true, printer, bytes: 3, id, job: 12, repeat: Boolean(known) });
+    }
+    if (known.state === "queued") known.state = onCancel;
+    if (known.state === "cancelled") return send(200, known);
+    send(409, { ok: false, error: `el ticket ${id} ya no se puede cancelar` });
+  };
+  return { reply, printed };
+}
+
+test("printOnce moves a ticket that waits too long to its fallback printer, once, a reload included", async (t) => {
+  const now = new Date().toISOString().replace(/\.\d+/, "");
+  const bar = kitchenAndBar(now);
+  const h = await scripted([bar.reply]);
+  t.after(h.close);
+  const page = new Bridge({ address: h.address });
+  const order = new Uint8Array([1, 2, 3]);
+  const options = { id: "mesa-4", expire: 60, printer: "cocina", fallback: { printer: "barra", after: 1 } };
+  const moved = { ...record("mesa-4~barra", "sent"), printer: "BARRA", received: now };
+  assert.deepEqual(await page.printOnce(order, options), moved);
+  // Looks repeat while the ticket waits.
+  assert.deepEqual(h.seen.filter((line, i) => line !== h.seen[i - 1]), [
+    "POST /raw?id=mesa-4&expire=60&printer=cocina", "GET /tickets?id=mesa-4", "GET /printers",
+    "POST /tickets/cancel?id=mesa-4", "POST /raw?id=mesa-4~barra&expire=60&printer=barra",
+    "GET /tickets?id=mesa-4~barra"]);
+  h.seen.length = 0;
+  assert.deepEqual(await page.printOnce(order, options), moved);
+  assert.deepEqual(h.seen, ["POST /raw?id=mesa-4&expire=60&printer=cocina", "GET /tickets?id=mesa-4",
+    "POST /raw?id=mesa-4~barra&expire=60&printer=barra", "GET /tickets?id=mesa-4~barra"]);
+  assert.deepEqual(bar.printed, ["mesa-4", "mesa-4~barra"]);
+
+  // Received long ago, as before a reload: the default 20 s are over at the first look, well within the
+  // 3 s given. The ticket began printing as the cancel came: it is followed where it is.
+  const kitchen = kitchenAndBar("2000-01-01T00:00:00Z", "sent");
+  const k = await scripted([kitchen.reply]);
+  t.after(k.close);
+  const late = new Bridge({ address: k.address });
+  assert.deepEqual(await late.printOnce(order, { id: "mesa-5", printer: "cocina", fallback: { printer: "barra" },
+    timeout: 3000 }), { ...record("mesa-5", "sent"), printer: "COCINA", received: "2000-01-01T00:00:00Z" });
+  // A fallback the bridge does not have: the ticket is left where it waits.
+  await rejects(late.printOnce(order, { id: "mesa-6", printer: "cocina", fallback: { printer: "terraza" } }),
+    "no-such-printer", "impresora no configurada: terraza", 200);
+  assert.deepEqual(k.seen, ["POST /raw?id=mesa-5&printer=cocina", "GET /tickets?id=mesa-5", "GET /printers",
+    "POST /tickets/cancel?id=mesa-5", "GET /tickets?id=mesa-5",
+    "POST /raw?id=mesa-6&printer=cocina", "GET /tickets?id=mesa-6", "GET /printers"]);
+});
+
 test("a redirect is never followed, and no call sends cookies or takes a cached reply", async (t) => {
   const reached = [];
   const elsewhere = await httpServer((request, response) => { reached.push(request.url); response.end("{}"); });
@@ -279,7 +380,7 @@ test("a redirect is never followed, and no call sends cookies or takes a cached 
   const calls = [() => bounced.status(), () => bounced.printers(), () => bounced.queue(), () => bounced.device(),
     () => bounced.print(ticket),
     () => bounced.printRaw(ticket), () => bounced.pulse(5), () => bounced.setStartup(true), () => bounced.ticket("a"),
-    () => bounced.tickets()];
+    () => bounced.tickets(), () => bounced.cancel("a")];
   for (const call of calls) await rejects(call(), "not-running", `el vizoza no responde en ${squatter.address}`, undefined);
   assert.deepEqual(reached, []);
   assert.deepEqual(sent, calls.map(() => ["error", "omit", "no-store"]));
@@ -291,4 +392,13 @@ test("wrong arguments send nothing", async () => {
   await assert.rejects(missing.ticket(), TypeError);
   await assert.rejects(missing.pulse(3), RangeError);
   await assert.rejects(missing.setStartup(1), TypeError);
+  // Printer aliases are 1 to 32 of a-z 0-9 - _, sent as they are.
+  await assert.rejects(missing.status({ printer: "Cocina" }), RangeError);
+  await assert.rejects(missing.pulse(2, { printer: "cocina 1" }), RangeError);
+  await assert.rejects(missing.printRaw(ticket, { printer: "" }), RangeError);
+  await assert.rejects(missing.queue({ printer: 7 }), TypeError);
+  await assert.rejects(missing.printOnce(ticket, { fallback: {} }), TypeError);
+  await assert.rejects(missing.printOnce(ticket, { fallback: { printer: "barra", after: -1 } }), RangeError);
+  // The fallback's id, "ID~barra", would be 65 characters.
+  await assert.rejects(missing.printOnce(ticket, { id: "x".repeat(59), fallback: { printer: "barra" } }), RangeError);
 });

@@ -1,6 +1,6 @@
 // Every method of the client and the renderer, as a page would use them; tsc --noEmit checks them against the types.
-import { Bridge, BridgeError, DEFAULT_ADDRESS, type BridgeErrorCode, type Device, type Queue, type Status,
-  type TicketRecord, type TicketState } from "korba-vizoza";
+import { Bridge, BridgeError, DEFAULT_ADDRESS, DEFAULT_FALLBACK_AFTER, type BridgeErrorCode, type Device,
+  type Queue, type Status, type TicketRecord, type TicketState } from "korba-vizoza";
 import { renderTicket } from "korba-vizoza/render";
 
 const bridge = new Bridge({ address: DEFAULT_ADDRESS, timeout: 3000 });
@@ -15,7 +15,9 @@ function advice(code: BridgeErrorCode): string {
     case "origin-refused": return "Esta pagina no puede usar el vizoza.";
     case "host-refused": return "Llama a 127.0.0.1, no a otro nombre.";
     case "bad-request": return "El ticket esta vacio o su id no vale.";
+    case "no-such-printer": return "Esa impresora no esta configurada en el vizoza.";
     case "id-conflict": return "Ese id ya se uso para otro ticket.";
+    case "not-cancellable": return "El ticket ya se esta imprimiendo.";
     case "no-such-ticket": return "El vizoza no conoce ese ticket.";
     case "printer-error": return "Revisa la impresora.";
     case "busy": return "Vuelve a intentarlo en un momento.";
@@ -64,7 +66,20 @@ export async function sell(ticket: Uint8Array, raw: ArrayBuffer): Promise<string
     const device: Device = await bridge.device();
     const out: boolean = device.state === "paper-out" || device.paper === "out";
     const warning: string | null = startup.warning;
-    return [status.version, used, printers.join(","), printed.bytes + big.bytes, drawer.pin + standard.pin,
+    const kitchen = { printer: "cocina" };
+    const aliases: string = Object.entries((await bridge.printers()).aliases ?? {}).map(([a, p]) => `${a}=${p}`).join();
+    const ready: boolean = (await bridge.check({ ...kitchen, timeout: 2000 })).printer_ok &&
+      (await bridge.status(kitchen)).printer_ok && (await bridge.queue(kitchen)).state === "ready" &&
+      (await bridge.device(kitchen)).state === "ready";
+    await bridge.print(ticket, { ...kitchen, id: "comanda-7" });
+    await bridge.printRaw(raw, { ...kitchen, expire: 60 });
+    await bridge.pulse(2, kitchen);
+    const cancelled: TicketRecord = await bridge.cancel("comanda-7", { timeout: 1000 });
+    const order: TicketRecord = await bridge.printOnce(ticket, { id: "comanda-8", expire: 600, ...kitchen,
+      fallback: { printer: "barra", after: DEFAULT_FALLBACK_AFTER / 2 } });
+    const moved: TicketRecord = await bridge.printOnce(raw, { fallback: { printer: "barra" } });
+    return [status.version, used, printers.join(","), aliases, ready, shown(cancelled.state), order.printer,
+            moved.id, printed.bytes + big.bytes, drawer.pin + standard.pin,
             waiting, warning ?? "", queue.reasons.join(","), out, device.address ?? "", device.errors.join(","),
             printed.job ?? "", repeated, shown(once.state),
             once.reasons.join(","), record.error ?? "", last.join("\n")].join(" ");
