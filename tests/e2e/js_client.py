@@ -3,11 +3,13 @@ page in headless Chromium natively and under Wine. Its own step of the test comm
 name does not match test_*.py: `pytest tests/e2e/js_client.py`."""
 
 import http.server
+import json
 import os
 import re
 import ssl
 import subprocess
 import threading
+import time
 
 import pytest
 
@@ -72,6 +74,41 @@ def test_node_runner(native, queue, start_bridge, capsys, tmp_path):
     assert [job.data for job in queue.wait_for_jobs(known, 5)] == [TICKET] * 3 + [PULSE_PIN_2, PULSE_PIN_5]
     # The refused requests and the repeat made none.
     assert len(queue.cups_jobs_since(last)) == 5
+
+
+# printOnce with a fallback, as a kitchen page runs it (again after a reload): the record it resolved with.
+FALLBACK_PAGE = """
+import { Bridge } from "%s";
+const bytes = Uint8Array.from(Buffer.from(process.env.TICKET_HEX, "hex"));
+const done = await new Bridge({ address: process.env.BRIDGE }).printOnce(bytes,
+  { id: "mesa-4", expire: 600, printer: "cocina", fallback: { printer: "barra", after: 1 }, timeout: 60000 });
+console.log(JSON.stringify(done));
+""" % (CLIENT / "korba-vizoza.js").as_uri()
+
+
+def test_a_waiting_kitchen_ticket_moves_to_the_bar_once(native, start_bridge, tmp_path):
+    with own_queue(f"KORBA_COCINA_{os.getpid()}") as kitchen, own_queue(f"KORBA_BARRA_{os.getpid()}") as bar:
+        subprocess.run(["cupsdisable", kitchen.name], check=True)
+        bridge = start_bridge("--printer", QUEUE, "--printer-for", f"cocina={kitchen.name}",
+                              "--printer-for", f"barra={bar.name}", "--data", tmp_path)
+        known = kitchen.captured_ids(), bar.captured_ids()
+        env = {"BRIDGE": f"http://127.0.0.1:{bridge.port}", "TICKET_HEX": TICKET.hex()}
+
+        def print_once():
+            run = subprocess.run(["node", "--input-type=module", "-e", FALLBACK_PAGE],
+                                 env=harness.Target("native").env(env), capture_output=True, text=True, timeout=120)
+            assert run.returncode == 0, run.stdout + run.stderr
+            done = json.loads(run.stdout)
+            assert (done["id"], done["printer"], done["state"]) == ("mesa-4~barra", bar.name, "sent")
+
+        print_once()
+        assert [job.data for job in bar.wait_for_jobs(known[1], 1)] == [TICKET]
+        # The kitchen's printer back, and the page reloaded: the same call prints nothing more.
+        subprocess.run(["cupsenable", kitchen.name], check=True)
+        print_once()
+        time.sleep(2)  # a second print would show up here
+        assert kitchen.captured_ids() == known[0]
+        assert len(bar.captured_ids() - known[1]) == 1
 
 
 # The page imports the module as an application would, and hands it to the test.
