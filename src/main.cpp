@@ -98,7 +98,7 @@ int run_program(const std::vector<std::string>& args) {
             break;
     }
     if (SELF_INSTALL_AVAILABLE && setup_wanted(scan.config))
-        first_run_setup(scan.config.printer, scan.config.port, scan.config.aliases);
+        first_run_setup(scan.config.printer, scan.config.port, scan.config.aliases, scan.config.printer_option);
     init_sockets();
     return console_start(scan.config);
 }

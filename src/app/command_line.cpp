@@ -80,7 +80,7 @@ ScanResult scan_command_line(const std::vector<std::string>& args) {
             if (!has_value) continue;
             const std::string& value = args[++i];
             if (arg == "--printer")
-                config.printer = printer_from_argument(value);
+                config.printer = config.printer_option = printer_from_argument(value);
             else
                 config.port = parse_port(value).value_or(DEFAULT_PORT);
             continue;

@@ -29,6 +29,9 @@ struct Config {
     std::optional<std::string> data_folder;
     // The printers beside the main one, in the order given.
     std::vector<PrinterEntry> aliases;
+    // The printer as --printer gave it, before any default took its place: what an autostart
+    // entry carries.
+    std::string printer_option;
 };
 
 inline constexpr const char* BAD_PAPER = "ERROR: --paper solo admite 58 u 80";

@@ -61,7 +61,9 @@ std::string service_status_report(const std::string& exe_path) {
 bool installed_service_running() { return service_installed() && query_service() == ServiceState::Running; }
 
 int console_start(const Config& config) {
-    auto server = std::make_shared<const ServerConfig>(ServerConfig{config.printer, config.port, config.aliases});
+    ServerConfig settings{config.printer, config.port, config.aliases};
+    settings.printer_option = config.printer_option;
+    auto server = std::make_shared<const ServerConfig>(std::move(settings));
     const Result<NativeSocket> listener = bind_listener(config.port);
     if (!listener) {
         const bool service_running = installed_service_running();

@@ -48,11 +48,12 @@ bool setup_wanted(const Config& config) {
     return !service_installed() && !running_from_install_dir();
 }
 
-SetupOutcome setup_outcome(const std::string& printer, std::uint16_t port, std::span<const PrinterEntry> aliases) {
+SetupOutcome setup_outcome(const std::string& printer, std::uint16_t port, std::span<const PrinterEntry> aliases,
+                           const std::string& printer_option) {
     if (up_to_date()) return succeeded("El servicio ya estaba instalado y en marcha (misma version).");
     const bool update = service_installed() && !installed_copy_matches();
     // The autostart entry starts the bridge again with the same printers.
-    const std::vector<std::string> entry = autostart_options(printer, aliases);
+    const std::vector<std::string> entry = autostart_options(printer_option, aliases);
 
     // Without the rights nothing is written to C:\KORBA: only the elevated process makes it safe and fills it.
     if (!is_admin()) {
@@ -83,11 +84,12 @@ std::string outcome_line(const SetupOutcome& outcome) {
     return std::string(outcome.ok ? "  \u2714 " : "  \u26A0 ") + outcome.text;
 }
 
-void first_run_setup(const std::string& printer, std::uint16_t port, std::span<const PrinterEntry> aliases) {
+void first_run_setup(const std::string& printer, std::uint16_t port, std::span<const PrinterEntry> aliases,
+                     const std::string& printer_option) {
     print_out(BANNER_RULE);
     print_out(" Primera puesta en marcha de KORBA Vizoza");
     print_out(BANNER_RULE);
-    print_out(outcome_line(setup_outcome(printer, port, aliases)));
+    print_out(outcome_line(setup_outcome(printer, port, aliases, printer_option)));
     print_out("");
     print_out(" Si el vizoza ya corría como servicio, esta ventana sobra:");
     print_out(" cierrala y navega a " + panel_address(port));

@@ -20,10 +20,13 @@ struct SetupOutcome {
 bool setup_wanted(const Config& config);
 
 // Works out and carries out the setup; the outcome is reported, never fatal.
-SetupOutcome setup_outcome(const std::string& printer, std::uint16_t port, std::span<const PrinterEntry> aliases = {});
+// `printer_option`: the printer as --printer gave it, for the autostart entry.
+SetupOutcome setup_outcome(const std::string& printer, std::uint16_t port, std::span<const PrinterEntry> aliases = {},
+                           const std::string& printer_option = "");
 // "  ✔ {text}" or "  ⚠ {text}".
 std::string outcome_line(const SetupOutcome& outcome);
 // Prints the header, the outcome line and the closing hint.
-void first_run_setup(const std::string& printer, std::uint16_t port, std::span<const PrinterEntry> aliases = {});
+void first_run_setup(const std::string& printer, std::uint16_t port, std::span<const PrinterEntry> aliases = {},
+                     const std::string& printer_option = "");
 
 }  // namespace korba

@@ -27,6 +27,8 @@ struct ServerConfig {
     // The main printer first, then the aliases in the command line's order.
     std::vector<PrinterEntry> printers{PrinterEntry{}};
     std::uint16_t port = 0;
+    // The printer as --printer gave it (empty when the default was taken): what an autostart entry carries.
+    std::string printer_option;
 
     const PrinterEntry& main_printer() const { return printers.front(); }
     std::span<const PrinterEntry> aliases() const { return std::span(printers).subspan(1); }

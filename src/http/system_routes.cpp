@@ -46,7 +46,7 @@ HttpResponse post_startup(HttpRequest request, const ServerConfig& config) {
     if (!value) value = query_param(request.query, "enable");
     if (!value) return {400, JSON_TYPE, json_error_body("falta enable (1/0)"), {}};
 
-    const std::vector<std::string> options = autostart_options(config.main_printer().name, config.aliases());
+    const std::vector<std::string> options = autostart_options(config.printer_option, config.aliases());
     if (Status changed = set_autostart(*value == "1", options); !changed)
         return {500, JSON_TYPE, json_error_body(changed.error()), {}};
     const bool startup = autostart_enabled();
