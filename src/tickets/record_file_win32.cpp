@@ -33,9 +33,6 @@ std::uint32_t write_all(HANDLE file, std::string_view data, bool at_end = false)
     return 0;
 }
 
-// The file's identity: its volume and its index there.
-bool identity(HANDLE file, BY_HANDLE_FILE_INFORMATION& info) { return GetFileInformationByHandle(file, &info); }
-
 }  // namespace
 
 std::optional<std::string> environment_value(const char* name) {
@@ -183,7 +180,9 @@ bool same_file(std::intptr_t handle, const std::string& path) {
                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (named == INVALID_HANDLE_VALUE) return false;
     BY_HANDLE_FILE_INFORMATION open_file, at_path;
-    const bool same = identity(handle_of(handle), open_file) && identity(named, at_path) &&
+    // A file is known by its volume and its index there.
+    const bool same = GetFileInformationByHandle(handle_of(handle), &open_file) &&
+                      GetFileInformationByHandle(named, &at_path) &&
                       open_file.dwVolumeSerialNumber == at_path.dwVolumeSerialNumber &&
                       open_file.nFileIndexHigh == at_path.nFileIndexHigh &&
                       open_file.nFileIndexLow == at_path.nFileIndexLow;

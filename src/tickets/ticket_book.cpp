@@ -95,8 +95,9 @@ void TicketBook::adopt(LoadedRecord loaded) {
             // What is left of its time, never less than nothing nor more than it was given,
             // whatever the wall clock did while the bridge was not running.
             if (ticket.deadline != 0) {
-                const std::int64_t left = std::clamp(ticket.deadline - now, std::int64_t{0},
-                                                     std::max(ticket.deadline - ticket.received, std::int64_t{0}));
+                // The record reader keeps only deadlines after their ticket's arrival.
+                const std::int64_t expire = ticket.deadline - ticket.received;
+                const std::int64_t left = std::clamp(ticket.deadline - now, std::int64_t{0}, expire);
                 ticket.due = steady_now + std::chrono::seconds(left);
             }
             followed_.emplace(ticket.seq, 0);
