@@ -7,7 +7,7 @@ import re
 import shutil
 import subprocess
 import time
-from datetime import datetime
+from datetime import datetime, timedelta, timezone
 
 import pytest
 from selenium.webdriver.common.by import By
@@ -97,24 +97,31 @@ def test_drawer_buttons_print_the_pulse(native, acme, start_bridge, panel, butto
     assert printed(acme, known, 1) == [job]
 
 
-def ticket_time(job):
-    """The date and time that the page wrote into the ticket."""
+def ticket_time(job, offset_minutes):
+    """The date and time that the page wrote into the ticket, in UTC: the page writes the browser's
+    local time, whose zone need not be the one this process reads from TZ."""
     assert job.startswith(TICKET_HEAD) and job.endswith(TICKET_TAIL)
-    return datetime.strptime(job[len(TICKET_HEAD):-len(TICKET_TAIL)].decode("ascii"), "%d/%m/%Y, %H:%M:%S")
+    local = datetime.strptime(job[len(TICKET_HEAD):-len(TICKET_TAIL)].decode("ascii"), "%d/%m/%Y, %H:%M:%S")
+    return local + timedelta(minutes=offset_minutes)
+
+
+def utc_now():
+    return datetime.now(timezone.utc).replace(tzinfo=None)
 
 
 def test_ticket_button_prints_whole_tickets(native, acme, start_bridge, panel):
     bridge = start_bridge("--printer", "ACME")
     panel.open(bridge.port)
     known = acme.captured_ids()
-    before = datetime.now().replace(microsecond=0)
+    offset = panel.driver.execute_script("return new Date().getTimezoneOffset();")
+    before = utc_now().replace(microsecond=0)
     panel.click("tk")
     panel.click("tk")
     messages = panel.wait_log(3)[1:]
     jobs = printed(acme, known, 2)
-    after = datetime.now()
+    after = utc_now()
     for job in jobs:
-        assert before <= ticket_time(job) <= after
+        assert before <= ticket_time(job, offset) <= after
     assert sorted(messages) == sorted(f"OK: ticket enviado ({len(job)} bytes)" for job in jobs)
 
 
@@ -135,7 +142,7 @@ def test_every_printer_with_its_queue_and_a_test_ticket_of_its_own(native, acme,
         panel.element('#prList button[data-printer="cocina"]').click()
         assert panel.wait_log(2)[1].startswith(f"OK: ticket de prueba enviado a {kitchen.name} (")
         [job] = printed(kitchen, known[0], 1)
-        assert ticket_time(job.replace(b"\x1bd\x03\x1bd\x03", b"\x1bd\x03\x1bp\x00\x19\xfa\x1bd\x03"))
+        assert ticket_time(job.replace(b"\x1bd\x03\x1bd\x03", b"\x1bd\x03\x1bp\x00\x19\xfa\x1bd\x03"), 0)
         # The drawer stays on the main printer.
         panel.click("c2")
         assert printed(acme, known[1], 1) == [b"\x1bp\x00\x19\xfa"]
