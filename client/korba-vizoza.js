@@ -2,6 +2,8 @@
 // tells a page what to do. Plain ES module without dependencies, for browsers and Node 20+ (with
 // the global crypto that makes the ticket ids).
 
+export { rasterize, textImage } from "./korba-raster.js";
+
 export const DEFAULT_ADDRESS = "http://127.0.0.1:9230";
 export const DEFAULT_TIMEOUT = 5000;
 export const DEFAULT_PRINT_ONCE_TIMEOUT = 15000;
@@ -24,6 +26,11 @@ const NOT_CANCELLABLE = /^el ticket .+ ya no se puede cancelar$/;
 // A printer alias as the bridge's --printer-for takes it: it goes in the query as it is.
 const ALIAS = /^[a-z0-9_-]{1,32}$/;
 const MAX_ID = 64;
+// The largest body the bridge reads; the JSON form is `{"data_b64":"..."}`.
+const MAX_BODY = 8388608;
+const JSON_WRAPPER = '{"data_b64":""}'.length;
+// The only addresses a bridge answers on: its loopback port, by number or by name.
+const ADDRESS = /^http:\/\/(?:127\.0\.0\.1|localhost):([1-9]\d{0,4})\/?$/;
 
 // Chromium's name for the permission that gates calls to 127.0.0.1, then the older names.
 const PERMISSION_NAMES = ["loopback-network", "local-network-access", "local-network"];
@@ -50,7 +57,11 @@ export class BridgeError extends Error {
 
 export class Bridge {
   constructor({ address = DEFAULT_ADDRESS, timeout = DEFAULT_TIMEOUT } = {}) {
-    this.address = String(address).replace(/\/+$/, "");
+    const port = ADDRESS.exec(String(address))?.[1];
+    if (!(port <= 65535)) {
+      throw new TypeError(`the bridge's address is http://127.0.0.1:PORT or http://localhost:PORT, not ${address}`);
+    }
+    this.address = String(address).replace(/\/$/, "");
     this.timeout = timeout;
   }
 
@@ -70,17 +81,28 @@ export class Bridge {
     return this.#call("GET", "/device" + printerQuery("?", options.printer), {}, options);
   }
 
-  async print(bytes, { id, expire, printer, timeout } = {}) {
+  // text/plain keeps the post a simple request: no preflight, no Base64. The JSON form only when asked.
+  async print(bytes, { id, expire, printer, json = false, timeout, signal } = {}) {
     const path = rawPath(id, expire, printer);
-    const body = JSON.stringify({ data_b64: toBase64(asBytes(bytes)) });
-    return this.#call("POST", path, { body, headers: { "Content-Type": "application/json" } }, { timeout });
+    return this.#call("POST", path, bodyOf(asBytes(bytes), json), { timeout, signal });
   }
 
-  // text/plain keeps the raw post a simple request: no preflight, no Base64.
-  async printRaw(bytes, { id, expire, printer, timeout } = {}) {
-    const path = rawPath(id, expire, printer);
-    const body = asBytes(bytes);
-    return this.#call("POST", path, { body, headers: { "Content-Type": "text/plain" } }, { timeout });
+  async printRaw(bytes, options = {}) {
+    return this.print(bytes, { ...options, json: false });
+  }
+
+  // The preview run's tickets, each with its bytes.
+  async preview(options = {}) {
+    let reply;
+    try {
+      reply = await this.#call("GET", "/preview" + printerQuery("?", options.printer), {}, options);
+    } catch (error) {
+      if (error.code !== "outdated") throw error;
+      throw new BridgeError("no-preview", "el vizoza no se arranco con --preview",
+        { status: error.status, reply: error.reply });
+    }
+    const tickets = reply.tickets.map(({ data_b64, ...ticket }) => ({ ...ticket, data: fromBase64(data_b64) }));
+    return { ...reply, tickets };
   }
 
   // No body and no header: a simple request, without preflight.
@@ -100,57 +122,63 @@ export class Bridge {
   // reply is a repeat and not a second print; then follows the ticket until its state is final.
   // With a fallback, a ticket that waits too long is cancelled and sent to the fallback printer
   // under an id made from its own, so that a reload that runs this again finds where it went.
-  async printOnce(bytes, { id = newId(), expire, printer, fallback, timeout } = {}) {
+  async printOnce(bytes, { id = newId(), expire, printer, fallback, timeout, onState, signal } = {}) {
     const ticket = asBytes(bytes);
     rawPath(id, expire, printer);
+    bodyOf(ticket, false);
     const moved = fallback === undefined ? undefined : fallbackOf(id, fallback);
+    if (onState !== undefined && typeof onState !== "function") throw new TypeError("onState is a function");
     timeout ??= DEFAULT_PRINT_ONCE_TIMEOUT + (moved ? moved.after : 0);
-    const deadline = performance.now() + timeout;
-    await this.#send(ticket, { id, expire, printer }, deadline);
-    if (!moved) return this.#follow(id, deadline);
-    const record = await this.#follow(id, deadline, moved);
+    const run = { deadline: performance.now() + timeout, signal, seen: watcher(onState) };
+    if (signal?.aborted) throw aborted(signal);
+    await this.#send(ticket, { id, expire, printer }, run);
+    if (!moved) return this.#follow(id, run);
+    const record = await this.#follow(id, run, moved);
     if (record.state !== "cancelled") return record;
-    await this.#send(ticket, { id: moved.id, expire, printer: moved.printer }, deadline);
-    return this.#follow(moved.id, deadline);
+    await this.#send(ticket, { id: moved.id, expire, printer: moved.printer }, run);
+    return this.#follow(moved.id, run);
   }
 
-  async #send(ticket, options, deadline) {
+  async #send(ticket, options, run) {
+    run.seen(sending(options.id, null));
     for (;;) {
       try {
-        await this.printRaw(ticket, { ...options, timeout: this.#callTime(deadline) });
+        await this.print(ticket, { ...options, timeout: this.#callTime(run.deadline), signal: run.signal });
         return;
       } catch (error) {
         // Its id is taken and its record will say what became of it.
         if (error.code === "printer-error" && error.message.includes(MAYBE_PRINTED)) return;
-        if (!retryable(error) || timeIsUp(deadline, RETRY_PAUSE)) throw error;
+        if (!retryable(error) || timeIsUp(run.deadline, RETRY_PAUSE)) throw error;
+        run.seen(sending(options.id, error));
       }
-      await sleep(RETRY_PAUSE);
+      await sleep(RETRY_PAUSE, run.signal);
     }
   }
 
   // The ticket once its state is final, or as last seen when the time is up. With `moved`, a ticket
   // still queued `after` milliseconds after the bridge took it is cancelled (and so final) unless
   // it began printing meanwhile (409).
-  async #follow(id, deadline, moved) {
+  async #follow(id, run, moved) {
     let last, failure;
     const followed = performance.now();
+    const call = () => ({ timeout: this.#callTime(run.deadline), signal: run.signal });
     for (;;) {
       try {
-        last = await this.ticket(id, { timeout: this.#callTime(deadline) });
+        last = run.seen(await this.ticket(id, call()));
         if (FINAL_STATES.has(last.state)) return last;
         // The bridge's clock is this PC's: `received` counts the wait before a reload too, in whole
         // seconds (the ticket may have come up to one later). The steady clock covers a wall clock
         // set back.
         if (moved && last.state === "queued" && (Date.now() - Date.parse(last.received) >= moved.after + 1000 ||
             performance.now() - followed >= moved.after)) {
-          const printers = await this.printers({ timeout: this.#callTime(deadline) });
+          const printers = await this.printers(call());
           // Cancelled, the ticket would print nowhere.
           if (!Object.hasOwn(printers.aliases ?? {}, moved.printer)) {
             throw new BridgeError("no-such-printer", `${NO_SUCH_PRINTER}: ${moved.printer}`,
               { status: 200, reply: printers });
           }
           try {
-            return await this.cancel(id, { timeout: this.#callTime(deadline) });
+            return run.seen(await this.cancel(id, call()));
           } catch (error) {
             if (error.code !== "not-cancellable") throw error;
             moved = undefined;
@@ -160,16 +188,16 @@ export class Bridge {
         if (!retryable(error)) throw error;
         failure = error;
       }
-      if (timeIsUp(deadline, FOLLOW_PAUSE)) {
+      if (timeIsUp(run.deadline, FOLLOW_PAUSE)) {
         if (last) return last;
         throw failure;
       }
-      await sleep(FOLLOW_PAUSE);
+      await sleep(FOLLOW_PAUSE, run.signal);
     }
   }
 
   #callTime(deadline) {
-    return Math.max(1, Math.min(this.timeout, deadline - performance.now()));
+    return Math.max(1, Math.ceil(Math.min(this.timeout, deadline - performance.now())));
   }
 
   // The pin goes in the query, so the post needs no body and no preflight.
@@ -183,8 +211,8 @@ export class Bridge {
     return this.#call("POST", `/startup?enable=${on ? 1 : 0}`, {}, options);
   }
 
-  async check({ minVersion, printer, timeout } = {}) {
-    const status = await this.status({ printer, timeout });
+  async check({ minVersion, printer, timeout, signal } = {}) {
+    const status = await this.status({ printer, timeout, signal });
     if (status.app !== "korba-vizoza" || typeof status.version !== "string") {
       throw new BridgeError("bad-reply", `en ${this.address} no responde el vizoza`, { status: 200, reply: status });
     }
@@ -201,30 +229,37 @@ export class Bridge {
     return status;
   }
 
-  async #call(method, path, init, { timeout = this.timeout } = {}) {
+  // `signal`, the caller's, stops the call at once as "aborted".
+  async #call(method, path, init, { timeout = this.timeout, signal } = {}) {
+    if (signal?.aborted) throw aborted(signal);
     const controller = new AbortController();
     const timer = setTimeout(() => controller.abort(), timeout);
+    const stop = () => controller.abort();
+    signal?.addEventListener("abort", stop);
+    const failed = (error, otherwise) => signal?.aborted ? aborted(signal)
+      : controller.signal.aborted ? this.#timedOut(timeout, error) : otherwise();
     try {
       let response;
       try {
         response = await fetch(this.address + path, { ...init, ...FETCH_OPTIONS, method, signal: controller.signal });
       } catch (error) {
-        throw controller.signal.aborted ? this.#timedOut(timeout, error) : await this.#unreachable(error);
+        throw await failed(error, () => this.#unreachable(error));
       }
       let text;
       try {
         text = await response.text();
       } catch (error) {
-        throw controller.signal.aborted ? this.#timedOut(timeout, error) : badReply(response.status, undefined, error);
+        throw failed(error, () => badReply(response.status, undefined, error));
       }
       return replyOf(response.status, text);
     } finally {
       clearTimeout(timer);
+      signal?.removeEventListener("abort", stop);
     }
   }
 
   #timedOut(timeout, cause) {
-    return new BridgeError("timeout", `el vizoza no respondio en ${timeout} ms`, { cause });
+    return new BridgeError("timeout", `el vizoza no respondio en ${Math.round(timeout)} ms`, { cause });
   }
 
   // fetch says no more than "failed": the browser's permission state is the only hint at why.
@@ -336,8 +371,47 @@ function retryable(error) {
   return error instanceof BridgeError && RETRYABLE.has(error.code);
 }
 
-function sleep(ms) {
-  return new Promise((resolve) => setTimeout(resolve, ms));
+function sleep(ms, signal) {
+  return new Promise((resolve, reject) => {
+    if (signal?.aborted) return reject(aborted(signal));
+    const done = () => { signal?.removeEventListener("abort", stop); resolve(); };
+    const timer = setTimeout(done, ms);
+    const stop = () => { clearTimeout(timer); reject(aborted(signal)); };
+    signal?.addEventListener("abort", stop, { once: true });
+  });
+}
+
+function aborted(signal) {
+  return new BridgeError("aborted", "la pagina dejo de esperar al vizoza", { cause: signal.reason });
+}
+
+// What printOnce shows before the bridge has the ticket: its last failure, retried.
+function sending(id, failure) {
+  return { id, state: "sending", reasons: [], printer: null, job: null, failure };
+}
+
+// Calls `onState` with each ticket that differs from the one before in what a page shows; hands it back.
+function watcher(onState) {
+  let shown;
+  return (ticket) => {
+    const key = JSON.stringify([ticket.id, ticket.state, ticket.reasons, ticket.printer, ticket.job,
+      ticket.failure?.code]);
+    if (onState && key !== shown) onState(ticket);
+    shown = key;
+    return ticket;
+  };
+}
+
+// A body over the bridge's limit would be cut off unread: refused here, never sent.
+function bodyOf(ticket, json) {
+  const size = json ? JSON_WRAPPER + 4 * Math.ceil(ticket.length / 3) : ticket.length;
+  if (size > MAX_BODY) {
+    throw new BridgeError("too-large",
+      `el ticket ocupa ${size} bytes${json ? " en Base64" : ""} y el vizoza admite ${MAX_BODY} como mucho`);
+  }
+  return json
+    ? { body: JSON.stringify({ data_b64: toBase64(ticket) }), headers: { "Content-Type": "application/json" } }
+    : { body: ticket, headers: { "Content-Type": "text/plain" } };
 }
 
 function asBytes(bytes) {
@@ -353,6 +427,10 @@ function toBase64(bytes) {
     binary += String.fromCharCode(...bytes.subarray(i, i + 0x8000));
   }
   return btoa(binary);
+}
+
+function fromBase64(text) {
+  return Uint8Array.from(atob(text), (c) => c.charCodeAt(0));
 }
 
 function compareVersions(a, b) {
