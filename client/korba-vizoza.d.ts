@@ -1,5 +1,7 @@
 // Types of the korba-vizoza bridge client. Field names are the bridge's own.
 
+export { rasterize, textImage, RasterOptions, TextImageOptions, RgbaImage, ImageSource } from "./korba-raster.js";
+
 /** The address a bridge listens on unless it was started with --port: `http://127.0.0.1:9230`. */
 export declare const DEFAULT_ADDRESS: string;
 /** Milliseconds a call waits for the bridge's reply when no `timeout` is given: 5000. */
@@ -33,6 +35,10 @@ export declare const DEFAULT_FALLBACK_AFTER: number;
  * - `"outdated"`: `check()` found a version below `minVersion`, or the bridge lacks the route (404; ticket
  *   ids and `GET /tickets` need 1.5.0).
  * - `"bad-reply"`: the answer is not the bridge's JSON (another program on the port, a proxy).
+ * - `"too-large"`: the ticket's body would be over the bridge's 8388608 bytes (8 MiB; in Base64 with
+ *   `json: true`); refused before anything is sent, never retried.
+ * - `"aborted"`: the call's `signal` aborted; a ticket the bridge had taken stays as it is.
+ * - `"no-preview"`: {@link Bridge.preview} of a bridge that was not started with `--preview` (404).
  */
 export type BridgeErrorCode =
   | "not-running"
@@ -49,7 +55,10 @@ export type BridgeErrorCode =
   | "printer-error"
   | "busy"
   | "outdated"
-  | "bad-reply";
+  | "bad-reply"
+  | "too-large"
+  | "aborted"
+  | "no-preview";
 
 /**
  * Every failure of a bridge call. Only {@link Bridge.printOnce} retries; after a `"timeout"` of another call a
@@ -72,7 +81,10 @@ export declare class BridgeError extends Error {
 export type Ticket = Uint8Array | ArrayBuffer;
 
 export interface BridgeOptions {
-  /** The bridge's address, default {@link DEFAULT_ADDRESS}. */
+  /**
+   * The bridge's address, default {@link DEFAULT_ADDRESS}: `http://127.0.0.1:PORT` or `http://localhost:PORT`,
+   * optionally with a trailing `/`. Any other is a `TypeError`.
+   */
   address?: string;
   /** Milliseconds each call waits, default {@link DEFAULT_TIMEOUT}. */
   timeout?: number;
@@ -81,7 +93,20 @@ export interface BridgeOptions {
 export interface CallOptions {
   /** Milliseconds this call waits, instead of the bridge object's `timeout`. */
   timeout?: number;
+  /** Aborting it stops the call at once with `"aborted"`. */
+  signal?: AbortSignalLike;
 }
+
+/** An `AbortSignal`, the browser's or Node's (named by its shape, so that these types need no DOM library). */
+export interface AbortSignalLike {
+  readonly aborted: boolean;
+  readonly reason?: unknown;
+  addEventListener(type: "abort", listener: () => void, options?: { once?: boolean }): void;
+  removeEventListener(type: "abort", listener: () => void): void;
+}
+
+/** A ticket id: 1 to 64 of `A-Z a-z 0-9 . _ ~ : -`; a number is sent as its decimal text. */
+export type TicketId = string | number;
 
 export interface PrinterOptions extends CallOptions {
   /**
@@ -97,9 +122,15 @@ export interface PrintOptions extends PrinterOptions {
    * (the reply says `repeat: true`); with other bytes it is an `"id-conflict"`. Default: a new
    * `crypto.randomUUID()` (32 random hexadecimal digits on a page that is not a secure context).
    */
-  id?: string;
+  id?: TicketId;
   /** Seconds, 1 to 86400: the ticket must begin printing within them, or the bridge deletes it ("expired"). */
   expire?: number;
+  /**
+   * `true` sends the ticket as `{"data_b64":...}` JSON instead of its bytes: a third larger, a preflight in a
+   * browser, and from a refused origin a failure that reads as an unreachable bridge. Only for a caller that
+   * needs the body to be text.
+   */
+  json?: boolean;
 }
 
 export interface Fallback {
@@ -112,9 +143,20 @@ export interface Fallback {
   after?: number;
 }
 
+/** What {@link Bridge.printOnce} shows before the bridge has taken the ticket. */
+export interface TicketSending {
+  id: TicketId;
+  state: "sending";
+  reasons: [];
+  printer: null;
+  job: null;
+  /** The last try's failure, which is being retried (`"not-running"`, `"timeout"`, `"busy"`); `null` at first. */
+  failure: BridgeError | null;
+}
+
 export interface PrintOnceOptions {
   /** As in {@link PrintOptions}; default a new one. With a `fallback`, at most 63 characters less the alias's. */
-  id?: string;
+  id?: TicketId;
   /** As in {@link PrintOptions}. */
   expire?: number;
   /** As in {@link PrinterOptions}. */
@@ -130,6 +172,16 @@ export interface PrintOnceOptions {
    * fallback's `after`); each request waits at most the bridge object's `timeout`.
    */
   timeout?: number;
+  /**
+   * Called whenever what the client sees of the ticket changes (its `state`, `reasons`, `printer` or `job`, or
+   * the failure retried while `"sending"`): first `"sending"`, then the records the bridge gives.
+   */
+  onState?: (ticket: TicketSending | TicketRecord) => void;
+  /**
+   * Aborting it stops the retries and the following at once: `printOnce` rejects with `"aborted"`. A ticket the
+   * bridge took stays as it is; {@link Bridge.cancel} takes it out of its queue while it is `"queued"`.
+   */
+  signal?: AbortSignalLike;
 }
 
 export interface CheckOptions extends PrinterOptions {
@@ -214,6 +266,26 @@ export interface TicketRecord extends TicketEntry {
   ok: true;
 }
 
+/** One ticket of a preview run. */
+export interface PreviewTicket {
+  /** `null` for a ticket printed without an id. */
+  id: string | null;
+  /** When the bridge received it, UTC, for example `"2026-12-09T13:05:01Z"`. */
+  received: string;
+  bytes: number;
+  /** The ticket's bytes, for `renderTicket` of `korba-vizoza/render`. */
+  data: Uint8Array;
+}
+
+/** `GET /preview`, with each ticket's bytes decoded. */
+export interface Preview {
+  ok: true;
+  /** The roll's width in millimetres. */
+  paper: 80 | 58;
+  /** The newest 50 at most, newest first. */
+  tickets: PreviewTicket[];
+}
+
 /** `GET /tickets`: the newest 50, newest first. */
 export interface Tickets {
   ok: true;
@@ -290,12 +362,17 @@ export declare class Bridge {
   status(options?: PrinterOptions): Promise<Status>;
   /** The installed printers, the main one and the aliases. */
   printers(options?: CallOptions): Promise<Printers>;
-  /** Prints a ticket, sent as Base64 in JSON (one preflight in a browser), under its id. */
-  print(bytes: Ticket, options?: PrintOptions): Promise<Printed>;
-  /** Prints a ticket sent as the raw body: no Base64 and no preflight, for large tickets. */
-  printRaw(bytes: Ticket, options?: PrintOptions): Promise<Printed>;
   /**
-   * Prints a ticket at most once: sends it (raw) under one id, again after `"not-running"`, `"timeout"` or
+   * Prints a ticket under its id, its bytes as the body (`text/plain`: no preflight in a browser); with
+   * `json: true` as Base64 in JSON. `"too-large"` over the bridge's limit, before anything is sent.
+   */
+  print(bytes: Ticket, options?: PrintOptions): Promise<Printed>;
+  /** The same as {@link Bridge.print} without `json`: the bytes as they are. */
+  printRaw(bytes: Ticket, options?: PrintOptions): Promise<Printed>;
+  /** A preview run's tickets (`--preview`), each with its bytes; `"no-preview"` from a bridge with a printer. */
+  preview(options?: PrinterOptions): Promise<Preview>;
+  /**
+   * Prints a ticket at most once: sends it under one id, again after `"not-running"`, `"timeout"` or
    * `"busy"`, then follows it. Resolves with its record once its state is final, or as last seen when the time
    * is up (then still `"queued"` or `"printing"`: show its `reasons`). Rejects with the first other failure,
    * or with the last failure when the time is up before the bridge answered. With a `fallback`, the record is
@@ -304,7 +381,7 @@ export declare class Bridge {
    */
   printOnce(bytes: Ticket, options?: PrintOnceOptions): Promise<TicketRecord>;
   /** The record of one ticket; `"no-such-ticket"` when the bridge never saw the id. */
-  ticket(id: string, options?: CallOptions): Promise<TicketRecord>;
+  ticket(id: TicketId, options?: CallOptions): Promise<TicketRecord>;
   /** The newest 50 tickets, newest first. */
   tickets(options?: CallOptions): Promise<Tickets>;
   /**
@@ -312,7 +389,7 @@ export declare class Bridge {
    * (also when it already was); `"not-cancellable"` once it began printing or ended, `"no-such-ticket"` for an
    * id the bridge never saw. A cancelled id sent again prints nothing: send the ticket under a new id.
    */
-  cancel(id: string, options?: CallOptions): Promise<TicketRecord>;
+  cancel(id: TicketId, options?: CallOptions): Promise<TicketRecord>;
   /** Opens the cash drawer on pin 2 (the standard connector, the default) or pin 5. */
   pulse(pin?: 2 | 5, options?: PrinterOptions): Promise<Pulsed>;
   /** Switches the per-user autostart entry on or off. */

@@ -127,7 +127,8 @@ class Files(http.server.SimpleHTTPRequestHandler):
     def do_GET(self):
         files = {"/": (PAGE, "text/html"),
                  "/korba-vizoza.js": ((CLIENT / "korba-vizoza.js").read_bytes(), "text/javascript"),
-                 "/korba-render.js": ((CLIENT / "korba-render.js").read_bytes(), "text/javascript")}
+                 "/korba-render.js": ((CLIENT / "korba-render.js").read_bytes(), "text/javascript"),
+                 "/korba-raster.js": ((CLIENT / "korba-raster.js").read_bytes(), "text/javascript")}
         body, kind = files.get(self.path, (b"", "text/plain"))
         self.send_response(200 if body else 404)
         self.send_header("Content-Type", kind)
@@ -242,17 +243,21 @@ def test_public_page_reads_the_browser_permission(native, queue, start_bridge, p
 def test_refused_origin_and_host(native, queue, start_bridge, page):
     bridge = start_bridge("--printer", QUEUE)
     address = f"http://127.0.0.1:{bridge.port}"
-    # The IPv4-mapped address reaches the bridge under a Host name it refuses.
+    # The client takes no such address: its requests go to the IPv4-mapped one, which reaches the
+    # bridge under a Host name it refuses.
     page.open(page.local)
-    assert page.run(f"http://[::ffff:127.0.0.1]:{bridge.port}", "return await bridge.status();") == \
+    assert page.run(address, """const fetch = window.fetch;
+        window.fetch = (url, init) => fetch(url.replace("127.0.0.1", "[::ffff:127.0.0.1]"), init);
+        try { return await bridge.status(); } finally { window.fetch = fetch; }""") == \
         failure("host-refused", "host no permitido")
     page.open(page.refused)
     refused = failure("origin-refused", "origin no permitido")
     assert page.run(address, "return await bridge.status();") == refused
     assert page.run(address, "return await bridge.pulse(5);") == refused
+    assert page.run(address, "return await bridge.print(new Uint8Array([65]));") == refused
     # The JSON post's preflight is refused, which the page sees as a failed fetch; a plain-HTTP page
     # that is not on the PC can never have the permission, so that is what the client reports.
-    assert page.run(address, "return await bridge.print(new Uint8Array([65]));") == DENIED
+    assert page.run(address, "return await bridge.print(new Uint8Array([65]), { json: true });") == DENIED
 
 
 def test_renderer(native, capsys):

@@ -1,6 +1,6 @@
 // Every method of the client and the renderer, as a page would use them; tsc --noEmit checks them against the types.
 import { Bridge, BridgeError, DEFAULT_ADDRESS, DEFAULT_FALLBACK_AFTER, type BridgeErrorCode, type Device,
-  type Queue, type Status, type TicketRecord, type TicketState } from "korba-vizoza";
+  type Queue, type Status, type TicketRecord, type TicketState, rasterize, textImage } from "korba-vizoza";
 import { renderTicket } from "korba-vizoza/render";
 
 const bridge = new Bridge({ address: DEFAULT_ADDRESS, timeout: 3000 });
@@ -23,6 +23,9 @@ function advice(code: BridgeErrorCode): string {
     case "busy": return "Vuelve a intentarlo en un momento.";
     case "outdated": return "Actualiza el vizoza.";
     case "bad-reply": return "En ese puerto responde otro programa.";
+    case "too-large": return "El ticket es demasiado grande para el vizoza.";
+    case "aborted": return "Se dejo de esperar al ticket.";
+    case "no-preview": return "Arranca el vizoza con --preview.";
     default: {
       const unknown: never = code;
       return unknown;
@@ -78,11 +81,19 @@ export async function sell(ticket: Uint8Array, raw: ArrayBuffer): Promise<string
     const order: TicketRecord = await bridge.printOnce(ticket, { id: "comanda-8", expire: 600, ...kitchen,
       fallback: { printer: "barra", after: DEFAULT_FALLBACK_AFTER / 2 } });
     const moved: TicketRecord = await bridge.printOnce(raw, { fallback: { printer: "barra" } });
+    // Watched and stopped by the page, under a numeric id.
+    const stop = new AbortController();
+    const seen: string[] = [];
+    await bridge.printOnce(ticket, { id: 43, signal: stop.signal, timeout: 30000,
+      onState: (t) => seen.push(t.state === "sending" ? t.failure?.code ?? "enviando" : shown(t.state)) });
+    await bridge.print(ticket, { json: true, signal: stop.signal });
+    await bridge.ticket(43, { signal: stop.signal });
+    const drawn: string = (await bridge.preview()).tickets.map((t) => renderTicket(t.data)).join("");
     return [status.version, used, printers.join(","), aliases, ready, shown(cancelled.state), order.printer,
             moved.id, printed.bytes + big.bytes, drawer.pin + standard.pin,
             waiting, warning ?? "", queue.reasons.join(","), out, device.address ?? "", device.errors.join(","),
             printed.job ?? "", repeated, shown(once.state),
-            once.reasons.join(","), record.error ?? "", last.join("\n")].join(" ");
+            once.reasons.join(","), record.error ?? "", last.join("\n"), seen.join(), drawn].join(" ");
   } catch (error) {
     if (error instanceof BridgeError) return `${error.code} (${error.status ?? "sin respuesta"}): ${error.message} ${advice(error.code)}`;
     throw error;
@@ -92,3 +103,10 @@ export async function sell(ticket: Uint8Array, raw: ArrayBuffer): Promise<string
 // The ticket as it would come out, for a page's own preview.
 export const preview: string = renderTicket(new Uint8Array([0x1b, 0x40, 0x41, 0x0a]), { paper: 58 }) +
   renderTicket(Uint8Array.of(0x41));
+
+// A logo from a canvas and from pixels, and a line of Arabic in the page's own font.
+export function logo(canvas: HTMLCanvasElement, pixels: ImageData, bitmap: ImageBitmap): Uint8Array[] {
+  return [rasterize(canvas, { paper: 58, align: "center" }), rasterize(pixels, { width: 200, dither: "floyd-steinberg" }),
+    rasterize(bitmap, { threshold: 100, dither: "threshold" }), rasterize({ width: 1, height: 1, data: [0, 0, 0, 255] })];
+}
+export const arabic: Promise<Uint8Array> = textImage("مرحبا", { font: "serif", size: 32, align: "right", paper: 58 });
