@@ -27,7 +27,8 @@ export function rasterize(source, { paper = 80, width, align, dither = "atkinson
   if (!Number.isInteger(w) || w < 1 || w > paperDots) throw new RangeError(`width is 1 to ${paperDots} dots`);
   const h = Math.max(1, Math.round(image.height * w / image.width));
   const light = resample(luminance(image), image.width, image.height, w, h);
-  const dots = diffuse(light, w, h, DIFFUSION[dither], toLinear(threshold / 255));
+  // Halfway between two greys, so that a grey of the threshold's value is white.
+  const dots = diffuse(light, w, h, DIFFUSION[dither], toLinear(Math.max(0, threshold - 0.5) / 255));
   const bands = gsv0(dots, w, h);
   if (align === undefined) return bands;
   return concat([Uint8Array.of(0x1b, 0x61, ALIGN[align]), bands, Uint8Array.of(0x1b, 0x61, 0)]);

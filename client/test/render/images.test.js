@@ -64,3 +64,54 @@ test("GS ( L and GS 8 L graphics are kept in the print buffer and printed as a r
   const again = renderTicket(Uint8Array.from([...short, 0x1d, 0x28, 0x4c, 2, 0, 48, 50]));
   assert.deepEqual([dots(again).size, (again.match(/korba-skip/g) ?? []).length], [6, 1]);
 });
+
+// The client's raster images, drawn back: every dither leaves pure black and white as they are.
+test("rasterize: a checkerboard over two bands, a transparent picture and a grey ramp, drawn back dot for dot", async () => {
+  const { rasterize } = await import("../../korba-raster.js");
+  const image = (w, h, pixel) => {
+    const data = new Uint8ClampedArray(w * h * 4);
+    for (let y = 0; y < h; y++) for (let x = 0; x < w; x++) data.set(pixel(x, y), (y * w + x) * 4);
+    return { width: w, height: h, data };
+  };
+  const drawn = (w, h, black, x0 = 32) => {
+    const set = new Set();
+    for (let y = 0; y < h; y++) for (let x = 0; x < w; x++) if (black(x, y)) set.add(`${x0 + x},${16 + y}`);
+    return set;
+  };
+  // 37 dots wide (padded to 5 bytes a row), 300 rows: a band of 255 and one of 45.
+  const square = (x, y) => (Math.floor(x / 3) + Math.floor(y / 3)) % 2 === 0;
+  const board = image(37, 300, (x, y) => square(x, y) ? [0, 0, 0, 255] : [255, 255, 255, 255]);
+  for (const dither of ["atkinson", "floyd-steinberg", "threshold"]) {
+    const bytes = rasterize(board, { dither });
+    assert.deepEqual([...bytes.subarray(0, 8)], [0x1d, 0x76, 0x30, 0, 5, 0, 255, 0], dither);
+    assert.deepEqual([...bytes.subarray(8 + 5 * 255, 16 + 5 * 255)], [0x1d, 0x76, 0x30, 0, 5, 0, 45, 0], dither);
+    assert.equal(bytes.length, 16 + 5 * 300);
+    assert.deepEqual(dots(renderTicket(bytes)), drawn(37, 300, square), dither);
+  }
+  // Transparent pixels are paper, whatever their colour; centred on 58 mm paper and left as it was.
+  const ring = (x, y) => (x - 20) ** 2 + (y - 20) ** 2 < 400 && (x - 20) ** 2 + (y - 20) ** 2 >= 100;
+  const logo = image(40, 40, (x, y) => [0, 0, 0, ring(x, y) ? 255 : 0]);
+  const centred = rasterize(logo, { paper: 58, align: "center" });
+  assert.deepEqual([...centred.subarray(0, 3), ...centred.subarray(-3)], [0x1b, 0x61, 1, 0x1b, 0x61, 0]);
+  assert.deepEqual(dots(renderTicket(centred, { paper: 58 })), drawn(40, 40, ring, 40 + (384 - 40) / 2));
+  // A ramp of sRGB greys: cut at 128 when thresholded; dithered, as many black dots as its light is dark.
+  const ramp = image(256, 64, (x) => [x, x, x, 255]);
+  assert.deepEqual(dots(renderTicket(rasterize(ramp, { dither: "threshold" }))), drawn(256, 64, (x) => x < 128));
+  const spread = dots(renderTicket(rasterize(ramp, { dither: "floyd-steinberg" })));
+  for (let from = 0; from < 256; from += 32) {
+    let black = 0, dark = 0;
+    for (let x = from; x < from + 32; x++) {
+      for (let y = 0; y < 64; y++) black += spread.has(`${32 + x},${16 + y}`);
+      const c = x / 255;
+      dark += 64 * (1 - (c <= 0.04045 ? c / 12.92 : ((c + 0.055) / 1.055) ** 2.4));
+    }
+    assert.ok(Math.abs(black - dark) < 0.03 * 32 * 64, `greys ${from}+: ${black} black dots for ${dark.toFixed(0)}`);
+  }
+  // Wider than the paper: scaled down to it; a width over the paper's, a wrong source or option, refused.
+  assert.deepEqual([...rasterize(image(1000, 100, () => [0, 0, 0, 255])).subarray(4, 8)], [72, 0, 58, 0]);
+  assert.throws(() => rasterize(board, { width: 577 }), RangeError);
+  assert.throws(() => rasterize(board, { paper: 76 }), RangeError);
+  assert.throws(() => rasterize(board, { dither: "ordered" }), RangeError);
+  assert.throws(() => rasterize({ width: 2, height: 2, data: [0, 0, 0] }), TypeError);
+  assert.throws(() => rasterize("logo.png"), TypeError);
+});
