@@ -111,6 +111,45 @@ def test_a_waiting_kitchen_ticket_moves_to_the_bar_once(native, start_bridge, tm
         assert len(bar.captured_ids() - known[1]) == 1
 
 
+# printOnce watched as a page watches it: each state it reports, one line each, then its result.
+WATCHING_PAGE = """
+import { Bridge } from "%s";
+const bytes = Uint8Array.from(Buffer.from(process.env.TICKET_HEX, "hex"));
+const done = await new Bridge({ address: process.env.BRIDGE }).printOnce(bytes, { timeout: 60000,
+  onState: (t) => console.log(JSON.stringify([t.state, t.reasons, t.printer, t.job !== null, t.failure ?? null])) });
+console.log(JSON.stringify(["done", done.state]));
+""" % (CLIENT / "korba-vizoza.js").as_uri()
+
+
+def test_print_once_reports_a_paused_queue_then_the_print(native, cups_queues, start_bridge, tmp_path):
+    with own_queue(f"KORBA_PAUSADA_{os.getpid()}") as paused:
+        subprocess.run(["cupsdisable", paused.name], check=True)
+        bridge = start_bridge("--printer", paused.name, "--data", tmp_path)
+        known = paused.captured_ids()
+        env = {"BRIDGE": f"http://127.0.0.1:{bridge.port}", "TICKET_HEX": TICKET.hex()}
+        page = subprocess.Popen(["node", "--input-type=module", "-e", WATCHING_PAGE], stdout=subprocess.PIPE,
+                                env=harness.Target("native").env(env), text=True)
+        try:
+            # Queued, and then (once the bridge has looked at the queue) why.
+            first = [json.loads(page.stdout.readline())]
+            while first[-1][:2] != ["queued", ["paused"]] and len(first) < 4:
+                first.append(json.loads(page.stdout.readline()))
+            subprocess.run(["cupsenable", paused.name], check=True)
+            rest = [json.loads(line) for line in page.stdout]
+        finally:
+            page.stdout.close()
+            assert page.wait(timeout=120) == 0
+        queued = [["queued", reasons, paused.name, True, None] for reasons in ([], ["paused"])]
+        assert first in ([["sending", [], None, False, None]] + queued, [["sending", [], None, False, None]] + queued[1:])
+        # Enabled, the queue prints it; the looks may find it still queued or printing on the way, each
+        # change of reasons a call of its own.
+        assert rest[-1] == ["done", "sent"]
+        assert all(printer == paused.name and job for _, _, printer, job, _ in rest[:-1]), rest
+        states = [state for i, (state, *_) in enumerate(rest[:-1]) if i == 0 or rest[i - 1][0] != state]
+        assert states in (["sent"], ["printing", "sent"], ["queued", "sent"], ["queued", "printing", "sent"]), rest
+        assert [job.data for job in paused.wait_for_jobs(known, 1)] == [TICKET]
+
+
 # The page imports the module as an application would, and hands it to the test.
 PAGE = b"""<!doctype html><meta charset="utf-8"><title>cargando</title>
 <script type="module">
