@@ -14,7 +14,9 @@ import time
 import pytest
 
 import harness
-from browser import chromium
+from browser import WAIT_SECONDS, chromium
+from selenium.webdriver.common.by import By
+from selenium.webdriver.support.ui import WebDriverWait
 from cups_queue import cups_queues, own_queue  # noqa: F401  (fixture)
 from runner_tools import seen_path
 
@@ -160,15 +162,25 @@ document.title = "listo";
 """
 
 
+ENCODER = CLIENT / "test" / "render" / "node_modules" / "@point-of-sale" / "receipt-printer-encoder"
+# The client's modules, at the top and where npm installs them, and the encoder's files, as docs/client.md has them.
+SERVED = re.compile(r"/(?:node_modules/korba-vizoza/)?(korba-[a-z]+\.js)|/node_modules/@point-of-sale/"
+                    r"receipt-printer-encoder/(dist/[a-z.-]+)")
+
+
 class Files(http.server.SimpleHTTPRequestHandler):
-    """The page and the module, nothing else."""
+    """The page, the modules and the pages a test adds, nothing else."""
+    pages = {"/": PAGE}
 
     def do_GET(self):
-        files = {"/": (PAGE, "text/html"),
-                 "/korba-vizoza.js": ((CLIENT / "korba-vizoza.js").read_bytes(), "text/javascript"),
-                 "/korba-render.js": ((CLIENT / "korba-render.js").read_bytes(), "text/javascript"),
-                 "/korba-raster.js": ((CLIENT / "korba-raster.js").read_bytes(), "text/javascript")}
-        body, kind = files.get(self.path, (b"", "text/plain"))
+        served = SERVED.fullmatch(self.path)
+        if self.path in self.pages:
+            body, kind = self.pages[self.path], "text/html"
+        elif served:
+            file = CLIENT / served[1] if served[1] else ENCODER / served[2]
+            body, kind = (file.read_bytes() if file.is_file() else b""), "text/javascript"
+        else:
+            body, kind = b"", "text/plain"
         self.send_response(200 if body else 404)
         self.send_header("Content-Type", kind)
         self.send_header("Content-Length", str(len(body)))
@@ -340,3 +352,90 @@ def test_types_over_an_example_of_every_method():
     tsc = CLIENT / "test" / "types" / "node_modules" / ".bin" / "tsc"
     run = subprocess.run([str(tsc), "-p", str(tsc.parents[2])], capture_output=True, text=True, timeout=120)
     assert (run.returncode, run.stdout + run.stderr) == (0, "")
+
+
+def figures_drawn(driver, count):
+    """The panel's preview drawings once it shows `count`, newest first: each SVG's width and the box
+    around the dots its paths fill, in printer dots."""
+    return driver.execute_async_script("""const [count, done] = arguments;
+        (function wait() {
+          const svgs = document.querySelectorAll("#vistaTickets figure svg");
+          if (svgs.length < count) return setTimeout(wait, 50);
+          done(Array.from(svgs, (svg) => {
+            const boxes = Array.from(svg.querySelectorAll("path"), (p) => p.getBBox()).filter((b) => b.width);
+            const edge = (f, key) => Math[f](...boxes.map(key));
+            return [svg.getAttribute("width"), edge("min", (b) => b.x), edge("max", (b) => b.x + b.width),
+                    edge("max", (b) => b.y + b.height) - edge("min", (b) => b.y)];
+          }));
+        })();""", count)
+
+
+def test_text_in_any_script_and_a_qr_code_printed_as_dots(native, start_bridge, page, tmp_path):
+    bridge = start_bridge("--preview")
+    page.open(page.local)
+    # A QR code drawn by the renderer on 58 mm paper, taken as an <img>, rasterized on 80 mm and drawn again.
+    drawn = page.driver.execute_async_script("""const done = arguments[arguments.length - 1];
+        import("/korba-render.js").then(async ({ renderTicket }) => {
+          const image = new Image();
+          image.src = "data:image/svg+xml," + encodeURIComponent(renderTicket(Uint8Array.from(arguments[0]), { paper: 58 }));
+          await image.decode();
+          const bytes = korba.rasterize(image);
+          document.body.innerHTML = renderTicket(bytes);
+          requestAnimationFrame(() => setTimeout(() => done(Array.from(bytes.subarray(0, 8)))));
+        });""", list(b"\x1d(k\x03\x001C\x05\x1d(k\x0c\x001P0tienda 42\x1d(k\x03\x001Q0"))
+    assert drawn[:6] == [0x1d, 0x76, 0x30, 0, 58, 0]
+    shot = tmp_path / "qr.png"
+    page.driver.save_screenshot(str(shot))
+    read = subprocess.run(["zbarimg", "-q", "--nodbus", str(shot)], capture_output=True, text=True, timeout=60)
+    assert read.stdout.splitlines() == ["QR-Code:tienda 42"]
+    # Arabic laid out from the right, Chinese from the left, in the fonts the browser has.
+    printed = page.run(f"http://127.0.0.1:{bridge.port}", """
+        for (const [text, align] of [["مرحبا بكم في متجرنا", "right"], ["欢迎光临本店", "left"]]) {
+          await bridge.print(await korba.textImage(text, { size: 32, align }));
+        }
+        return (await bridge.preview()).tickets.map((t) => Array.from(t.data.subarray(0, 8)));""")
+    # As wide as the paper (72 bytes a row), in one band of a line's height.
+    assert [(head[:6], 32 <= head[6] <= 64, head[7]) for head in printed["value"]] == \
+        [([0x1d, 0x76, 0x30, 0, 72, 0], True, 0)] * 2, printed
+    page.driver.get(f"http://127.0.0.1:{bridge.port}/")
+    chinese, arabic = figures_drawn(page.driver, 2)
+    # 640 dots of paper, 576 printed from the 32nd; the text about as tall as its size.
+    assert chinese[0] == arabic[0] == "640"
+    assert 32 <= chinese[1] < 40 and 200 < chinese[2] < 400 and 20 < chinese[3] <= 48, chinese
+    assert 200 < arabic[1] and 600 < arabic[2] <= 608 and 20 < arabic[3] <= 48, arabic
+
+
+EXAMPLES = (harness.ROOT / "docs" / "client.md").read_text()
+# The bridge of every example is the default, 127.0.0.1:9230: the test's own stands in for it. Errors are kept.
+SPY = """<script>
+window.failed = [];
+addEventListener("error", (e) => failed.push(String(e.message)));
+addEventListener("unhandledrejection", (e) => failed.push(String(e.reason && e.reason.stack || e.reason)));
+const nativeFetch = window.fetch;
+window.fetch = (url, init) => nativeFetch(String(url).replace("127.0.0.1:9230", "127.0.0.1:%d"), init);
+</script>
+"""
+
+
+def test_every_example_of_the_guide_runs_in_its_page(native, start_bridge, page):
+    bridge = start_bridge("--preview", "--printer-for", "cocina=COCINA", "--printer-for", "barra=BARRA")
+    [html] = re.findall(r"^```html\n(.*?)^```$", EXAMPLES, re.S | re.M)
+    examples = re.findall(r"^```js\n(.*?)^```$", EXAMPLES, re.S | re.M)
+    assert len(examples) >= 8
+    base = html.replace("<title>Caja</title>\n", "<title>Caja</title>\n" + SPY % bridge.port)
+    Files.pages["/caja"] = base.encode()
+    for i, example in enumerate(examples):
+        Files.pages[f"/caja-{i}"] = base.replace("</html>", f'<script type="module">\n{example}\n'
+                                                 'window.ran = true;\n</script>\n</html>').encode()
+    driver = page.driver
+    driver.get(page.local + "caja")
+    estado = driver.find_element(By.ID, "estado")
+    for button, shown in [("probar", "Listo: KORBA vista previa (vizoza "), ("imprimir", "Ticket enviado"),
+                          ("cajon", "Cajón: pulso en el pin 2")]:
+        driver.find_element(By.ID, button).click()
+        WebDriverWait(driver, WAIT_SECONDS).until(lambda _: estado.text.startswith(shown))
+    assert driver.execute_script("return failed") == []
+    for i, example in enumerate(examples):
+        driver.get(f"{page.local}caja-{i}")
+        WebDriverWait(driver, WAIT_SECONDS).until(lambda _: driver.execute_script("return window.ran || failed.length"), example)
+        assert driver.execute_script("return failed") == [], example
