@@ -125,7 +125,7 @@ export class Bridge {
   async printOnce(bytes, { id = newId(), expire, printer, fallback, timeout, onState, signal } = {}) {
     const ticket = asBytes(bytes);
     rawPath(id, expire, printer);
-    bodyOf(ticket, false);
+    bodyOf(ticket, false);   // too large: refused before anything is sent or shown
     const moved = fallback === undefined ? undefined : fallbackOf(id, fallback);
     if (onState !== undefined && typeof onState !== "function") throw new TypeError("onState is a function");
     timeout ??= DEFAULT_PRINT_ONCE_TIMEOUT + (moved ? moved.after : 0);
