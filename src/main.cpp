@@ -69,7 +69,7 @@ int run_program(const std::vector<std::string>& args) {
     }
     switch (scan.mode) {
         case RunMode::Help:
-            write_stdout(help_text());
+            write_stdout(help_text(SELF_INSTALL_AVAILABLE));
             return 0;
         case RunMode::ListPrinters:
             print_printer_list();

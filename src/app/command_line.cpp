@@ -106,24 +106,30 @@ ScanResult scan_command_line(const std::vector<std::string>& args) {
     return {config.service_mode ? RunMode::Service : RunMode::Console, config};
 }
 
-std::string help_text() {
+std::string help_text(bool windows) {
     const std::string port = std::to_string(DEFAULT_PORT);
-    return std::string(APP_ID) + " " + APP_VERSION + " (build " + APP_BUILD + ") - " + APP_DESCRIPTION +
-           "\n"
-           "\n"
-           "Uso:  " + APP_ID + ".exe [opciones]\n"
-           "\n" +
-           option_line("--printer \"NOMBRE\"", "Impresora de Windows a usar (por defecto: la predeterminada)") +
-           option_line("--printer-for A=N", "Impresora N con el alias A para las paginas web (repetible)") +
-           option_line("--port N", "Puerto local (por defecto: " + port + ")") +
-           option_line("--no-open", "No abrir el panel en el navegador al arrancar") +
-           option_line("--no-setup", "No hacer la puesta en marcha automatica del primer arranque") +
-           option_line("--setup", "Forzar la puesta en marcha (copia + servicio) ahora") +
-           option_line("--autostart", "Modo auto-arranque: sin consola y sin abrir el panel") +
-           option_line("--service", "Modo servicio de Windows: sin consola, sin panel, sin abrir nada") +
-           option_line("--no-console", "Alias de --service") +
-           option_line("--list", "Lista las impresoras de Windows y sale") +
-           "\n"
+    const std::string printers = windows ? "impresoras de Windows" : "impresoras";
+    std::string text = std::string(APP_ID) + " " + APP_VERSION + " (build " + APP_BUILD + ") - " + APP_DESCRIPTION +
+                       "\n\nUso:  " + APP_ID + (windows ? ".exe" : "") + " [opciones]\n\n" +
+                       option_line("--printer \"NOMBRE\"", (windows ? "Impresora de Windows" : std::string("Impresora")) +
+                                                               " a usar (por defecto: la predeterminada)") +
+                       option_line("--printer-for A=N", "Impresora N con el alias A para las paginas web (repetible)") +
+                       option_line("--port N", "Puerto local (por defecto: " + port + ")") +
+                       option_line("--preview", "Impresora virtual: los tickets se ven en el panel, no se imprimen") +
+                       option_line("--paper 58|80", "Ancho del papel de la impresora virtual en mm (por defecto: 80)") +
+                       option_line("--data \"CARPETA\"", "Carpeta del registro de tickets") +
+                       option_line("--no-open", "No abrir el panel en el navegador al arrancar");
+    if (windows)
+        text += option_line("--no-setup", "No hacer la puesta en marcha automatica del primer arranque") +
+                option_line("--setup", "Forzar la puesta en marcha (copia + servicio) ahora") +
+                option_line("--autostart", "Modo auto-arranque: sin consola y sin abrir el panel") +
+                option_line("--service", "Modo servicio de Windows: sin consola, sin panel, sin abrir nada");
+    else
+        text += option_line("--service", "Modo servicio (systemd): sin consola, sin panel, sin abrir nada");
+    text += option_line("--no-console", "Alias de --service") +
+            option_line("--list", "Lista las " + printers + " y sale") + "\n";
+    if (!windows) return text + option_line("-h, --help", "Esta ayuda");
+    return text +
            "  INSTALAR/DESINSTALAR COMO SERVICIO (requiere administrador):\n" +
            option_line("--install", "Instala el servicio (arranca con Windows, se reinicia solo)") +
            option_line("--uninstall", "Para y elimina el servicio") +

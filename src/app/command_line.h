@@ -63,6 +63,7 @@ struct ScanResult {
 ScanResult scan_command_line(const std::vector<std::string>& args);
 // Standard unsigned 16-bit reading: optional "+", digits only, at most 65535.
 std::optional<std::uint16_t> parse_port(std::string_view text);
-std::string help_text();
+// The Windows build's text names its installer, service and .exe; the other build's leaves them out.
+std::string help_text(bool windows);
 
 }  // namespace korba

@@ -6,6 +6,7 @@
 #include "common/console.h"
 #include "common/constants.h"
 #include "http/server.h"
+#include "windows/install_dir.h"
 #include "windows/service_control.h"
 
 namespace korba {
@@ -40,7 +41,7 @@ void print_banner(const ServerConfig& server) {
     print_out(" Impresora: " + server.main_printer().name);
     for (const PrinterEntry& alias : server.aliases()) print_out(" Impresora " + alias.alias + ": " + alias.name);
     print_out(" (deja esta ventana abierta; cierrala para salir)");
-    print_out(" Arranque automatico con Windows: boton en el panel");
+    if (SELF_INSTALL_AVAILABLE) print_out(" Arranque automatico con Windows: boton en el panel");
     print_out(BANNER_RULE);
 }
 

@@ -52,6 +52,7 @@ const Route ROUTES[] = {
     {"GET", "/", serve_panel},
     {"GET", "/index.html", serve_panel},
     {"GET", "/favicon.ico", favicon},
+    {"GET", "/startup", get_startup},
     {"POST", "/startup", post_startup},
     {"GET", "/printers", printers_route},
     {"GET", "/tickets", tickets_route},

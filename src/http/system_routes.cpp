@@ -10,6 +10,7 @@
 #include "panel/panel.h"
 #include "printing/printers.h"
 #include "windows/autostart.h"
+#include "windows/install_dir.h"
 
 namespace korba {
 
@@ -37,6 +38,11 @@ HttpResponse get_status(HttpRequest, const ServerConfig& config, const PrinterEn
                       ",\"printer\":" + json_string(printer.name) + ",\"printer_ok\":" + json_bool(printer_ok) +
                       ",\"port\":" + std::to_string(config.port) + ",\"startup\":" + json_bool(startup) +
                       ",\"exe\":" + json_string(current_exe_path()) + "}");
+}
+
+HttpResponse get_startup(HttpRequest, const ServerConfig&) {
+    return json_reply(std::string("{\"ok\":true,\"startup\":") + json_bool(autostart_enabled()) +
+                      ",\"switchable\":" + json_bool(SELF_INSTALL_AVAILABLE) + "}");
 }
 
 HttpResponse post_startup(HttpRequest request, const ServerConfig& config) {

@@ -16,7 +16,8 @@ inline constexpr const char* INSTALL_EXE_INCOMING = "C:\\KORBA\\korba-vizoza.nue
 inline constexpr const char* SET_ASIDE_PREFIX = "C:\\KORBA.viejo-";
 inline constexpr int SET_ASIDE_NAMES = 100;
 
-// Only Windows installs itself: nothing elsewhere creates a folder named after a Windows path.
+// Only Windows installs itself: nothing elsewhere creates a folder named after a Windows path,
+// and only there is there an autostart entry to switch.
 // Set by the platform file (file_system_win32.cpp / _posix.cpp).
 extern const bool SELF_INSTALL_AVAILABLE;
 

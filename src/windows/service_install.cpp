@@ -29,33 +29,34 @@ std::string create_line(const std::string& command_line) {
 }  // namespace
 
 std::string service_command_line(const std::string& exe, const std::string& printer, std::uint16_t port,
-                                 std::span<const PrinterEntry> aliases) {
+                                 std::span<const PrinterEntry> aliases, const std::string& data_folder) {
     std::string line = '"' + exe + "\" --service --no-console";
     for (const std::string& option : printer_options(printer, aliases)) line += " " + quote_argument(option);
     if (port != DEFAULT_PORT) line += " --port " + std::to_string(port);
+    if (!data_folder.empty()) line += " --data " + quote_argument(data_folder);
     return line;
 }
 
 Result<std::string> install_service(const std::string& printer, std::uint16_t port,
-                                    std::span<const PrinterEntry> aliases) {
+                                    std::span<const PrinterEntry> aliases, const std::string& data_folder) {
     if (!is_admin())
         return fail(
             "Se necesitan permisos de administrador. Cierra y vuelve a ejecutar el instalador con «Ejecutar como "
             "administrador».");
     // The folder is made safe before the copy lands in it, so that no user can swap the program that runs as SYSTEM.
     if (Result<CopyOutcome> copy = copy_to_install_dir(); !copy) return fail(copy.error());
-    return create_service(printer, port, aliases);
+    return create_service(printer, port, aliases, data_folder);
 }
 
 Result<std::string> create_service(const std::string& printer, std::uint16_t port,
-                                   std::span<const PrinterEntry> aliases) {
+                                   std::span<const PrinterEntry> aliases, const std::string& data_folder) {
     // Recreated from scratch, never reconfigured in place.
     if (service_installed()) {
         stop_and_wait();
         (void)delete_service();
     }
     if (Result<std::string> created =
-            run_sc_line(create_line(service_command_line(INSTALL_EXE, printer, port, aliases)));
+            run_sc_line(create_line(service_command_line(INSTALL_EXE, printer, port, aliases, data_folder)));
         !created)
         return fail("sc create falló: " + created.error());
     (void)run_sc({"description", SERVICE_NAME, SERVICE_DESCRIPTION});

@@ -22,15 +22,30 @@ LARGEST_BODY_ANNOUNCED = b"Content-Length: 8388608\r\n\r\n"
 PROMPTLY = 4
 
 
-def test_help_text_is_exact(run_program):
+def test_help_text_is_exact(target, run_program):
     done = run_program("--port", "1", "--help", "--list")
     assert done.returncode == 0
     lines = done.stdout.decode("utf-8").split("\n")
     assert lines[0] == "korba-vizoza 1.5.0 (build 1.5.0) - Vizoza de impresion local para KORBA"
-    assert lines[4] == '  --printer "NOMBRE"   Impresora de Windows a usar (por defecto: la predeterminada)'
     assert lines[5] == "  --printer-for A=N    Impresora N con el alias A para las paginas web (repetible)"
-    assert lines[24] == "  PRIMER USO: haz doble clic y listo. El vizoza se copia a C:\\KORBA"
-    assert len(lines) == 28 and lines[27] == ""
+    assert lines[7:10] == ["  --preview            Impresora virtual: los tickets se ven en el panel, no se imprimen",
+                           "  --paper 58|80        Ancho del papel de la impresora virtual en mm (por defecto: 80)",
+                           '  --data "CARPETA"     Carpeta del registro de tickets']
+    if target.is_wine:
+        assert lines[2] == "Uso:  korba-vizoza.exe [opciones]"
+        assert lines[4] == '  --printer "NOMBRE"   Impresora de Windows a usar (por defecto: la predeterminada)'
+        assert lines[27] == "  PRIMER USO: haz doble clic y listo. El vizoza se copia a C:\\KORBA"
+        assert len(lines) == 31 and lines[30] == ""
+    else:
+        # Only what this build has: no Windows installer, service commands or autostart.
+        assert lines[2] == "Uso:  korba-vizoza [opciones]"
+        assert lines[4] == '  --printer "NOMBRE"   Impresora a usar (por defecto: la predeterminada)'
+        assert lines[11:] == ["  --service            Modo servicio (systemd): sin consola, sin panel, sin abrir nada",
+                              "  --no-console         Alias de --service",
+                              "  --list               Lista las impresoras y sale",
+                              "",
+                              "  -h, --help           Esta ayuda",
+                              ""]
 
 
 @pytest.mark.parametrize("origin, allowed_origin, expected", [

@@ -225,6 +225,7 @@ def test_every_documented_reply_matches_the_live_bridge(target, start_bridge, pr
         (("/raw", "post", "200"), preview, "POST", "/raw", ticket, "application/json", ADMITTED),
         (("/pulse", "post", "200"), preview, "POST", "/pulse", b"", None, ADMITTED),
         (("/preview", "get", "200"), preview, "GET", "/preview", b"", None, None),
+        (("/startup", "get", "200"), good, "GET", "/startup", b"", None, ADMITTED),
         (("/startup", "post", "200"), good, "POST", "/startup", switch, "application/json", ADMITTED),
         (("/startup", "post", "400"), good, "POST", "/startup", b'{"enable":true}', "application/json", ADMITTED),
         (("/startup", "post", "500"), failing, "POST", "/startup", enable, "application/json", ADMITTED),

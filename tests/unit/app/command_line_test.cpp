@@ -139,35 +139,53 @@ TEST(CommandLine, PortValueFallsBackToTheDefaultWhenNotAnUnsigned16BitNumber) {
     }
 }
 
-TEST(CommandLine, HelpTextIsExact) {
-    EXPECT_EQ(help_text(),
-              "korba-vizoza 1.5.0 (build 1.5.0) - Vizoza de impresion local para KORBA\n"
-              "\n"
-              "Uso:  korba-vizoza.exe [opciones]\n"
-              "\n"
-              "  --printer \"NOMBRE\"   Impresora de Windows a usar (por defecto: la predeterminada)\n"
-              "  --printer-for A=N    Impresora N con el alias A para las paginas web (repetible)\n"
-              "  --port N             Puerto local (por defecto: 9230)\n"
-              "  --no-open            No abrir el panel en el navegador al arrancar\n"
-              "  --no-setup           No hacer la puesta en marcha automatica del primer arranque\n"
-              "  --setup              Forzar la puesta en marcha (copia + servicio) ahora\n"
-              "  --autostart          Modo auto-arranque: sin consola y sin abrir el panel\n"
-              "  --service            Modo servicio de Windows: sin consola, sin panel, sin abrir nada\n"
-              "  --no-console         Alias de --service\n"
-              "  --list               Lista las impresoras de Windows y sale\n"
-              "\n"
-              "  INSTALAR/DESINSTALAR COMO SERVICIO (requiere administrador):\n"
-              "  --install            Instala el servicio (arranca con Windows, se reinicia solo)\n"
-              "  --uninstall          Para y elimina el servicio\n"
-              "  --service-status     Muestra si el servicio esta instalado y su estado\n"
-              "  --start              Arranca el servicio instalado\n"
-              "  --stop               Para el servicio instalado\n"
-              "\n"
-              "  -h, --help           Esta ayuda\n"
-              "\n"
-              "  PRIMER USO: haz doble clic y listo. El vizoza se copia a C:\\KORBA\n"
-              "  intenta instalarse como servicio (pide permisos UNA vez) y arranca.\n"
-              "  Si cancelas los permisos, sigue funcionando arrancando con Windows.\n");
+TEST(CommandLine, HelpTextIsExactForEachBuild) {
+    const std::string head =
+        "korba-vizoza 1.5.0 (build 1.5.0) - Vizoza de impresion local para KORBA\n"
+        "\n";
+    const std::string shared =
+        "  --printer-for A=N    Impresora N con el alias A para las paginas web (repetible)\n"
+        "  --port N             Puerto local (por defecto: 9230)\n"
+        "  --preview            Impresora virtual: los tickets se ven en el panel, no se imprimen\n"
+        "  --paper 58|80        Ancho del papel de la impresora virtual en mm (por defecto: 80)\n"
+        "  --data \"CARPETA\"     Carpeta del registro de tickets\n"
+        "  --no-open            No abrir el panel en el navegador al arrancar\n";
+    EXPECT_EQ(help_text(true),
+              head +
+                  "Uso:  korba-vizoza.exe [opciones]\n"
+                  "\n"
+                  "  --printer \"NOMBRE\"   Impresora de Windows a usar (por defecto: la predeterminada)\n" +
+                  shared +
+                  "  --no-setup           No hacer la puesta en marcha automatica del primer arranque\n"
+                  "  --setup              Forzar la puesta en marcha (copia + servicio) ahora\n"
+                  "  --autostart          Modo auto-arranque: sin consola y sin abrir el panel\n"
+                  "  --service            Modo servicio de Windows: sin consola, sin panel, sin abrir nada\n"
+                  "  --no-console         Alias de --service\n"
+                  "  --list               Lista las impresoras de Windows y sale\n"
+                  "\n"
+                  "  INSTALAR/DESINSTALAR COMO SERVICIO (requiere administrador):\n"
+                  "  --install            Instala el servicio (arranca con Windows, se reinicia solo)\n"
+                  "  --uninstall          Para y elimina el servicio\n"
+                  "  --service-status     Muestra si el servicio esta instalado y su estado\n"
+                  "  --start              Arranca el servicio instalado\n"
+                  "  --stop               Para el servicio instalado\n"
+                  "\n"
+                  "  -h, --help           Esta ayuda\n"
+                  "\n"
+                  "  PRIMER USO: haz doble clic y listo. El vizoza se copia a C:\\KORBA\n"
+                  "  intenta instalarse como servicio (pide permisos UNA vez) y arranca.\n"
+                  "  Si cancelas los permisos, sigue funcionando arrancando con Windows.\n");
+    EXPECT_EQ(help_text(false),
+              head +
+                  "Uso:  korba-vizoza [opciones]\n"
+                  "\n"
+                  "  --printer \"NOMBRE\"   Impresora a usar (por defecto: la predeterminada)\n" +
+                  shared +
+                  "  --service            Modo servicio (systemd): sin consola, sin panel, sin abrir nada\n"
+                  "  --no-console         Alias de --service\n"
+                  "  --list               Lista las impresoras y sale\n"
+                  "\n"
+                  "  -h, --help           Esta ayuda\n");
 }
 
 }  // namespace

@@ -46,6 +46,7 @@ TEST(ServiceInstall, CommandLineQuotesThePathAndWritesOnlyWhatDiffersFromTheDefa
         std::uint16_t port;
         const char* expected;
         std::vector<PrinterEntry> aliases = {};
+        std::string data_folder = "";
     } cases[] = {
         {"", 9230, R"("C:\KORBA\korba-vizoza.exe" --service --no-console)"},
         {"POS 80 Caja", 9230, R"("C:\KORBA\korba-vizoza.exe" --service --no-console --printer POS+80+Caja)"},
@@ -66,10 +67,17 @@ TEST(ServiceInstall, CommandLineQuotesThePathAndWritesOnlyWhatDiffersFromTheDefa
          9230,
          R"("C:\KORBA\korba-vizoza.exe" --service --no-console --printer-for bar=O'Brien+POS)",
          {{"bar", "O'Brien POS"}}},
+        // --data last, kept as it was given: quoted when it holds spaces.
+        {"CAJA",
+         9231,
+         R"("C:\KORBA\korba-vizoza.exe" --service --no-console --printer CAJA --port 9231 --data "D:\Tickets de caja\\")",
+         {},
+         "D:\\Tickets de caja\\"},
+        {"", 9230, R"("C:\KORBA\korba-vizoza.exe" --service --no-console --data D:\T)", {}, "D:\\T"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.printer);
-        const std::string line = service_command_line(INSTALL_EXE, c.printer, c.port, c.aliases);
+        const std::string line = service_command_line(INSTALL_EXE, c.printer, c.port, c.aliases, c.data_folder);
         EXPECT_EQ(line, c.expected);
         // What the service reads from the line the service manager starts it with.
         std::vector<std::string> args = split_command_line(line);
@@ -79,6 +87,7 @@ TEST(ServiceInstall, CommandLineQuotesThePathAndWritesOnlyWhatDiffersFromTheDefa
         EXPECT_EQ(scan.config.printer, c.printer);
         EXPECT_EQ(scan.config.port, c.port);
         EXPECT_EQ(scan.config.aliases, c.aliases);
+        EXPECT_EQ(scan.config.data_folder.value_or(""), c.data_folder);
     }
 }
 
