@@ -1,5 +1,7 @@
 #include "app/command_line.h"
 
+#include <algorithm>
+
 #include "common/constants.h"
 #include "windows/install_dir.h"
 
@@ -25,6 +27,17 @@ bool add_alias(std::string_view value, Config& config) {
     for (const PrinterEntry& known : config.aliases)
         if (known.alias == entry->alias) return false;
     config.aliases.push_back(std::move(*entry));
+    return true;
+}
+
+// A list of ALIAS=PRINTER items separated by ";", as a settings file or an installer property holds
+// them: empty items are skipped; false at the first bad item.
+bool add_alias_list(std::string_view list, Config& config) {
+    while (!list.empty()) {
+        const size_t end = std::min(list.find(';'), list.size());
+        if (end > 0 && !add_alias(list.substr(0, end), config)) return false;
+        list.remove_prefix(std::min(end + 1, list.size()));
+    }
     return true;
 }
 
@@ -95,8 +108,11 @@ ScanResult scan_command_line(const std::vector<std::string>& args) {
             config.paper = value == "58" ? 58 : 80;
             continue;
         }
-        if (arg == "--printer-for") {
-            if (!has_value || !add_alias(args[++i], config)) return {RunMode::BadPrinterFor, config};
+        if (arg == "--printer-for" || arg == "--printer-for-list") {
+            if (!has_value) return {RunMode::BadPrinterFor, config};
+            const std::string& value = args[++i];
+            if (!(arg == "--printer-for" ? add_alias(value, config) : add_alias_list(value, config)))
+                return {RunMode::BadPrinterFor, config};
             continue;
         }
         if (apply_flag(arg, config)) continue;
@@ -114,6 +130,7 @@ std::string help_text(bool windows) {
                        option_line("--printer \"NOMBRE\"", (windows ? "Impresora de Windows" : std::string("Impresora")) +
                                                                " a usar (por defecto: la predeterminada)") +
                        option_line("--printer-for A=N", "Impresora N con el alias A para las paginas web (repetible)") +
+                       option_line("--printer-for-list L", "Varios A=N separados por ;") +
                        option_line("--port N", "Puerto local (por defecto: " + port + ")") +
                        option_line("--preview", "Impresora virtual: los tickets se ven en el panel, no se imprimen") +
                        option_line("--paper 58|80", "Ancho del papel de la impresora virtual en mm (por defecto: 80)") +

@@ -28,19 +28,19 @@ def test_help_text_is_exact(target, run_program):
     lines = done.stdout.decode("utf-8").split("\n")
     assert lines[0] == "korba-vizoza 1.5.0 (build 1.5.0) - Vizoza de impresion local para KORBA"
     assert lines[5] == "  --printer-for A=N    Impresora N con el alias A para las paginas web (repetible)"
-    assert lines[7:10] == ["  --preview            Impresora virtual: los tickets se ven en el panel, no se imprimen",
+    assert lines[8:11] == ["  --preview            Impresora virtual: los tickets se ven en el panel, no se imprimen",
                            "  --paper 58|80        Ancho del papel de la impresora virtual en mm (por defecto: 80)",
                            '  --data "CARPETA"     Carpeta del registro de tickets']
     if target.is_wine:
         assert lines[2] == "Uso:  korba-vizoza.exe [opciones]"
         assert lines[4] == '  --printer "NOMBRE"   Impresora de Windows a usar (por defecto: la predeterminada)'
-        assert lines[27] == "  PRIMER USO: haz doble clic y listo. El vizoza se copia a C:\\KORBA"
-        assert len(lines) == 31 and lines[30] == ""
+        assert lines[28] == "  PRIMER USO: haz doble clic y listo. El vizoza se copia a C:\\KORBA"
+        assert len(lines) == 32 and lines[31] == ""
     else:
         # Only what this build has: no Windows installer, service commands or autostart.
         assert lines[2] == "Uso:  korba-vizoza [opciones]"
         assert lines[4] == '  --printer "NOMBRE"   Impresora a usar (por defecto: la predeterminada)'
-        assert lines[11:] == ["  --service            Modo servicio (systemd): sin consola, sin panel, sin abrir nada",
+        assert lines[12:] == ["  --service            Modo servicio (systemd): sin consola, sin panel, sin abrir nada",
                               "  --no-console         Alias de --service",
                               "  --list               Lista las impresoras y sale",
                               "",

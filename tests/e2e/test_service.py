@@ -5,7 +5,9 @@ until the test lets it go."""
 
 import contextlib
 import os
+import pathlib
 import re
+import shlex
 import shutil
 import signal
 import socket
@@ -16,6 +18,7 @@ import time
 import pytest
 
 import harness
+from cups_queue import cups_queues  # noqa: F401  (fixture)
 from runner_tools import place_tool, program_folder, seen_path, stand_in
 
 RULE = "=" * 46
@@ -112,6 +115,69 @@ def test_posix_service_on_a_taken_port_stops_quietly(service_manager_socket):
         assert manager.recv(4096) == b"STOPPING=1"
         assert proc.wait(timeout=30) == 0
     assert output.read() == [b"", b""]
+
+
+# --- the Debian package: installed with apt, its unit's command run as systemd would, purged --
+
+PACKAGE_FILES = ["/etc/chromium/policies/managed/korba-vizoza.json", "/etc/default/korba-vizoza",
+                 "/etc/opt/chrome/policies/managed/korba-vizoza.json", "/usr/bin/korba-vizoza",
+                 "/usr/lib/systemd/system/korba-vizoza.service", "/usr/share/doc/korba-vizoza/README.md"]
+UNIT_LINK = "/etc/systemd/system/multi-user.target.wants/korba-vizoza.service"
+
+
+def unit_command(unit_text, settings):
+    """The unit's ExecStart as systemd runs it: each ${NAME} one argument, "" when not set."""
+    line = next(line for line in unit_text.splitlines() if line.startswith("ExecStart="))
+    values = dict(shlex.split(item)[0].split("=", 1) for item in settings.splitlines()
+                  if item.strip() and not item.startswith("#"))
+    return [re.sub(r"\$\{(\w+)\}", lambda m: values.get(m.group(1), ""), word)
+            for word in line.removeprefix("ExecStart=").split()]
+
+
+def test_debian_package_installs_serves_with_its_settings_and_purges_clean(service_manager_socket, cups_queues,
+                                                                             tmp_path):
+    if os.geteuid() != 0 or os.environ.get("KORBA_SANITIZED") == "1":
+        pytest.skip("installing a package needs root; the package carries the plain build")
+    manager, notify_path = service_manager_socket
+    made = subprocess.run([str(harness.ROOT / "scripts" / "package-deb.sh"), str(harness.NATIVE_BIN), str(tmp_path)],
+                          capture_output=True, text=True, timeout=300, check=True)
+    deb = made.stdout.strip()
+    assert deb == f"{tmp_path}/korba-vizoza_1.5.0_amd64.deb"
+    fields = subprocess.run(["dpkg-deb", "--field", deb, "Package", "Architecture", "Depends"],
+                            capture_output=True, text=True, check=True).stdout
+    assert re.fullmatch(r"Package: korba-vizoza\nArchitecture: amd64\nDepends: libc6 \(>= [\d.]+\), "
+                        r"libcups2 \(>= [\d.]+\), .*init-system-helpers\n", fields), fields
+    listing = subprocess.run(["dpkg-deb", "--contents", deb], capture_output=True, text=True, check=True).stdout
+    assert sorted(line.split()[-1][1:] for line in listing.splitlines() if line.startswith("-")) == PACKAGE_FILES
+    port = harness.free_port()
+    try:
+        subprocess.run(["apt-get", "install", "-y", "-qq", deb], capture_output=True, timeout=300, check=True)
+        assert os.readlink(UNIT_LINK).endswith("/systemd/system/korba-vizoza.service")
+        verified = subprocess.run(["systemd-analyze", "verify", "korba-vizoza.service"], capture_output=True,
+                                  text=True, timeout=120)
+        assert (verified.returncode, verified.stdout, verified.stderr) == (0, "", "")
+        settings = f'PRINTER="ACME"\nPORT="{port}"\nPRINTER_FOR="cocina=KORBA_DEFAULT;barra=ACME"\n'
+        pathlib.Path("/etc/default/korba-vizoza").write_text(settings)
+        command = unit_command(pathlib.Path(PACKAGE_FILES[4]).read_text(), settings)
+        assert command[0] == "/usr/bin/korba-vizoza"
+        proc = subprocess.Popen(command, env=NATIVE.env({"NOTIFY_SOCKET": notify_path,
+                                                         "STATE_DIRECTORY": str(tmp_path)}),
+                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            assert manager.recv(4096) == b"READY=1"
+            status, _, body = harness.request(port, "GET", "/printers")
+            assert status == 200 and b'"aliases":{"cocina":"KORBA_DEFAULT","barra":"ACME"}' in body
+            assert b'"printer":"ACME"' in harness.request(port, "GET", "/status")[2]
+            proc.send_signal(signal.SIGTERM)
+            assert manager.recv(4096) == b"STOPPING=1"
+            assert proc.wait(timeout=30) == 0
+        finally:
+            if proc.poll() is None:
+                proc.kill()
+                proc.wait()
+    finally:
+        subprocess.run(["apt-get", "purge", "-y", "-qq", "korba-vizoza"], capture_output=True, timeout=300)
+    assert [path for path in PACKAGE_FILES + [UNIT_LINK] if os.path.lexists(path)] == []
 
 
 # --- under Wine: a service made by hand with Wine's sc, run by Wine's service manager ------

@@ -97,6 +97,20 @@ TEST(CommandLine, ScanReadsLeftToRightAndStopsAtTheFirstOneShot) {
         {{"--printer-for", "co.cina=COCINA"}, RunMode::BadPrinterFor, DEFAULTS},
         {{"--printer-for", std::string(33, 'a') + "=X"}, RunMode::BadPrinterFor, DEFAULTS},
         {{"--printer-for"}, RunMode::BadPrinterFor, DEFAULTS},
+        // The list form of a settings file: items split at ";", empty items skipped, the same rules.
+        {{"--printer-for-list", ";cocina=COCINA 1;;barra=B+1;", "--printer-for", "caja=C"},
+         RunMode::Console,
+         with([](Config& c) {
+             c.aliases = {{"cocina", "COCINA 1"}, {"barra", "B 1"}, {"caja", "C"}};
+         })},
+        {{"--printer-for-list", "", "--service"}, RunMode::Service, SERVICE},
+        {{"--printer-for-list", "cocina=A;cocina=B"}, RunMode::BadPrinterFor, with([](Config& c) {
+             c.aliases = {{"cocina", "A"}};
+         })},
+        {{"--printer-for-list", "cocina=A;barra"}, RunMode::BadPrinterFor, with([](Config& c) {
+             c.aliases = {{"cocina", "A"}};
+         })},
+        {{"--printer-for-list"}, RunMode::BadPrinterFor, DEFAULTS},
         // --data takes the next argument as it is, whatever it looks like.
         {{"--data", "--service", "--data"}, RunMode::Console, with([](Config& c) { c.data_folder = "--service"; })},
         {{"--data", "C:\\datos korba"}, RunMode::Console, with([](Config& c) { c.data_folder = "C:\\datos korba"; })},
@@ -145,6 +159,7 @@ TEST(CommandLine, HelpTextIsExactForEachBuild) {
         "\n";
     const std::string shared =
         "  --printer-for A=N    Impresora N con el alias A para las paginas web (repetible)\n"
+        "  --printer-for-list L Varios A=N separados por ;\n"
         "  --port N             Puerto local (por defecto: 9230)\n"
         "  --preview            Impresora virtual: los tickets se ven en el panel, no se imprimen\n"
         "  --paper 58|80        Ancho del papel de la impresora virtual en mm (por defecto: 80)\n"
