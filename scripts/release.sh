@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the release files into dist/: korba-vizoza.exe (Windows, static, stripped),
-# korba-vizoza (this machine's build, stripped) and the JavaScript client's package
+# korba-vizoza (this machine's build, stripped), its Debian package
+# (korba-vizoza_VERSION_amd64.deb) and the JavaScript client's package
 # (korba-vizoza-VERSION.tgz, for npm install), each with a .sha256 file beside it in
 # sha256sum format (check with: cd dist && sha256sum -c korba-vizoza.exe.sha256). The .exe is
 # signed when KORBA_SIGN_PKCS12 and KORBA_SIGN_PASSWORD name the publisher's certificate (scripts/sign.sh).
@@ -46,9 +47,10 @@ fi
 # Signed before the hashes are written, so that they are the hashes of what is published.
 sign dist/korba-vizoza.exe
 package=$(cd client && npm pack --pack-destination ../dist --silent)
+deb=$(basename "$(scripts/package-deb.sh dist/korba-vizoza dist)")
 
 cd dist
-for file in korba-vizoza.exe korba-vizoza "$package"; do
+for file in korba-vizoza.exe korba-vizoza "$deb" "$package"; do
   sha256sum "$file" >"$file.sha256"
   echo "dist/$file"
 done
