@@ -40,8 +40,9 @@ Status delete_value(const std::string& key, const std::string& name) {
 std::string memory_name(const std::string& key, const std::string& name) { return key + "\\" + name; }
 
 // The list is read again before each value, so the number is free at the moment it is written.
-Status allow_in(const std::string& key) {
-    for (const std::string& pattern : app_origin_patterns()) {
+Status allow_in(const PolicyList& list) {
+    const std::string key = list.key;
+    for (const std::string& pattern : list.entries()) {
         const Result<std::vector<RegistryValue>> values = registry().list_values(key);
         if (!values) return fail(values.error());
         for (const RegistryValue& value : values_to_add(values.value(), {pattern})) {
@@ -85,7 +86,8 @@ Status close_gaps(const std::string& key) {
     return success();
 }
 
-Status remove_from(const std::string& key) {
+Status remove_from(const PolicyList& list) {
+    const std::string key = list.key;
     const Result<std::vector<RegistryValue>> values = registry().list_values(key);
     if (!values) return fail(values.error());
     const Result<std::vector<RegistryValue>> memory = registry().list_values(ADDED_POLICY_VALUES_KEY);
@@ -95,10 +97,10 @@ Status remove_from(const std::string& key) {
     return deleted.value() ? close_gaps(key) : success();
 }
 
-Status for_each_browser(Status (*change)(const std::string&)) {
+Status for_each_browser(Status (*change)(const PolicyList&)) {
     Status outcome = success();
-    for (const char* key : LOOPBACK_POLICY_KEYS)
-        if (Status changed = change(key); !changed && outcome) outcome = changed;
+    for (const PolicyList& list : POLICY_LISTS)
+        if (Status changed = change(list); !changed && outcome) outcome = changed;
     return outcome;
 }
 
@@ -107,6 +109,10 @@ Status for_each_browser(Status (*change)(const std::string&)) {
 std::vector<std::string> app_origin_patterns() {
     return {std::string("https://") + APP_DOMAIN, std::string("[*.]") + APP_DOMAIN,
             std::string("[*.]") + HOSTING_PROJECT + "." + HOSTING_DOMAIN};
+}
+
+std::vector<std::string> app_host_names() {
+    return {APP_DOMAIN, std::string("*.") + APP_DOMAIN, std::string("*.") + HOSTING_PROJECT + "." + HOSTING_DOMAIN};
 }
 
 std::vector<RegistryValue> values_to_add(const std::vector<RegistryValue>& existing,

@@ -1,6 +1,6 @@
 // The browsers' exemption from their local-network prompt for the application's own pages:
-// Chrome and Edge read administrators' lists of URL patterns from the registry (values "1", "2",
-// ... of type REG_SZ under one key per policy, read on "1", "2", ... up to the first number missing).
+// Chrome, Edge and Firefox read administrators' lists from the registry (values "1", "2", ... of
+// type REG_SZ under one key per policy, read on "1", "2", ... up to the first number missing).
 // The lists are read with the registry functions and changed only through reg; the values this
 // program adds are remembered, so that it only ever takes away its own.
 #pragma once
@@ -14,18 +14,27 @@
 
 namespace korba {
 
-// The loopback-only policy of each browser, under HKEY_LOCAL_MACHINE: never the broader
-// local-network one, which would also open the shop's network to those pages.
-inline constexpr const char* LOOPBACK_POLICY_KEYS[] = {
-    "SOFTWARE\\Policies\\Google\\Chrome\\LoopbackNetworkAllowedForUrls",
-    "SOFTWARE\\Policies\\Microsoft\\Edge\\LoopbackNetworkAllowedForUrls",
-};
-// Where each value added is remembered: named "{policy key}\{value name}", holding the pattern.
+// Where each value added is remembered: named "{policy key}\{value name}", holding the entry.
 inline constexpr const char* ADDED_POLICY_VALUES_KEY = "SOFTWARE\\KORBA";
 
 // The production origin, its subdomains and the hosting project's subdomains, from the build's
-// origin settings (loopback and development origins need no exemption).
+// origin settings (loopback and development origins need no exemption), as URL patterns...
 std::vector<std::string> app_origin_patterns();
+// ...and as host names without scheme.
+std::vector<std::string> app_host_names();
+
+// One browser's list under HKEY_LOCAL_MACHINE and the entries of ours it takes.
+struct PolicyList {
+    const char* key;
+    std::vector<std::string> (*entries)();
+};
+// Chrome and Edge: the loopback-only policy, never the broader local-network one, which would
+// also open the shop's network to those pages. Firefox: the domains its local-network checks skip.
+inline const PolicyList POLICY_LISTS[] = {
+    {"SOFTWARE\\Policies\\Google\\Chrome\\LoopbackNetworkAllowedForUrls", app_origin_patterns},
+    {"SOFTWARE\\Policies\\Microsoft\\Edge\\LoopbackNetworkAllowedForUrls", app_origin_patterns},
+    {"SOFTWARE\\Policies\\Mozilla\\Firefox\\LocalNetworkAccess\\SkipDomains", app_host_names},
+};
 // What to add to a list holding `existing`: each pattern not already there, under the lowest
 // free numbers.
 std::vector<RegistryValue> values_to_add(const std::vector<RegistryValue>& existing,

@@ -24,10 +24,12 @@ DESCRIPTION = ("Vizoza de impresion local USB para KORBA (tickets ESC/POS y cajo
 WINE = harness.Target("wine")
 CHROME_POLICY = "HKLM\\SOFTWARE\\Policies\\Google\\Chrome\\LoopbackNetworkAllowedForUrls"
 EDGE_POLICY = "HKLM\\SOFTWARE\\Policies\\Microsoft\\Edge\\LoopbackNetworkAllowedForUrls"
+FIREFOX_POLICY = "HKLM\\SOFTWARE\\Policies\\Mozilla\\Firefox\\LocalNetworkAccess\\SkipDomains"
 # Where the program remembers the values it added.
 ADDED_POLICY_VALUES = "HKLM\\SOFTWARE\\KORBA"
 # The standard build's own origins.
 APP_PATTERNS = ["https://korba.app", "[*.]korba.app", "[*.]korba-pos.pages.dev"]
+APP_HOSTS = ["korba.app", "*.korba.app", "*.korba-pos.pages.dev"]
 
 
 def user_name():
@@ -131,7 +133,7 @@ def clean():
             shutil.rmtree(folder, ignore_errors=True)
     shutil.rmtree(DRIVE_C / "Mis programas", ignore_errors=True)
     tool("reg", "delete", RUN_KEY, "/v", "KORBAVizoza", "/f")
-    for key in (CHROME_POLICY, EDGE_POLICY, ADDED_POLICY_VALUES):
+    for key in (CHROME_POLICY, EDGE_POLICY, FIREFOX_POLICY, ADDED_POLICY_VALUES):
         tool("reg", "delete", key, "/f")
     shutil.rmtree(downloads_folder(), ignore_errors=True)
     downloads_folder()
@@ -141,7 +143,7 @@ def assert_clean():
     assert service_state() == "absent"
     assert not INSTALL_FOLDER.exists() and not list(DRIVE_C.glob("KORBA.viejo-*"))
     assert reg_value(RUN_KEY, "KORBAVizoza") is None
-    assert reg_values(CHROME_POLICY) is None and reg_values(EDGE_POLICY) is None
+    assert reg_values(CHROME_POLICY) is None and reg_values(EDGE_POLICY) is None and reg_values(FIREFOX_POLICY) is None
     assert reg_values(ADDED_POLICY_VALUES) is None
 
 

@@ -14,7 +14,8 @@ import shutil
 import pytest
 
 import harness
-from install_world import (ADDED_POLICY_VALUES, APP_PATTERNS, CHROME_POLICY, DESCRIPTION, DRIVE_C, EDGE_POLICY, INSTALL_FOLDER,
+from install_world import (ADDED_POLICY_VALUES, APP_HOSTS, APP_PATTERNS, CHROME_POLICY, DESCRIPTION, DRIVE_C, EDGE_POLICY,
+                           FIREFOX_POLICY, INSTALL_FOLDER,
                            INSTALLED, INSTALLED_SEEN, RUN_KEY, SERVICE_KEY, WINE, assert_clean, clean,
                            downloads_folder, downloads_seen, outcome_lines, reg_value, reg_values, same_file,
                            service_state, tool, wait_for)
@@ -334,6 +335,7 @@ def test_install_and_uninstall_one_shots_twice_each(journey):
     # An administrator's own exemption, which every install and uninstall keeps.
     admin = {"1": "https://admin.example"}
     assert tool("reg", "add", CHROME_POLICY, "/v", "1", "/t", "REG_SZ", "/d", admin["1"], "/f")[0] == 0
+    assert tool("reg", "add", FIREFOX_POLICY, "/v", "1", "/t", "REG_SZ", "/d", "intranet.example", "/f")[0] == 0
     other = DRIVE_C / "Mis programas"
     other.mkdir()
     shutil.copy2(harness.WINDOWS_BIN, other / "korba-vizoza.exe")
@@ -348,6 +350,7 @@ def test_install_and_uninstall_one_shots_twice_each(journey):
         assert same_file(journey.exe, INSTALLED)
         assert reg_values(CHROME_POLICY) == {**admin, **dict(zip(("2", "3", "4"), APP_PATTERNS))}
         assert reg_values(EDGE_POLICY) == dict(zip(("1", "2", "3"), APP_PATTERNS))
+        assert reg_values(FIREFOX_POLICY) == {"1": "intranet.example", **dict(zip(("2", "3", "4"), APP_HOSTS))}
     assert records(planted) == []
     # Each install after the first found a C:\KORBA that Wine cannot vouch for and set it aside.
     assert len(set_aside_folders()) == 2
@@ -378,6 +381,7 @@ def test_install_and_uninstall_one_shots_twice_each(journey):
     assert INSTALLED.exists(), "uninstalling leaves the installed file"
     # Only our values went, and the lists were closed up so the browsers read them to the end.
     assert (reg_values(CHROME_POLICY), reg_values(EDGE_POLICY)) == ({**admin, "2": later}, {"1": later})
+    assert reg_values(FIREFOX_POLICY) == {"1": "intranet.example"}
     assert reg_values(ADDED_POLICY_VALUES) is None
 
 

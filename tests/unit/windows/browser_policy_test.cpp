@@ -10,12 +10,15 @@ namespace {
 
 const std::string APP = APP_DOMAIN;
 const std::string HOSTING = std::string(HOSTING_PROJECT) + "." + HOSTING_DOMAIN;
-const std::string CHROME = LOOPBACK_POLICY_KEYS[0];
-const std::string EDGE = LOOPBACK_POLICY_KEYS[1];
+const std::string CHROME = POLICY_LISTS[0].key;
+const std::string EDGE = POLICY_LISTS[1].key;
+const std::string FIREFOX = POLICY_LISTS[2].key;
 using Values = std::map<std::string, std::string>;
 
 TEST(BrowserPolicy, PatternsAreTheApplicationsOwnOrigins) {
     EXPECT_EQ(app_origin_patterns(), (std::vector<std::string>{"https://" + APP, "[*.]" + APP, "[*.]" + HOSTING}));
+    EXPECT_EQ(app_host_names(), (std::vector<std::string>{APP, "*." + APP, "*." + HOSTING}));
+    EXPECT_EQ(FIREFOX, "SOFTWARE\\Policies\\Mozilla\\Firefox\\LocalNetworkAccess\\SkipDomains");
 }
 
 TEST(BrowserPolicy, GapsAreClosedInOrderAndOnlyNumberedValuesMove) {
@@ -65,13 +68,20 @@ TEST(BrowserPolicy, AnAdministratorsEntriesAreNeverChangedNorTakenAway) {
     FakeMachine machine;
     Values& chrome = machine.registry["HKLM\\" + CHROME];
     chrome = {{"1", "https://admin.example"}, {"2", ours[1]}};  // the administrator's own copy of a pattern of ours
+    const std::vector<std::string> hosts = app_host_names();
+    Values& firefox = machine.registry["HKLM\\" + FIREFOX];
+    firefox = {{"1", "intranet.example"}};
     ASSERT_TRUE(allow_app_origins());
     EXPECT_EQ(chrome, (Values{{"1", "https://admin.example"}, {"2", ours[1]}, {"3", ours[0]}, {"4", ours[2]}}));
+    EXPECT_EQ(firefox, (Values{{"1", "intranet.example"}, {"2", hosts[0]}, {"3", hosts[1]}, {"4", hosts[2]}}));
     EXPECT_EQ(machine.registry["HKLM\\SOFTWARE\\KORBA"], (Values{{CHROME + "\\3", ours[0]},
                                                                  {CHROME + "\\4", ours[2]},
                                                                  {EDGE + "\\1", ours[0]},
                                                                  {EDGE + "\\2", ours[1]},
-                                                                 {EDGE + "\\3", ours[2]}}));
+                                                                 {EDGE + "\\3", ours[2]},
+                                                                 {FIREFOX + "\\2", hosts[0]},
+                                                                 {FIREFOX + "\\3", hosts[1]},
+                                                                 {FIREFOX + "\\4", hosts[2]}}));
     ASSERT_TRUE(allow_app_origins());
     EXPECT_EQ(chrome.size(), 4u) << "nothing twice";
 
@@ -81,6 +91,7 @@ TEST(BrowserPolicy, AnAdministratorsEntriesAreNeverChangedNorTakenAway) {
     ASSERT_TRUE(remove_app_origins());
     EXPECT_EQ(chrome, (Values{{"1", "https://admin.example"}, {"2", ours[1]}, {"3", "https://later.example"}}));
     EXPECT_EQ(machine.registry["HKLM\\" + EDGE], (Values{{"1", "https://edge-admin.example"}}));
+    EXPECT_EQ(firefox, (Values{{"1", "intranet.example"}}));
     EXPECT_FALSE(machine.registry.contains("HKLM\\SOFTWARE\\KORBA")) << "nothing left to remember";
 
     const size_t before = machine.commands().size();

@@ -24,9 +24,10 @@ const std::string EDGE = "HKLM\\SOFTWARE\\Policies\\Microsoft\\Edge\\LoopbackNet
 // What an install writes into browser policies that do not exist yet: each value, then its memory.
 std::vector<std::string> fresh_policy_lines() {
     std::vector<std::string> lines;
-    for (const std::string& key : {CHROME, EDGE}) {
+    for (const PolicyList& list : POLICY_LISTS) {
+        const std::string key = std::string("HKLM\\") + list.key;
         int number = 0;
-        for (const std::string& pattern : app_origin_patterns()) {
+        for (const std::string& pattern : list.entries()) {
             const std::string name = std::to_string(++number);
             lines.push_back("\"reg\" add " + key + " /v " + name + " /t REG_SZ /d " + pattern + " /f");
             lines.push_back("\"reg\" add HKLM\\SOFTWARE\\KORBA /v " + key.substr(5) + "\\" + name + " /t REG_SZ /d " +
