@@ -11,7 +11,7 @@ test_packages=(
   pkg-config g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64 osslsigncode openssl nodejs
   python3-pytest python3-yaml python3-jsonschema python3-pefile
   chromium chromium-driver python3-selenium librsvg2-bin zbar-tools fonts-dejavu-core fonts-wqy-zenhei
-  clang libclang-rt-14-dev dpkg-dev systemd init-system-helpers
+  clang libclang-rt-14-dev dpkg-dev systemd init-system-helpers wixl
 )
 testing=true
 if [[ ${1:-} == --run ]]; then

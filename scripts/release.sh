@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Builds the release files into dist/: korba-vizoza.exe (Windows, static, stripped),
+# its MSI package for administrators (korba-vizoza-VERSION.msi, packaging/windows/korba-vizoza.wxs),
 # korba-vizoza (this machine's build, stripped), its Debian package
 # (korba-vizoza_VERSION_amd64.deb) and the JavaScript client's package
 # (korba-vizoza-VERSION.tgz, for npm install), each with a .sha256 file beside it in
@@ -44,13 +45,18 @@ if x86_64-w64-mingw32-objdump -p dist/korba-vizoza.exe | grep -iE 'DLL Name: *li
   exit 1
 fi
 
-# Signed before the hashes are written, so that they are the hashes of what is published.
+# Signed before the hashes are written, so that they are the hashes of what is published; the MSI
+# carries the signed program and is signed itself.
 sign dist/korba-vizoza.exe
+version=$(sed -n 's/.*APP_VERSION = "\([^"]*\)".*/\1/p' src/common/constants.h)
+msi=korba-vizoza-$version.msi
+(cd dist && wixl -a x64 -D "Version=$version" -D Exe=korba-vizoza.exe -o "$msi" ../packaging/windows/korba-vizoza.wxs)
+sign "dist/$msi"
 package=$(cd client && npm pack --pack-destination ../dist --silent)
 deb=$(basename "$(scripts/package-deb.sh dist/korba-vizoza dist)")
 
 cd dist
-for file in korba-vizoza.exe korba-vizoza "$deb" "$package"; do
+for file in korba-vizoza.exe "$msi" korba-vizoza "$deb" "$package"; do
   sha256sum "$file" >"$file.sha256"
   echo "dist/$file"
 done

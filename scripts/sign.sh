@@ -4,7 +4,7 @@
 #   KORBA_SIGN_PKCS12     the PKCS#12 file (.p12 / .pfx) with the key and its certificate chain
 #   KORBA_SIGN_PASSWORD   its password (read by osslsigncode from a pipe, never on a command line)
 #   KORBA_SIGN_TIMESTAMP  optional: an RFC 3161 time-stamp server, so the signature outlives the certificate
-# Usage: scripts/sign.sh FILE.exe
+# Usage: scripts/sign.sh FILE.exe|FILE.msi
 set -euo pipefail
 file=$1
 
@@ -23,7 +23,7 @@ timestamp=()
 [[ -n ${KORBA_SIGN_TIMESTAMP:-} ]] && timestamp=(-ts "$KORBA_SIGN_TIMESTAMP")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-signed=$work/signed.exe
+signed=$work/$(basename "$file")
 if ! log=$(printf '%s' "$KORBA_SIGN_PASSWORD" |
            osslsigncode sign -pkcs12 "$KORBA_SIGN_PKCS12" -readpass - -h sha256 -n "$name" \
              "${timestamp[@]}" -in "$file" -out "$signed" 2>&1); then

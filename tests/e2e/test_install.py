@@ -10,6 +10,7 @@ import contextlib
 import json
 import re
 import shutil
+import subprocess
 
 import pytest
 
@@ -383,6 +384,58 @@ def test_install_and_uninstall_one_shots_twice_each(journey):
     assert (reg_values(CHROME_POLICY), reg_values(EDGE_POLICY)) == ({**admin, "2": later}, {"1": later})
     assert reg_values(FIREFOX_POLICY) == {"1": "intranet.example"}
     assert reg_values(ADDED_POLICY_VALUES) is None
+
+
+UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
+PROGRAM_FILES = DRIVE_C / "Program Files" / "KORBA Vizoza"
+
+
+def msi_package(folder, version, exe):
+    """The release's package, made by wixl from `exe` with `version`."""
+    folder.mkdir()
+    shutil.copy2(exe, folder / "korba-vizoza.exe")
+    subprocess.run(["wixl", "-a", "x64", "-D", f"Version={version}", "-D", "Exe=korba-vizoza.exe", "-o", "k.msi",
+                    str(harness.ROOT / "packaging" / "windows" / "korba-vizoza.wxs")],
+                   cwd=folder, check=True, capture_output=True, timeout=120)
+    return seen_path(WINE, folder / "k.msi")
+
+
+def msiexec(*args):
+    done = harness.run(WINE, *args, exe="msiexec", timeout=300)
+    assert done.returncode == 0, done.stderr
+    return done
+
+
+def products_registered():
+    return tool("reg", "query", UNINSTALL_KEY, "/s")[1].count("KORBA Vizoza de impresion")
+
+
+def test_msi_installs_silently_upgrades_in_place_and_uninstalls(journey, tmp_path):
+    firefox_admin = {"1": "intranet.example"}
+    assert tool("reg", "add", FIREFOX_POLICY, "/v", "1", "/t", "REG_SZ", "/d", firefox_admin["1"], "/f")[0] == 0
+    newer = tmp_path / "newer.exe"
+    newer.write_bytes(harness.WINDOWS_BIN.read_bytes() + b"a later build")
+    first = msi_package(tmp_path / "first", "1.5.0", harness.WINDOWS_BIN)
+    second = msi_package(tmp_path / "second", "1.5.1", newer)
+
+    msiexec("/i", first, "/qn", "PRINTER=Caja 1", "PORT=9247", "PRINTER_FOR=cocina=ACME;barra=KORBA DEFAULT")
+    assert_service_serves(9247, "Caja+1", (("cocina", "ACME"), ("barra", "KORBA DEFAULT")))
+    assert products_registered() == 1
+    assert same_file(PROGRAM_FILES / "korba-vizoza.exe", INSTALLED)
+    assert reg_values(FIREFOX_POLICY) == {**firefox_admin, **dict(zip(("2", "3", "4"), APP_HOSTS))}
+
+    # The newer package takes the older one's place; the service runs its file.
+    msiexec("/i", second, "/qn", "PORT=9247")
+    assert_service_serves(9247, None)
+    assert products_registered() == 1
+    assert INSTALLED.read_bytes() == (PROGRAM_FILES / "korba-vizoza.exe").read_bytes() == newer.read_bytes()
+
+    msiexec("/x", second, "/qn")
+    assert service_state() == "absent" and products_registered() == 0
+    assert not PROGRAM_FILES.exists() and not INSTALLED.exists()
+    assert (INSTALL_FOLDER / "tickets").is_dir(), "the ticket record stays"
+    assert reg_values(CHROME_POLICY) is None and reg_values(EDGE_POLICY) is None
+    assert reg_values(FIREFOX_POLICY) == firefox_admin
 
 
 @natively

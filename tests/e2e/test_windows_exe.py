@@ -165,6 +165,7 @@ RELEASE_STANDIN = """#!/bin/sh
 echo "$(basename "$0") [${KORBA_SIGN_PASSWORD-}] $*" >>"$STANDIN_LOG"
 while [ $# -gt 1 ]; do [ "$1" = -o ] && : >"$2"; shift; done
 if [ "$(basename "$0")" = npm ]; then : >../dist/client.tgz; echo client.tgz; fi
+if [ "$(basename "$0")" = package-deb.sh ]; then : >dist/korba-vizoza.deb; echo dist/korba-vizoza.deb; fi
 """
 
 
@@ -172,15 +173,16 @@ def test_release_hands_the_signing_password_to_the_signing_step_only(tmp_path):
     """In a throwaway copy of the tree whose scripts and tools are stand-ins."""
     password = "prueba-5c1e"
     tools = tmp_path / "tools"
-    for folder in ("scripts", "client", "tools"):
-        (tmp_path / folder).mkdir()
+    for folder in ("scripts", "client", "tools", "src/common"):
+        (tmp_path / folder).mkdir(parents=True)
     shutil.copy(ROOT / "scripts/release.sh", tmp_path / "scripts")
+    shutil.copy(ROOT / "src/common/constants.h", tmp_path / "src/common")
     standin = tools / "standin"
     standin.write_text(RELEASE_STANDIN)
     standin.chmod(0o755)
-    for name in ("cmake", "strip", "x86_64-w64-mingw32-strip", "x86_64-w64-mingw32-objdump", "npm"):
+    for name in ("cmake", "strip", "x86_64-w64-mingw32-strip", "x86_64-w64-mingw32-objdump", "npm", "wixl"):
         (tools / name).symlink_to(standin)
-    for name in ("deps.sh", "sign.sh"):
+    for name in ("deps.sh", "sign.sh", "package-deb.sh"):
         (tmp_path / "scripts" / name).symlink_to(standin)
     log = tmp_path / "log"
     done = subprocess.run([tmp_path / "scripts/release.sh"], capture_output=True, text=True, timeout=60,
@@ -189,5 +191,7 @@ def test_release_hands_the_signing_password_to_the_signing_step_only(tmp_path):
     assert done.returncode == 0, done.stderr
     calls = log.read_text().splitlines()
     assert {call.split()[0] for call in calls} == {"deps.sh", "cmake", "strip", "x86_64-w64-mingw32-strip",
-                                                   "x86_64-w64-mingw32-objdump", "sign.sh", "npm"}
-    assert [call for call in calls if password in call] == [f"sign.sh [{password}] dist/korba-vizoza.exe"]
+                                                   "x86_64-w64-mingw32-objdump", "sign.sh", "npm", "wixl",
+                                                   "package-deb.sh"}
+    assert [call for call in calls if password in call] == [f"sign.sh [{password}] dist/korba-vizoza.exe",
+                                                            f"sign.sh [{password}] dist/korba-vizoza-1.5.0.msi"]
