@@ -20,19 +20,20 @@ sign() {  # sign <file>: the password in the environment of this one command (ne
   scripts/sign.sh "$1"
 }
 
-build() {  # build <folder> [cmake arguments...]
-  local dir=build/$1; shift
+build() {  # build <folder> <target> [cmake arguments...]
+  local dir=build/$1 target=$2; shift 2
   mkdir -p build
   if ! { cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DKORBA_BUILD_TESTS=OFF "$@" &&
-         cmake --build "$dir" -j2 --target korba-vizoza; } >"$dir.log" 2>&1; then
+         cmake --build "$dir" -j2 --target "$target"; } >"$dir.log" 2>&1; then
     cat "$dir.log" >&2
     echo "FALLO la compilacion de $dir (ver $dir.log)" >&2
     exit 1
   fi
 }
 
-build release-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
-build release-native
+build release-windows korba-vizoza -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
+build release-windows korba-install-action
+build release-native korba-vizoza
 
 rm -rf dist
 mkdir dist
@@ -50,7 +51,10 @@ fi
 sign dist/korba-vizoza.exe
 version=$(sed -n 's/.*APP_VERSION = "\([^"]*\)".*/\1/p' src/common/constants.h)
 msi=korba-vizoza-$version.msi
-(cd dist && wixl -a x64 -D "Version=$version" -D Exe=korba-vizoza.exe -o "$msi" ../packaging/windows/korba-vizoza.wxs)
+action=build/release-windows/install-action.dll
+x86_64-w64-mingw32-strip -o "$action" build/release-windows/korba-install-action.dll
+(cd dist && wixl -a x64 -D "Version=$version" -D Exe=korba-vizoza.exe -D "Action=../$action" -o "$msi" \
+   ../packaging/windows/korba-vizoza.wxs)
 sign "dist/$msi"
 package=$(cd client && npm pack --pack-destination ../dist --silent)
 deb=$(basename "$(scripts/package-deb.sh dist/korba-vizoza dist)")

@@ -386,6 +386,7 @@ def test_install_and_uninstall_one_shots_twice_each(journey):
     assert reg_values(ADDED_POLICY_VALUES) is None
 
 
+BAD_PRINTER_FOR = "ERROR: --printer-for espera ALIAS=IMPRESORA (alias: 1 a 32 minusculas, cifras, - o _, sin repetir)"
 UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
 PROGRAM_FILES = DRIVE_C / "Program Files" / "KORBA Vizoza"
 
@@ -394,15 +395,17 @@ def msi_package(folder, version, exe):
     """The release's package, made by wixl from `exe` with `version`."""
     folder.mkdir()
     shutil.copy2(exe, folder / "korba-vizoza.exe")
-    subprocess.run(["wixl", "-a", "x64", "-D", f"Version={version}", "-D", "Exe=korba-vizoza.exe", "-o", "k.msi",
+    shutil.copy2(harness.WINDOWS_BIN.parent / "korba-install-action.dll", folder)
+    subprocess.run(["wixl", "-a", "x64", "-D", f"Version={version}", "-D", "Exe=korba-vizoza.exe",
+                    "-D", "Action=korba-install-action.dll", "-o", "k.msi",
                     str(harness.ROOT / "packaging" / "windows" / "korba-vizoza.wxs")],
                    cwd=folder, check=True, capture_output=True, timeout=120)
     return seen_path(WINE, folder / "k.msi")
 
 
-def msiexec(*args):
+def msiexec(*args, succeeds=True):
     done = harness.run(WINE, *args, exe="msiexec", timeout=300)
-    assert done.returncode == 0, done.stderr
+    assert (done.returncode == 0) == succeeds, done.stderr
     return done
 
 
@@ -417,6 +420,14 @@ def test_msi_installs_silently_upgrades_in_place_and_uninstalls(journey, tmp_pat
     newer.write_bytes(harness.WINDOWS_BIN.read_bytes() + b"a later build")
     first = msi_package(tmp_path / "first", "1.5.0", harness.WINDOWS_BIN)
     second = msi_package(tmp_path / "second", "1.5.1", newer)
+
+    # A setting the program refuses fails the package, with the program's own words in its log.
+    log = tmp_path / "refused.log"
+    msiexec("/i", first, "/qn", "PRINTER_FOR=Cocina", "/l*v", seen_path(WINE, log), succeeds=False)
+    logged = log.read_bytes()
+    logged = logged.decode("utf-16") if logged.startswith(b"\xff\xfe") else logged.decode("utf-8", "replace")
+    assert "korba-vizoza: " + BAD_PRINTER_FOR in logged.splitlines()
+    assert service_state() == "absent" and products_registered() == 0 and not PROGRAM_FILES.exists()
 
     msiexec("/i", first, "/qn", "PRINTER=Caja 1", "PORT=9247", "PRINTER_FOR=cocina=ACME;barra=KORBA DEFAULT")
     assert_service_serves(9247, "Caja+1", (("cocina", "ACME"), ("barra", "KORBA DEFAULT")))

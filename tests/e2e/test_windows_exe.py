@@ -173,7 +173,7 @@ def test_release_hands_the_signing_password_to_the_signing_step_only(tmp_path):
     """In a throwaway copy of the tree whose scripts and tools are stand-ins."""
     password = "prueba-5c1e"
     tools = tmp_path / "tools"
-    for folder in ("scripts", "client", "tools", "src/common"):
+    for folder in ("scripts", "client", "tools", "src/common", "build/release-windows"):
         (tmp_path / folder).mkdir(parents=True)
     shutil.copy(ROOT / "scripts/release.sh", tmp_path / "scripts")
     shutil.copy(ROOT / "src/common/constants.h", tmp_path / "src/common")
