@@ -63,11 +63,27 @@ bool ace_is_safe(std::string_view ace) {
     return denies || may_write(fields[5]) || (sddl_rights(fields[2]) & WRITE_RIGHTS) == 0;
 }
 
+// The list's flags: protected ("P") and nothing but the inheritance flags besides. A NULL list
+// ("NO_ACCESS_CONTROL", whatever flags come with it) lets everyone do everything.
+bool flags_are_protected(std::string_view flags) {
+    bool is_protected = false;
+    while (!flags.empty()) {
+        if (flags.starts_with("P")) {
+            is_protected = true;
+            flags.remove_prefix(1);
+        } else if (flags.starts_with("AI") || flags.starts_with("AR")) {
+            flags.remove_prefix(2);
+        } else {
+            return false;
+        }
+    }
+    return is_protected;
+}
+
 // "D:{flags}(ace)(ace)...", up to the system list when there is one.
 bool dacl_is_protected(std::string_view dacl) {
     const size_t first = dacl.find('(');
-    const std::string_view flags = dacl.substr(0, first);
-    if (flags.find('P') == std::string_view::npos) return false;
+    if (!flags_are_protected(dacl.substr(0, first))) return false;
     if (first == std::string_view::npos) return true;  // an empty list: nobody may do anything
     for (size_t open = first; open < dacl.size() && dacl[open] == '(';) {
         const size_t close = dacl.find(')', open);
