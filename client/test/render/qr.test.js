@@ -3,7 +3,9 @@
 import assert from "node:assert/strict";
 import { test } from "node:test";
 
-import { decode, encoder, marks, renderTicket } from "./drawing.js";
+import { decode, encoder, lines, marks, rects, renderTicket } from "./drawing.js";
+
+const titles = (svg) => Array.from(svg.matchAll(/<title>([^<]*)<\/title>/g), (m) => m[1]);
 
 // Module size, level (0 L to 3 H), the data stored and the symbol printed, as raw commands.
 function qr(bytes, level = 0, size = 3) {
@@ -17,10 +19,10 @@ function qr(bytes, level = 0, size = 3) {
 function symbol(svg, size = 3) {
   const path = /<g class="korba-qr"><path d="([^"]*)"/.exec(svg)?.[1];
   if (!path) return null;
-  const rects = Array.from(path.matchAll(/M(\d+) (\d+)h(\d+)/g), (m) => m.slice(1).map(Number));
-  const left = Math.min(...rects.map((r) => r[0]));
-  return { left, top: Math.min(...rects.map((r) => r[1])),
-    modules: (Math.max(...rects.map((r) => r[0] + r[2])) - left) / size };
+  const all = rects(path);
+  const left = Math.min(...all.map((r) => r[0]));
+  return { left, top: Math.min(...all.map((r) => r[1])),
+    modules: (Math.max(...all.map((r) => r[0] + r[2])) - left) / size };
 }
 
 test("the encoder's QR codes at every level and several module sizes are read back", () => {
@@ -65,4 +67,22 @@ test("module size, alignment, and the symbols the printer cannot print", () => {
     const svg = renderTicket(Uint8Array.from(bytes));
     assert.deepEqual([symbol(svg), marks(svg, "skip").length], [null, 1], bytes.slice(0, 16).join(" "));
   }
+});
+
+test("ESC Z: its QR code drawn and read back; one the printer refuses skipped whole by its own length", () => {
+  const url = Array.from(new TextEncoder().encode("https://korba.app/t/2026-0042"));
+  const escZ = (version, level, module) => [0x1b, 0x5a, version, level, module, url.length, 0, ...url, 0x0a];
+  const after = [...new TextEncoder().encode("fin"), 0x0a];
+  const svg = renderTicket(new Uint8Array([...escZ(0, 0x4c, 6), ...after]));
+  assert.deepEqual(decode(svg, "qrcode"), ["QR-Code:https://korba.app/t/2026-0042"]);
+  assert.deepEqual(lines(svg), ["fin"]);
+  const refused = renderTicket(new Uint8Array([...escZ(41, 0x4c, 6), ...after]));
+  assert.deepEqual(lines(refused), ["fin"]);
+  assert.deepEqual(titles(refused), ["datos rechazados 1B 5A 29 4C 06 1D 00 68 ..."]);
+});
+
+test("each mark says what it stands for; a string is not a ticket", () => {
+  const svg = renderTicket(new Uint8Array([0x1b, 0xfe, 0x1b, 0x70, 0, 25, 250, 0x1d, 0x56, 1]).buffer);
+  assert.deepEqual(titles(svg), ["orden desconocida 1B FE", "pulso del cajon pin 2, 50/500 ms", "corte parcial"]);
+  assert.throws(() => renderTicket("\x1b@hola"), TypeError);
 });
