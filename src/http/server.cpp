@@ -38,9 +38,17 @@ struct BudgetHold {
     ~BudgetHold() { budget.give_back(bytes); }
 };
 
+// Replies past this size (the kept tickets of /preview, the panel's page) hold their share of the
+// same budget while they are sent, so that clients that ask and never read cannot pile them up.
+constexpr size_t SMALL_REPLY = 64 * 1024;
+
+void send_busy(ByteStream& stream, std::string_view cors) {
+    (void)send_json_error(stream, 503, "el vizoza esta ocupado, vuelve a intentarlo", cors);
+}
+
 // The route takes the request, and frees its body, before the caller's hold is given back.
 ReadOutcome read_and_route(ByteStream& stream, HttpRequest request, std::string_view after_head,
-                           std::string_view cors, const ServerConfig& config) {
+                           std::string_view cors, const ServerConfig& config, BodyBudget& budget) {
     const ReadOutcome read = read_body(stream, request, after_head);
     if (read != ReadOutcome::Request) return read;
     if (request.body.size() < request.content_length) {
@@ -48,7 +56,14 @@ ReadOutcome read_and_route(ByteStream& stream, HttpRequest request, std::string_
         (void)send_json_error(stream, 400, "cuerpo incompleto", cors);
         return read;
     }
-    (void)write_response(stream, route_request(std::move(request), config), cors);
+    const HttpResponse response = route_request(std::move(request), config);
+    const size_t held = response.body.size() > SMALL_REPLY ? response.body.size() : 0;
+    if (!budget.take(held)) {
+        send_busy(stream, cors);
+        return read;
+    }
+    const BudgetHold hold{budget, held};
+    (void)write_response(stream, response, cors);
     return read;
 }
 
@@ -75,11 +90,11 @@ ReadOutcome answer_request(ByteStream& stream, const ServerConfig& config, BodyB
     }
     const size_t wanted = body_capacity(request.content_length);
     if (!budget.take(wanted)) {
-        (void)send_json_error(stream, 503, "el vizoza esta ocupado, vuelve a intentarlo", cors);
+        send_busy(stream, cors);
         return early;
     }
     const BudgetHold hold{budget, wanted};
-    return read_and_route(stream, std::move(request), after_head, cors, config);
+    return read_and_route(stream, std::move(request), after_head, cors, config, budget);
 }
 
 }  // namespace
@@ -119,8 +134,11 @@ void drain_before_close(Socket& socket) {
 // The configuration outlives every connection: run_server holds it and never returns.
 void serve_connection(NativeSocket handle, const ServerConfig* config, bool has_timeout) {
     Socket socket(handle);
-    // Without it the connection simply has no time-out.
-    if (!has_timeout) socket.set_receive_timeout(READ_TIMEOUT_SECONDS);
+    // Without them the connection simply has no time-outs.
+    if (!has_timeout) {
+        socket.set_receive_timeout(READ_TIMEOUT_SECONDS);
+        socket.set_send_timeout(READ_TIMEOUT_SECONDS);
+    }
     if (handle_connection(socket, *config, process_bodies) == ReadOutcome::AlreadyAnswered) drain_before_close(socket);
 }
 }  // namespace

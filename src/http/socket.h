@@ -34,6 +34,9 @@ public:
     Result<size_t> receive(char* buffer, size_t capacity) override;
     Result<size_t> send(const char* data, size_t size) override;
     bool set_receive_timeout(int seconds);
+    // A send that makes no progress for `seconds` fails: a client that never reads its reply
+    // lets go of the connection and of the reply's memory.
+    bool set_send_timeout(int seconds);
     // Whether bytes, or the end of the stream, can be received within `milliseconds`.
     bool readable_within(int milliseconds);
     // Tells the peer that nothing more will be sent (it reads the end of the stream).
@@ -42,13 +45,14 @@ public:
 private:
     NativeSocket handle_;
     int timeout_seconds_ = 0;  // 0: wait for ever
+    int send_timeout_seconds_ = 0;
 };
 
 // Starts the platform's socket library once per process (WSAStartup on Windows).
 void init_sockets();
 // A listening IPv4 socket on 127.0.0.1:port; the system error of socket, bind or listen. Where the
-// system lets connections take their receive time-out from the listener (POSIX), they get
-// `accepted_timeout_seconds` (0: none). It is set before listening, for a connection takes what the
+// system lets connections take their time-outs from the listener (POSIX), they get
+// `accepted_timeout_seconds` (0: none) for receiving and for sending. It is set before listening, for a connection takes what the
 // listener holds when the client connects, not when it is accepted.
 Result<NativeSocket> open_loopback_listener(std::uint16_t port, int backlog, int accepted_timeout_seconds = 0);
 Result<NativeSocket> accept_connection(NativeSocket listener);

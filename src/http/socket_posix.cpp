@@ -77,6 +77,11 @@ bool Socket::set_receive_timeout(int seconds) {
     return ::setsockopt(static_cast<int>(handle_), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout) == 0;
 }
 
+bool Socket::set_send_timeout(int seconds) {
+    timeval timeout{seconds, 0};
+    return ::setsockopt(static_cast<int>(handle_), SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout) == 0;
+}
+
 bool Socket::readable_within(int milliseconds) {
     return poll_one(static_cast<int>(handle_), POLLIN, milliseconds) == 1;
 }
@@ -97,6 +102,7 @@ Result<NativeSocket> open_loopback_listener(std::uint16_t port, int backlog, int
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     const timeval timeout{accepted_timeout_seconds, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
     const sockaddr_in address = loopback(port);
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, backlog) != 0) {
         const Failure failure = socket_failure();

@@ -1,6 +1,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <algorithm>
 #include <chrono>
 
 #include "common/text.h"
@@ -24,6 +25,7 @@ sockaddr_in loopback(std::uint16_t port) {
 }
 
 constexpr int CHUNK_MAX = 1 << 30;  // send/recv take an int count
+constexpr size_t SEND_SLICE = 64 * 1024;
 
 // Whether the socket became readable, or (for a connect under way) connected, within `milliseconds`.
 bool ready_within(SOCKET s, bool for_reading, long milliseconds) {
@@ -80,8 +82,16 @@ Result<size_t> Socket::receive(char* buffer, size_t capacity) {
 }
 
 Result<size_t> Socket::send(const char* data, size_t size) {
+    // With a time-out, a slice at a time, each once the socket takes more: Wine ignores
+    // SO_SNDTIMEO on blocking sockets, and a blocking send waits until all it was given is taken.
+    size_t slice = size > CHUNK_MAX ? CHUNK_MAX : size;
+    if (send_timeout_seconds_ > 0) {
+        if (!ready_within(native(handle_), false, send_timeout_seconds_ * 1000L))
+            return fail(system_error_text(WSAETIMEDOUT));
+        slice = std::min<size_t>(slice, SEND_SLICE);
+    }
     for (;;) {
-        const int n = ::send(native(handle_), data, static_cast<int>(size > CHUNK_MAX ? CHUNK_MAX : size), 0);
+        const int n = ::send(native(handle_), data, static_cast<int>(slice), 0);
         if (n != SOCKET_ERROR) return static_cast<size_t>(n);
         if (WSAGetLastError() != WSAEINTR) return socket_failure();
     }
@@ -91,6 +101,13 @@ bool Socket::set_receive_timeout(int seconds) {
     const DWORD milliseconds = static_cast<DWORD>(seconds) * 1000;
     timeout_seconds_ = seconds;
     return ::setsockopt(native(handle_), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&milliseconds),
+                        sizeof milliseconds) == 0;
+}
+
+bool Socket::set_send_timeout(int seconds) {
+    const DWORD milliseconds = static_cast<DWORD>(seconds) * 1000;
+    send_timeout_seconds_ = seconds;
+    return ::setsockopt(native(handle_), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&milliseconds),
                         sizeof milliseconds) == 0;
 }
 

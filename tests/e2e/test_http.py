@@ -232,3 +232,35 @@ def test_second_copy_on_a_taken_port(start_bridge, run_program):
                         "  1. Cierra cualquier 'korba-vizoza' en el Administrador de tareas",
                         "  2. O usa otro puerto:  korba-vizoza.exe --port 9231", ""]
     assert exchange(first.port, b"GET /favicon.ico HTTP/1.1\r\n\r\n").startswith(b"HTTP/1.1 204")
+
+
+def process_figures(pid):
+    fields = dict(line.split(":", 1) for line in Path(f"/proc/{pid}/status").read_text().splitlines())
+    return int(fields["Threads"]), int(fields["RssAnon"].split()[0])
+
+
+def test_clients_that_never_read_their_large_reply_are_let_go(target, start_bridge):
+    if target.is_wine:
+        pytest.skip("the process's threads and memory are read natively")
+    bridge = start_bridge("--preview")
+    ticket = b"\x1b@" + b"x" * (2 * 1024 * 1024 - 1024)
+    head = b"POST /raw HTTP/1.1\r\nContent-Length: %d\r\n\r\n" % len(ticket)
+    for _ in range(8):
+        assert exchange(bridge.port, head + ticket).startswith(b"HTTP/1.1 200 OK\r\n")
+    idle_threads, idle_kib = process_figures(bridge.proc.pid)
+    # Each asks for the 16 MiB kept (22 MB of JSON) and reads nothing: the replies the budget cannot
+    # hold are busy at once, and the others are let go once they stay unread for the send time-out.
+    clients = []
+    try:
+        for _ in range(10):
+            client = socket.socket()
+            client.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+            client.connect(("127.0.0.1", bridge.port))
+            client.sendall(b"GET /preview HTTP/1.1\r\n\r\n")
+            clients.append(client)
+        wait_until(lambda: process_figures(bridge.proc.pid)[0] == idle_threads, 90, "the unread replies let go")
+        assert process_figures(bridge.proc.pid)[1] < idle_kib + 16 * 1024
+    finally:
+        for client in clients:
+            client.close()
+    assert exchange(bridge.port, b"GET /favicon.ico HTTP/1.1\r\n\r\n").startswith(b"HTTP/1.1 204")

@@ -9,6 +9,7 @@
 #include "common/memory.h"
 #include "fakes/fake_process_runner.h"
 #include "fakes/fake_spooler.h"
+#include "panel/panel.h"
 #include "unit/http/loopback.h"
 
 namespace korba {
@@ -173,6 +174,22 @@ TEST(HandleConnection, ABodyHoldsItsShareOfTheBudgetUntilTheRequestEnds) {
     EXPECT_EQ(handle_connection(thrown, config, budget), ReadOutcome::NothingToSay);
     EXPECT_TRUE(budget.take(100));
     EXPECT_TRUE(one_body.take(BODY_LIMIT + 1));
+}
+
+TEST(HandleConnection, ALargeReplyHoldsItsShareOfTheBudgetWhileItIsSent) {
+    const ServerConfig config{"POS 80", 9230};
+    const size_t page = std::string_view(panel_html()).size();
+    ASSERT_GT(page, 64u * 1024);
+    BodyBudget budget(page);
+    ASSERT_TRUE(budget.take(1));
+    test::MemoryStream refused("GET / HTTP/1.1\r\n\r\n", 4096);
+    handle_connection(refused, config, budget);
+    EXPECT_EQ(refused.sent, json_reply("HTTP/1.1 503 Service Unavailable", BUSY, "*"));
+    budget.give_back(1);
+    test::MemoryStream served("GET / HTTP/1.1\r\n\r\n", 4096);
+    handle_connection(served, config, budget);
+    EXPECT_TRUE(served.sent.starts_with("HTTP/1.1 200 OK\r\n"));
+    EXPECT_TRUE(budget.take(page)) << "given back once sent";
 }
 
 TEST(HandleConnection, AnExceptionEndsThatConnectionWithoutAReply) {
