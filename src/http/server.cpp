@@ -1,5 +1,6 @@
 #include "http/server.h"
 
+#include <algorithm>
 #include <chrono>
 #include <exception>
 #include <thread>
@@ -31,6 +32,47 @@ bool BodyBudget::take(size_t bytes) {
 
 namespace {
 
+// The connection as a request reads it: nothing is received past the request's deadline, and once
+// the body is read, each byte received is charged to the budget, all given back when the request
+// ends.
+class MeteredStream final : public ByteStream {
+public:
+    MeteredStream(ByteStream& inner, BodyBudget& budget, std::chrono::steady_clock::time_point deadline)
+        : inner_(inner), budget_(budget), deadline_(deadline) {}
+    ~MeteredStream() override { budget_.give_back(taken_); }
+    MeteredStream(const MeteredStream&) = delete;
+    MeteredStream& operator=(const MeteredStream&) = delete;
+
+    Result<size_t> receive(char* buffer, size_t capacity) override {
+        if (std::chrono::steady_clock::now() >= deadline_) return fail("la peticion tarda demasiado");
+        Result<size_t> got = inner_.receive(buffer, capacity);
+        if (charging_ && got && !charge(got.value())) return fail("sin memoria para el cuerpo");
+        return got;
+    }
+    Result<size_t> send(const char* data, size_t size) override { return inner_.send(data, size); }
+
+    // From here on what arrives is the body; `already` bytes of it came with the head.
+    bool charge_body(size_t already) {
+        charging_ = true;
+        return charge(already);
+    }
+    bool over_budget() const { return over_budget_; }
+
+private:
+    bool charge(size_t bytes) {
+        if (!budget_.take(bytes)) return !(over_budget_ = true);
+        taken_ += bytes;
+        return true;
+    }
+
+    ByteStream& inner_;
+    BodyBudget& budget_;
+    const std::chrono::steady_clock::time_point deadline_;
+    size_t taken_ = 0;
+    bool charging_ = false;
+    bool over_budget_ = false;
+};
+
 // Gives the request's share of the budget back however the request ends.
 struct BudgetHold {
     BodyBudget& budget;
@@ -47,12 +89,21 @@ void send_busy(ByteStream& stream, std::string_view cors) {
 }
 
 // The route takes the request, and frees its body, before the caller's hold is given back.
-ReadOutcome read_and_route(ByteStream& stream, HttpRequest request, std::string_view after_head,
+ReadOutcome read_and_route(MeteredStream& stream, HttpRequest request, std::string_view after_head,
                            std::string_view cors, const ServerConfig& config, BodyBudget& budget) {
+    if (!stream.charge_body(std::min(after_head.size(), request.content_length))) {
+        send_busy(stream, cors);
+        return ReadOutcome::AlreadyAnswered;
+    }
     const ReadOutcome read = read_body(stream, request, after_head);
     if (read != ReadOutcome::Request) return read;
     if (request.body.size() < request.content_length) {
-        // The peer closed or fell silent mid-body: half a ticket must never print.
+        // Half a ticket must never print: the peer closed, fell silent, or took too long mid-body,
+        // or its bytes no longer fit in what all connections may hold.
+        if (stream.over_budget()) {
+            send_busy(stream, cors);
+            return ReadOutcome::AlreadyAnswered;
+        }
         (void)send_json_error(stream, 400, "cuerpo incompleto", cors);
         return read;
     }
@@ -67,7 +118,7 @@ ReadOutcome read_and_route(ByteStream& stream, HttpRequest request, std::string_
     return read;
 }
 
-ReadOutcome answer_request(ByteStream& stream, const ServerConfig& config, BodyBudget& budget) {
+ReadOutcome answer_request(MeteredStream& stream, const ServerConfig& config, BodyBudget& budget) {
     HttpRequest request;
     std::string after_head;
     const ReadOutcome head = read_head(stream, request, after_head);
@@ -88,20 +139,20 @@ ReadOutcome answer_request(ByteStream& stream, const ServerConfig& config, BodyB
         (void)write_response(stream, {204, TEXT_TYPE, "", {}}, cors);
         return early;
     }
-    const size_t wanted = body_capacity(request.content_length);
-    if (!budget.take(wanted)) {
+    if (body_capacity(request.content_length) > budget.left()) {
         send_busy(stream, cors);
         return early;
     }
-    const BudgetHold hold{budget, wanted};
     return read_and_route(stream, std::move(request), after_head, cors, config, budget);
 }
 
 }  // namespace
 
-ReadOutcome handle_connection(ByteStream& stream, const ServerConfig& config, BodyBudget& budget) {
+ReadOutcome handle_connection(ByteStream& stream, const ServerConfig& config, BodyBudget& budget,
+                              std::chrono::steady_clock::time_point deadline) {
     try {
-        return answer_request(stream, config, budget);
+        MeteredStream metered(stream, budget, deadline);
+        return answer_request(metered, config, budget);
     } catch (const std::exception&) {
         // Out of memory or of threads for this request: it ends here, the process goes on.
         return ReadOutcome::NothingToSay;

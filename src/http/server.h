@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -18,6 +19,9 @@ namespace korba {
 
 inline constexpr int LISTEN_BACKLOG = 128;
 inline constexpr int READ_TIMEOUT_SECONDS = 10;
+// Head and body together: a page's request crosses loopback in milliseconds, and a client that
+// trickles its request holds a connection no longer than this (and one read time-out).
+inline constexpr auto REQUEST_DEADLINE = std::chrono::seconds(30);
 
 // Settled once at start; shared read-only by every connection thread.
 struct ServerConfig {
@@ -36,10 +40,11 @@ struct ServerConfig {
 
 using SharedConfig = std::shared_ptr<const ServerConfig>;
 
-// Memory for request bodies, shared by all connections: a local program that opens connection
-// after connection announcing large bodies must not run the whole PC out of memory. A request
-// holds body_capacity(content_length) bytes of it from its admission to its end; one that does
-// not fit is turned away as busy.
+// Memory for request bodies and large replies, shared by all connections: a local program that
+// opens connection after connection sending large bodies must not run the whole PC out of memory.
+// A request's body is charged as its bytes arrive, and held until the request ends; a request
+// whose announced body does not fit in what is left, or whose bytes stop fitting, is turned away
+// as busy. Announcing a body without sending it holds nothing.
 inline constexpr size_t BODY_BUDGET = 64 * 1024 * 1024;
 
 class BodyBudget {
@@ -48,6 +53,7 @@ public:
     // False, taking nothing, when fewer than `bytes` are left.
     bool take(size_t bytes);
     void give_back(size_t bytes) { left_ += bytes; }
+    size_t left() const { return left_.load(); }
 
 private:
     std::atomic<size_t> left_;
@@ -59,6 +65,10 @@ void run_server(NativeSocket listener, SharedConfig config);
 // One request, one reply, on the calling thread, its body taken from `budget`. The caller closes
 // the stream, after draining it when the outcome is AlreadyAnswered. An exception (memory,
 // threads) ends the request without a reply and does not leave this call.
-ReadOutcome handle_connection(ByteStream& stream, const ServerConfig& config, BodyBudget& budget);
+// Nothing more is received once `deadline` has passed: a head not whole by then gets no reply, a
+// body cut short there is refused as one cut short.
+ReadOutcome handle_connection(ByteStream& stream, const ServerConfig& config, BodyBudget& budget,
+                              std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::now() +
+                                                                                REQUEST_DEADLINE);
 
 }  // namespace korba

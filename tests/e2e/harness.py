@@ -255,14 +255,25 @@ def panel_page():
     return page.replace(line, module).encode("utf-8")
 
 
-def hold_largest_bodies(port, count, timeout=4):
-    """Connections that announce the largest body (8 MiB) and send none of it, held open."""
+LARGEST_HEAD = b"POST /raw HTTP/1.1\r\nContent-Length: 8388608\r\n\r\n"
+
+
+def hold_largest_bodies(port, count, timeout=30):
+    """Connections that send all of the largest body (8 MiB) but its last byte, held open: eight
+    of them hold what all connections may, less eight bytes."""
     held = []
     for _ in range(count):
         s = socket.create_connection(("127.0.0.1", port), timeout=timeout)
-        s.sendall(b"POST /raw HTTP/1.1\r\nContent-Length: 8388608\r\n\r\n")
+        s.sendall(LARGEST_HEAD + b"x" * (8388608 - 1))
         held.append(s)
     return held
+
+
+def busy_at_once(port, timeout=4):
+    """The reply to a head that announces the largest body while the budget is held, read to the end."""
+    with socket.create_connection(("127.0.0.1", port), timeout=timeout) as s:
+        s.sendall(LARGEST_HEAD)
+        return b"".join(iter(lambda: s.recv(65536), b""))
 
 
 def split_reply(raw):

@@ -9,7 +9,7 @@ from pathlib import Path
 import pytest
 
 from cups_queue import cups_queues, wait_until  # noqa: F401  (fixture)
-from harness import PANEL_HEADERS, cors, exchange, hold_largest_bodies, panel_page, reply_bytes
+from harness import LARGEST_HEAD, PANEL_HEADERS, busy_at_once, cors, exchange, hold_largest_bodies, panel_page, reply_bytes
 
 NOT_FOUND = b'{"ok":false,"error":"ruta no encontrada"}'
 HOST_REFUSED = b'{"ok":false,"error":"host no permitido"}'
@@ -154,16 +154,10 @@ def read_to_end(s):
 def test_bodies_share_64_mib_and_the_one_over_is_busy(start_bridge, cups_queues):
     acme = cups_queues["ACME"]
     bridge = start_bridge("--printer", "ACME")
-    # Eight 8 MiB bodies fill the budget: whichever of the nine comes last is turned away at once.
-    held = hold_largest_bodies(bridge.port, 9)
+    # Eight bodies of 8 MiB sent but their last byte fill the budget: a ninth is turned away at once.
+    held = hold_largest_bodies(bridge.port, 8)
     try:
-        answered, _, _ = select.select(held, [], [], PROMPTLY)
-        assert len(answered) == 1
-        busy = answered[0]
-        assert read_to_end(busy) == reply_bytes(503, "Service Unavailable", JSON, BUSY, cors())
-        held.remove(busy)
-        busy.close()
-        # The other eight are admitted, waiting for their bodies.
+        assert busy_at_once(bridge.port) == reply_bytes(503, "Service Unavailable", JSON, BUSY, cors())
         for s in held:
             s.shutdown(socket.SHUT_WR)
             assert read_to_end(s) == \
@@ -171,12 +165,48 @@ def test_bodies_share_64_mib_and_the_one_over_is_busy(start_bridge, cups_queues)
     finally:
         for s in held:
             s.close()
-    known = acme.captured_ids()
-    ticket = b"TICKET %d" % bridge.port
-    head = b"POST /raw HTTP/1.1\r\nContent-Type: application/octet-stream\r\nContent-Length: %d\r\n\r\n" % len(ticket)
+    assert_page_prints(bridge, acme)
+
+
+def assert_page_prints(bridge, queue):
+    """The page's ticket, from the application's origin, is printed, and /status answers."""
+    known = queue.captured_ids()
+    ticket = b"TICKET %d %f" % (bridge.port, time.monotonic())
+    head = (b"POST /raw HTTP/1.1\r\nOrigin: https://korba.app\r\nContent-Type: application/octet-stream\r\n"
+            b"Content-Length: %d\r\n\r\n" % len(ticket))
     assert exchange(bridge.port, head + ticket) == reply_bytes(
-        200, "OK", JSON, b'{"ok":true,"printer":"ACME","bytes":%d}' % len(ticket), cors())
-    wait_until(lambda: ticket in [job.data for job in acme.wait_for_jobs(known, 0)], 30, "the ticket was not printed")
+        200, "OK", JSON, b'{"ok":true,"printer":"%s","bytes":%d}' % (queue.name.encode(), len(ticket)),
+        cors("https://korba.app"))
+    wait_until(lambda: ticket in [job.data for job in queue.wait_for_jobs(known, 0)], 30, "the ticket was not printed")
+    assert exchange(bridge.port, b"GET /status HTTP/1.1\r\nOrigin: https://korba.app\r\n\r\n").startswith(
+        b"HTTP/1.1 200 OK\r\n")
+
+
+def test_uploads_that_trickle_hold_no_budget_and_end_at_the_deadline(start_bridge, cups_queues):
+    acme = cups_queues["ACME"]
+    bridge = start_bridge("--printer", "ACME")
+    # Eight uploads announce 8 MiB and send a byte every few seconds: the page prints all along.
+    started = time.monotonic()
+    slow = [socket.create_connection(("127.0.0.1", bridge.port), timeout=60) for _ in range(8)]
+    try:
+        for s in slow:
+            s.sendall(LARGEST_HEAD)
+        for _ in range(3):
+            assert_page_prints(bridge, acme)
+            for s in slow:
+                s.sendall(b"x")
+            time.sleep(3)
+        # However they trickle, each is answered as cut short once its 30 s are over.
+        while not select.select(slow, [], [], 3)[0]:
+            for s in slow:
+                s.sendall(b"x")
+        assert time.monotonic() - started >= 29
+        for s in slow:
+            assert read_to_end(s) == \
+                reply_bytes(400, "Bad Request", JSON, b'{"ok":false,"error":"cuerpo incompleto"}', cors())
+    finally:
+        for s in slow:
+            s.close()
 
 
 def test_one_request_per_connection(start_bridge):

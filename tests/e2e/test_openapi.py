@@ -7,7 +7,6 @@ import base64
 import contextlib
 import json
 import os
-import select
 import shutil
 import subprocess
 import uuid
@@ -17,7 +16,7 @@ import yaml
 from jsonschema import Draft202012Validator, RefResolver
 
 from cups_queue import cups_queues, device_queue, own_queue  # noqa: F401  (fixture)
-from harness import ROOT, FakeNetworkPrinter, exchange, hold_largest_bodies, request, split_reply
+from harness import ROOT, FakeNetworkPrinter, busy_at_once, exchange, hold_largest_bodies, request, split_reply
 from runner_tools import program_folder, seen_path, stand_in
 
 DOC = yaml.safe_load((ROOT / "docs" / "openapi.yaml").read_text(encoding="utf-8"))
@@ -84,12 +83,10 @@ def reply_mismatches(reply, response):
 
 
 def ninth_of_the_largest_bodies(port):
-    """Eight bodies of 8 MiB fill what all connections may hold: whichever of nine comes last is
-    answered at once."""
-    held = hold_largest_bodies(port, 9)
+    """Eight bodies of 8 MiB fill what all connections may hold: a ninth is answered at once."""
+    held = hold_largest_bodies(port, 8)
     try:
-        answered, _, _ = select.select(held, [], [], 4)
-        return b"".join(iter(lambda: answered[0].recv(65536), b"")) if answered else b""
+        return busy_at_once(port)
     finally:
         for s in held:
             s.close()

@@ -176,6 +176,15 @@ TEST(HandleConnection, ABodyHoldsItsShareOfTheBudgetUntilTheRequestEnds) {
     EXPECT_TRUE(one_body.take(BODY_LIMIT + 1));
 }
 
+TEST(HandleConnection, NothingIsReceivedPastTheRequestsDeadline) {
+    const ServerConfig config{"POS 80", 9230};
+    BodyBudget budget(BODY_BUDGET);
+    test::MemoryStream late("GET /favicon.ico HTTP/1.1\r\n\r\n", 4096);
+    EXPECT_EQ(handle_connection(late, config, budget, std::chrono::steady_clock::now()), ReadOutcome::NothingToSay);
+    EXPECT_EQ(late.sent, "");
+    EXPECT_EQ(budget.left(), BODY_BUDGET);
+}
+
 TEST(HandleConnection, ALargeReplyHoldsItsShareOfTheBudgetWhileItIsSent) {
     const ServerConfig config{"POS 80", 9230};
     const size_t page = std::string_view(panel_html()).size();
