@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <exception>
+#include <mutex>
 #include <thread>
 
 #include "common/memory.h"
@@ -118,7 +120,8 @@ ReadOutcome read_and_route(MeteredStream& stream, HttpRequest request, std::stri
     return read;
 }
 
-ReadOutcome answer_request(MeteredStream& stream, const ServerConfig& config, BodyBudget& budget) {
+ReadOutcome answer_request(MeteredStream& stream, const ServerConfig& config, BodyBudget& budget,
+                           size_t largest_body) {
     HttpRequest request;
     std::string after_head;
     const ReadOutcome head = read_head(stream, request, after_head);
@@ -139,7 +142,7 @@ ReadOutcome answer_request(MeteredStream& stream, const ServerConfig& config, Bo
         (void)write_response(stream, {204, TEXT_TYPE, "", {}}, cors);
         return early;
     }
-    if (body_capacity(request.content_length) > budget.left()) {
+    if (request.content_length > largest_body || body_capacity(request.content_length) > budget.left()) {
         send_busy(stream, cors);
         return early;
     }
@@ -149,10 +152,10 @@ ReadOutcome answer_request(MeteredStream& stream, const ServerConfig& config, Bo
 }  // namespace
 
 ReadOutcome handle_connection(ByteStream& stream, const ServerConfig& config, BodyBudget& budget,
-                              std::chrono::steady_clock::time_point deadline) {
+                              std::chrono::steady_clock::time_point deadline, size_t largest_body) {
     try {
         MeteredStream metered(stream, budget, deadline);
-        return answer_request(metered, config, budget);
+        return answer_request(metered, config, budget, largest_body);
     } catch (const std::exception&) {
         // Out of memory or of threads for this request: it ends here, the process goes on.
         return ReadOutcome::NothingToSay;
@@ -182,32 +185,83 @@ void drain_before_close(Socket& socket) {
     }
 }
 
-// The configuration outlives every connection: run_server holds it and never returns.
-void serve_connection(NativeSocket handle, const ServerConfig* config, bool has_timeout) {
-    Socket socket(handle);
-    // Without them the connection simply has no time-outs.
-    if (!has_timeout) {
-        socket.set_receive_timeout(READ_TIMEOUT_SECONDS);
-        socket.set_send_timeout(READ_TIMEOUT_SECONDS);
+// The connections served at once: accepting waits for a free one.
+class ConnectionSlots {
+public:
+    explicit ConnectionSlots(int capacity) : capacity_(capacity), room_(std::min(ROOM_FOR_SMALL, capacity / 4)) {}
+    // Waits for a slot; whether it is one of those kept for small requests.
+    bool acquire() {
+        std::unique_lock lock(mutex_);
+        freed_.wait(lock, [this] { return used_ < capacity_; });
+        return used_++ >= capacity_ - room_;
     }
-    if (handle_connection(socket, *config, process_bodies) == ReadOutcome::AlreadyAnswered) drain_before_close(socket);
+    void release() {
+        {
+            const std::lock_guard lock(mutex_);
+            --used_;
+        }
+        freed_.notify_one();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable freed_;
+    const int capacity_;
+    const int room_;
+    int used_ = 0;
+};
+
+struct Connection {
+    NativeSocket handle;
+    bool small_only;
+};
+
+// The configuration and the slots outlive every connection: run_server holds them and never returns.
+void serve_connection(Connection connection, const ServerConfig* config, bool has_timeout, ConnectionSlots* slots) {
+    {
+        Socket socket(connection.handle);
+        // Without them the connection simply has no time-outs.
+        if (!has_timeout || connection.small_only) {
+            const int seconds = connection.small_only ? static_cast<int>(SMALL_REQUEST_TIME.count()) : READ_TIMEOUT_SECONDS;
+            socket.set_receive_timeout(seconds);
+            socket.set_send_timeout(READ_TIMEOUT_SECONDS);
+        }
+        const auto now = std::chrono::steady_clock::now();
+        const ReadOutcome outcome =
+            connection.small_only
+                ? handle_connection(socket, *config, process_bodies, now + SMALL_REQUEST_TIME, SMALL_BODY)
+                : handle_connection(socket, *config, process_bodies, now + REQUEST_DEADLINE);
+        if (outcome == ReadOutcome::AlreadyAnswered) drain_before_close(socket);
+    }
+    slots->release();
+}
+
+// Two descriptors a connection at the most, and some for the process itself.
+int connection_capacity() {
+    const int descriptors = open_descriptor_limit(OWN_DESCRIPTORS + 2 * MAX_CONNECTIONS);
+    return std::clamp((descriptors - OWN_DESCRIPTORS) / 2, 4, MAX_CONNECTIONS);
 }
 }  // namespace
 
 void run_server(NativeSocket listener, SharedConfig config) {
     tune_memory_for_serving();
     const bool timeout_given = accepted_receive_timeout(listener) == READ_TIMEOUT_SECONDS;
+    ConnectionSlots slots(connection_capacity());
     for (;;) {
+        const bool small_only = slots.acquire();
         Result<NativeSocket> accepted = accept_connection(listener);
         if (!accepted) {
+            slots.release();
             std::this_thread::sleep_for(ACCEPT_RETRY_PAUSE);
             continue;
         }
         try {
-            std::thread(serve_connection, accepted.value(), config.get(), timeout_given).detach();
+            std::thread(serve_connection, Connection{accepted.value(), small_only}, config.get(), timeout_given, &slots)
+                .detach();
         } catch (const std::exception&) {
             // Out of threads: drop this one connection and keep serving the rest.
             close_socket(accepted.value());
+            slots.release();
         }
     }
 }

@@ -23,6 +23,18 @@ inline constexpr int READ_TIMEOUT_SECONDS = 10;
 // trickles its request holds a connection no longer than this (and one read time-out).
 inline constexpr auto REQUEST_DEADLINE = std::chrono::seconds(30);
 
+// At most this many connections are served at once (a thread each), the rest waiting to be
+// accepted; fewer when the process may not open two descriptors for each (its socket, and the
+// spooler's connection of a print). The last of them are kept for small requests: a request
+// there must send its whole head within a second and announce at most 64 KiB of body, as the
+// page's do, so that clients that hold connections open cannot keep the page out.
+inline constexpr int MAX_CONNECTIONS = 128;
+inline constexpr int ROOM_FOR_SMALL = 32;
+inline constexpr size_t SMALL_BODY = 64 * 1024;
+inline constexpr auto SMALL_REQUEST_TIME = std::chrono::seconds(1);
+// Descriptors of the process itself: standard streams, listener, ticket record, libraries.
+inline constexpr int OWN_DESCRIPTORS = 32;
+
 // Settled once at start; shared read-only by every connection thread.
 struct ServerConfig {
     ServerConfig() = default;
@@ -67,8 +79,10 @@ void run_server(NativeSocket listener, SharedConfig config);
 // threads) ends the request without a reply and does not leave this call.
 // Nothing more is received once `deadline` has passed: a head not whole by then gets no reply, a
 // body cut short there is refused as one cut short.
+// `largest_body`: what a request may announce here; more is turned away as busy.
 ReadOutcome handle_connection(ByteStream& stream, const ServerConfig& config, BodyBudget& budget,
                               std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::now() +
-                                                                                REQUEST_DEADLINE);
+                                                                                REQUEST_DEADLINE,
+                              size_t largest_body = BODY_LIMIT);
 
 }  // namespace korba

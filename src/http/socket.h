@@ -66,5 +66,8 @@ Result<NativeSocket> connect_loopback(std::uint16_t port);
 // address the name stands for in the time left; nullopt when none connects in time.
 std::optional<NativeSocket> connect_tcp(const std::string& host, std::uint16_t port, int milliseconds);
 void close_socket(NativeSocket handle);
+// How many descriptors the process may hold open, its soft limit first raised towards `wanted`
+// where the hard limit allows (POSIX); `wanted` where sockets are not counted so (Windows).
+int open_descriptor_limit(int wanted);
 
 }  // namespace korba

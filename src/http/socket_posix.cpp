@@ -3,9 +3,11 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -91,6 +93,18 @@ bool Socket::shutdown_sending() { return ::shutdown(static_cast<int>(handle_), S
 void init_sockets() {
     // A peer that vanishes must not kill the process through SIGPIPE.
     std::signal(SIGPIPE, SIG_IGN);
+}
+
+int open_descriptor_limit(int wanted) {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return wanted;
+    const rlim_t goal = static_cast<rlim_t>(wanted);
+    if (limit.rlim_cur < goal) {
+        limit.rlim_cur = limit.rlim_max == RLIM_INFINITY ? goal : std::min(goal, limit.rlim_max);
+        (void)::setrlimit(RLIMIT_NOFILE, &limit);
+        (void)::getrlimit(RLIMIT_NOFILE, &limit);
+    }
+    return limit.rlim_cur >= goal ? wanted : static_cast<int>(limit.rlim_cur);
 }
 
 Result<NativeSocket> open_loopback_listener(std::uint16_t port, int backlog, int accepted_timeout_seconds) {
