@@ -79,10 +79,11 @@ void run_server(NativeSocket listener, SharedConfig config);
 // threads) ends the request without a reply and does not leave this call.
 // Nothing more is received once `deadline` has passed: a head not whole by then gets no reply, a
 // body cut short there is refused as one cut short.
-// `largest_body`: what a request may announce here; more is turned away as busy.
+// `largest_body`: what a request may announce on a connection kept for small requests; more is
+// turned away as busy (elsewhere the body limit answers it).
 ReadOutcome handle_connection(ByteStream& stream, const ServerConfig& config, BodyBudget& budget,
                               std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::now() +
                                                                                 REQUEST_DEADLINE,
-                              size_t largest_body = BODY_LIMIT);
+                              size_t largest_body = SIZE_MAX);
 
 }  // namespace korba
