@@ -2,7 +2,13 @@
 // made without a DOM, the same in Node and in a browser. One SVG unit is one printer dot.
 // Text is SVG <text> (so it can be read and searched on the page), images, barcodes and QR codes
 // are filled paths, cuts and drawer pulses are marks, and every command the drawing does not
-// interpret is skipped by its length and marked in the left margin.
+// interpret is skipped by its length and marked in the left margin; each mark's <title> says what
+// it stands for. Each part of the drawing is on a line of its own, so that a page can put a long
+// drawing in a few lines at a time.
+//
+// The work is bounded whatever the bytes: a drawing holds at most LIMITS of elements, characters
+// and paper, a code is encoded once per content and size, and past the bounds the rest of the
+// ticket is one mark that says it is too large to draw.
 
 const PAPERS = {
   80: { paper: 640, print: 576 },
@@ -17,6 +23,15 @@ const TOP = 16;
 const BOTTOM = 16;
 const DEFAULT_SPACING = 30;
 const CUT_GAP = 16;
+// The most one drawing holds: its elements, its characters of SVG (which bound the rectangles of
+// its dots) and its length of paper in dots, about 130 m. A page lays that out in a second or two.
+const LIMITS = { elements: 20000, chars: 4 << 20, height: 1 << 20 };
+// A path of an image longer than this goes on as another, so that no part of the drawing is long.
+const PATH_CHARS = 1 << 16;
+// The titles of the marks that say why something is not drawn.
+const TOO_LARGE = "ticket demasiado grande para dibujarlo";
+const TOO_WIDE_BARCODE = "codigo de barras demasiado ancho";
+const TOO_WIDE_QR = "codigo QR demasiado ancho";
 
 const DOS_HIGH = "ÇüéâäàåçêëèïîìÄÅÉæÆôöòûùÿÖÜ";
 const BOX_437 = "░▒▓│┤╡╢╖╕╣║╗╝╜╛┐└┴┬├─┼╞╟╚╔╩╦╠═╬╧╨╤╥╙╘╒╓╫╪┘┌█▄▌▐▀";
@@ -73,35 +88,122 @@ function hex(bytes) {
   return Array.from(bytes, (b) => b.toString(16).padStart(2, "0")).join(" ");
 }
 
-function defaultTabs() {
-  return Array.from({ length: 32 }, (_, i) => (i + 1) * 8);
+// The first 8 bytes of a command for a mark's title: "1B 5A", "1D 28 6B 03 00 31 51 30 ...".
+function hexTitle(bytes) {
+  return hex(bytes.subarray(0, 8)).toUpperCase() + (bytes.length > 8 ? " ..." : "");
 }
+
+function refused(command) {
+  return `datos rechazados ${hexTitle(command)}`;
+}
+
+// Bytes as the characters of the same codes, a slice at a time (an argument list has a limit).
+function latin1(bytes) {
+  let text = "";
+  for (let at = 0; at < bytes.length; at += 8192) text += String.fromCharCode(...bytes.subarray(at, at + 8192));
+  return text;
+}
+
+// Every 8 characters; shared by every state (ESC D puts in an array of its own).
+const DEFAULT_TABS = Array.from({ length: 32 }, (_, i) => (i + 1) * 8);
 
 // The settings ESC @ restores.
 function initialState(print) {
   return {
     font: 0, bold: false, strike: false, underline: 0, reverse: false, wide: 1, high: 1, upside: false,
-    align: 0, spacing: DEFAULT_SPACING, charSpacing: 0, tabs: defaultTabs(), codePage: 0,
+    align: 0, spacing: DEFAULT_SPACING, charSpacing: 0, tabs: DEFAULT_TABS, codePage: 0,
     left: 0, width: print,
     barHeight: 162, barWidth: 3, hri: 0, hriFont: 0,
     qrSize: 3, qrLevel: 0, qrData: null, graphics: null,
   };
 }
 
-// Horizontal runs of set bits as one path: `bit(c, r)` for a grid of cols x rows cells drawn
-// sx x sy dots each from (x0, y0).
-function bitsPath(x0, y0, cols, rows, sx, sy, bit) {
-  const d = [];
-  for (let r = 0; r < rows; r++) {
-    for (let c = 0; c < cols;) {
-      if (!bit(c, r)) { c++; continue; }
-      let end = c + 1;
-      while (end < cols && bit(end, r)) end++;
-      d.push(`M${x0 + c * sx} ${y0 + r * sy}h${(end - c) * sx}v${sy}h${-(end - c) * sx}z`);
-      c = end;
+// The runs of set cells in row r of a grid `cols` wide: [start, end, start, end, ...].
+function runsOf(cols, bit) {
+  return (r) => {
+    const runs = [];
+    for (let c = 0; c < cols; c++) {
+      if (!bit(c, r)) continue;
+      const start = c;
+      while (c + 1 < cols && bit(c + 1, r)) c++;
+      runs.push(start, c + 1);
     }
+    return runs;
+  };
+}
+
+// The same for rows of `rowBytes` bytes, the leftmost dot in the high bit, with whole bytes of no
+// dots or of eight passed at once; null for a row whose dots are those of the row above.
+function packedRuns(bits, rowBytes, cols) {
+  const used = Math.ceil(cols / 8);
+  return (r) => {
+    const runs = [], base = r * rowBytes;
+    if (r > 0 && sameBytes(bits, base, base - rowBytes, used)) return null;
+    let start = -1;
+    for (let c = 0; c < cols;) {
+      const byte = bits[base + (c >> 3)];
+      const whole = (c & 7) === 0 && c + 8 <= cols && (byte === 0 || byte === 255);
+      const on = whole ? byte & 1 : (byte >> (7 - (c & 7))) & 1;
+      if (on && start < 0) start = c;
+      else if (!on && start >= 0) {
+        runs.push(start, c);
+        start = -1;
+      }
+      c += whole ? 8 : 1;
+    }
+    if (start >= 0) runs.push(start, cols);
+    return runs;
+  };
+}
+
+function sameBytes(bits, a, b, count) {
+  for (let i = 0; i < count; i++) if (bits[a + i] !== bits[b + i]) return false;
+  return true;
+}
+
+// The set cells of `rows` rows (runs from `rowRuns`, null for a row like the one above), `sx` x
+// `sy` dots each from (x0, y0), as
+// rectangles: a row's runs, each grown down while the rows below repeat it. Each rectangle moves
+// from the one before, which keeps the numbers short, and a path longer than `split` characters
+// goes on as another. The paths' `d`, or null when they would pass `limit` characters.
+function bitsPaths(x0, y0, rows, sx, sy, rowRuns, limit, split = PATH_CHARS) {
+  const paths = [];
+  let d = "", px = 0, py = 0, total = 0;
+  const rect = (c, end, top, bottom) => {
+    const x = x0 + c * sx, y = y0 + top * sy, w = (end - c) * sx;
+    d += `${d ? `m${x - px} ${y - py}` : `M${x} ${y}`}h${w}v${(bottom - top) * sy}h${-w}z`;
+    [px, py] = [x, y];
+    if (d.length < split) return;
+    paths.push(d);
+    total += d.length;
+    d = "";
+  };
+  // [start, end, top row] of the rectangles that reach the row above, left to right.
+  let open = [];
+  for (let r = 0; r <= rows; r++) {
+    const runs = r < rows ? rowRuns(r) : [], next = [];
+    if (!runs) continue;
+    let j = 0;
+    for (const o of open) {
+      for (; j < runs.length && runs[j] < o[0]; j += 2) next.push([runs[j], runs[j + 1], r]);
+      if (runs[j] === o[0] && runs[j + 1] === o[1]) {
+        next.push(o);
+        j += 2;
+      } else {
+        rect(o[0], o[1], o[2], r);
+      }
+    }
+    for (; j < runs.length; j += 2) next.push([runs[j], runs[j + 1], r]);
+    open = next;
+    if (total + d.length > limit) return null;
   }
-  return d.length ? `<path d="${d.join("")}"/>` : "";
+  if (d) paths.push(d);
+  return paths;
+}
+
+// A path made from (0, 0), moved by (x, y): only its first move is not relative.
+function moved(d, x, y) {
+  return d.replace(/^M(\d+) (\d+)/, (_, dx, dy) => `M${x + Number(dx)} ${y + Number(dy)}`);
 }
 
 class Ticket {
@@ -112,7 +214,54 @@ class Ticket {
     this.y = TOP;
     this.out = [];
     this.marks = 0;
+    this.elements = 0;
+    this.chars = 0;
+    this.full = false;
+    this.codes = new Map();
     this.newLine();
+  }
+
+  // Takes what a part of the drawing costs from what is left of LIMITS; once a part does not fit,
+  // nothing more is drawn.
+  spend(elements, chars) {
+    if (this.full || this.elements + elements > LIMITS.elements || this.chars + chars > LIMITS.chars) {
+      this.full = true;
+      return false;
+    }
+    this.elements += elements;
+    this.chars += chars;
+    return true;
+  }
+
+  charsLeft() {
+    return LIMITS.chars - this.chars;
+  }
+
+  // Adds a part of the drawing (null: one that would not fit), `elements` of them; false when
+  // it does not fit.
+  put(svg, elements) {
+    if (svg === null || !this.spend(elements, svg.length)) {
+      this.full = true;
+      return false;
+    }
+    if (svg) this.out.push(svg);
+    return true;
+  }
+
+  // Whether `dots` more of paper fit in the drawing; once they do not, nothing more is drawn.
+  fits(dots) {
+    if (this.y + dots > LIMITS.height) this.full = true;
+    return !this.full;
+  }
+
+  // What `make` draws for a code of `content` in `variant` (its settings), made once per drawing.
+  // Content and variant are kept apart, so that looking up the same long content again costs
+  // nothing (a string keeps its hash).
+  code(content, variant, make) {
+    let drawn = this.codes.get(content);
+    if (!drawn) this.codes.set(content, (drawn = new Map()));
+    if (!drawn.has(variant)) drawn.set(variant, make());
+    return drawn.get(variant);
   }
 
   newLine() {
@@ -138,17 +287,24 @@ class Ticket {
   // Prints the line and moves the paper by `feed` dots or the line's height, whichever is more.
   flush(feed) {
     const l = this.line;
-    const height = l.items.reduce((h, item) => Math.max(h, item.h), 0);
-    if (l.items.length) {
-      const offset = Math.floor((l.width - Math.min(l.x, l.width)) * [0, 0.5, 1][l.align]);
-      const x = this.margin + l.left + offset;
-      const parts = l.items.map((item) => item.draw(x + item.x, this.y + height - item.h));
-      const cx = this.margin + l.left + l.width / 2, cy = this.y + height / 2;
-      const rotate = l.upside ? ` transform="rotate(180 ${cx} ${cy})"` : "";
-      this.out.push(`<g class="korba-line"${rotate}>${parts.join("")}</g>`);
-    }
-    this.y += Math.max(feed, height);
+    const height = l.items.reduce((h, item) => Math.max(h, item.h), 0), advance = Math.max(feed, height);
+    if (this.fits(advance) && (!l.items.length || this.put(this.lineSvg(height), 1))) this.y += advance;
     this.newLine();
+  }
+
+  // The line's items in place; null when they pass what is left of the characters.
+  lineSvg(height) {
+    const l = this.line, room = this.charsLeft();
+    const offset = Math.floor((l.width - Math.min(l.x, l.width)) * [0, 0.5, 1][l.align]);
+    const x = this.margin + l.left + offset;
+    const cx = this.margin + l.left + l.width / 2, cy = this.y + height / 2;
+    let svg = `<g class="korba-line"${l.upside ? ` transform="rotate(180 ${cx} ${cy})"` : ""}>`;
+    for (const item of l.items) {
+      const part = item.draw(x + item.x, this.y + height - item.h, room - svg.length);
+      if (part === null || svg.length + part.length > room) return null;
+      svg += part;
+    }
+    return svg + "</g>";
   }
 
   // Prints what the line holds, if anything, before a block of its own (image, barcode, QR).
@@ -162,12 +318,14 @@ class Ticket {
     const w = f.w * s.wide, pitch = (f.w + s.charSpacing) * s.wide;
     if (this.line.x > 0 && this.line.x + w > this.areaWidth()) this.flush(s.spacing);
     this.begin();
-    this.textRun(s, f, pitch, true).chars.push(ch);
+    const run = this.textRun(s, f, pitch, true);
+    if (!run) return;
+    run.chars.push(ch);
     this.line.x += pitch;
   }
 
   // The run that the next character of this style joins: the last one when it ends where the
-  // character goes, a new one otherwise.
+  // character goes, a new one otherwise (null when the drawing has no room for it).
   textRun(s, f, pitch, decorated) {
     const items = this.line.items, last = items[items.length - 1], was = last && last.style;
     const bold = s.bold || s.strike, underline = decorated ? s.underline : 0, reverse = decorated && s.reverse;
@@ -176,6 +334,7 @@ class Ticket {
       was.underline === underline && was.reverse === reverse && last.x + last.chars.length * pitch === this.line.x) {
       return last;
     }
+    if (!this.spend(1 + (underline ? 1 : 0) + (reverse ? 1 : 0), 0)) return null;
     const style = { f, bold, underline, reverse, wide, high, pitch };
     const run = {
       style, x: this.line.x, h: f.h * high, chars: [],
@@ -187,9 +346,12 @@ class Ticket {
 
   tab() {
     const s = this.s, f = FONTS[s.font], pitch = (f.w + s.charSpacing) * s.wide;
-    const stop = s.tabs.map((t) => t * pitch).find((x) => x > this.line.x);
-    if (stop === undefined || stop > this.areaWidth()) return;
+    let next = 0;
+    while (next < s.tabs.length && s.tabs[next] * pitch <= this.line.x) next++;
+    const stop = s.tabs[next] * pitch;
+    if (next === s.tabs.length || stop > this.areaWidth()) return;
     const run = this.textRun(s, f, pitch, false);
+    if (!run) return;
     while (this.line.x < stop) {
       run.chars.push(" ");
       this.line.x += pitch;
@@ -198,21 +360,26 @@ class Ticket {
   }
 
   // Something drawn in the line like a character (an ESC * bit image); cut at the line's end.
+  // `draw(x, y, width, room)` gives its SVG, or null when it passes `room` characters.
   inline(w, h, draw) {
     const room = this.areaWidth() - this.line.x;
-    if (room <= 0) return;
+    if (room <= 0 || !this.spend(1, 0)) return;
     const x = this.line.x;
-    this.line.items.push({ x, h, draw: (dx, dy) => draw(dx, dy, Math.min(w, room)) });
+    this.line.items.push({ x, h, draw: (dx, dy, chars) => draw(dx, dy, Math.min(w, room), chars) });
     this.line.x += Math.min(w, room);
   }
 
   // A block that is printed on its own: `w` dots wide, `h` tall, placed by the alignment.
+  // `draw(x, y, area, room)` gives its SVG and how many elements it holds, or null when it passes
+  // `room` characters.
   block(w, h, draw) {
     this.flushPending();
     const area = this.areaWidth(), l = this.line;
     const offset = Math.max(0, Math.floor((area - w) * [0, 0.5, 1][l.align]));
-    this.out.push(draw(this.margin + l.left + offset, this.y, area));
-    this.y += h;
+    if (this.fits(h)) {
+      const [svg, elements] = draw(this.margin + l.left + offset, this.y, area, this.charsLeft()) ?? [null, 0];
+      if (this.put(svg, elements)) this.y += h;
+    }
     this.newLine();
   }
 
@@ -224,32 +391,47 @@ class Ticket {
       ? `<line x1="0" y1="${y}" x2="${w * 7 / 16}" y2="${y}" ${dash}/>` +
         `<line x1="${w * 9 / 16}" y1="${y}" x2="${w}" y2="${y}" ${dash}/>`
       : `<line x1="0" y1="${y}" x2="${w}" y2="${y}" ${dash}/>`;
-    this.out.push(`<g class="korba-cut ${partial ? "partial" : "full"}">${lines}</g>`);
-    this.y += CUT_GAP;
+    const kind = partial ? "partial" : "full", title = partial ? "corte parcial" : "corte total";
+    if (this.fits(CUT_GAP) && this.put(`<g class="korba-cut ${kind}"><title>${title}</title>${lines}</g>`, 4)) {
+      this.y += CUT_GAP;
+    }
   }
 
   // A drawer pulse on pin 2 or 5, `on` and `off` in milliseconds, marked in the right margin.
   pulse(pin, on, off) {
     const x = this.paper.paper - this.margin + 4, y = this.y, w = this.margin - 8;
-    this.out.push(`<g class="korba-pulse" data-pin="${pin}" data-on="${on}" data-off="${off}">` +
+    this.put(`<g class="korba-pulse" data-pin="${pin}" data-on="${on}" data-off="${off}">` +
+      `<title>pulso del cajon pin ${pin}, ${on}/${off} ms</title>` +
       `<rect x="${x}" y="${y}" width="${w}" height="16" fill="#fff" stroke="#1a5fb4" stroke-width="2"/>` +
-      `<rect x="${x + w / 2 - 4}" y="${y + 6}" width="8" height="3" fill="#1a5fb4"/></g>`);
+      `<rect x="${x + w / 2 - 4}" y="${y + 6}" width="8" height="3" fill="#1a5fb4"/></g>`, 4);
   }
 
-  // A command the drawing does not interpret, or one cut short by the end of the ticket.
-  skipped(bytes) {
+  // A command the drawing does not interpret, one cut short by the end of the ticket, or one
+  // that the printer would refuse; `title` says which.
+  skipped(bytes, title = `orden desconocida ${hexTitle(bytes)}`) {
     const x = 2 + (this.marks++ % 3) * 8;
-    this.out.push(`<rect class="korba-skip" data-bytes="${hex(bytes.subarray(0, 8))}" x="${x}" y="${this.y}"` +
-      ` width="6" height="6" fill="#c01c28"/>`);
+    this.put(`<rect class="korba-skip" data-bytes="${hex(bytes.subarray(0, 8))}" x="${x}" y="${this.y}"` +
+      ` width="6" height="6" fill="#c01c28"><title>${title}</title></rect>`, 2);
+  }
+
+  // Where the drawing stops when the ticket is too large: a red line across the paper, and why.
+  tooLarge() {
+    const x = this.margin, w = this.paper.print, y = this.y;
+    this.out.push(`<g class="korba-too-large" fill="#c01c28"><title>${TOO_LARGE}</title>` +
+      `<rect x="${x}" y="${y}" width="${w}" height="4"/>` +
+      `<text x="${x + w / 2}" y="${y + 24}" font-size="15" text-anchor="middle">${TOO_LARGE}</text></g>`);
+    this.y += 32;
   }
 
   svg() {
     if (this.line.items.length) this.flush(0);
+    if (this.full) this.tooLarge();
     const { paper } = this.paper, height = this.y + BOTTOM;
-    return `<svg xmlns="http://www.w3.org/2000/svg" class="korba-ticket" width="${paper}" height="${height}"` +
+    const head = `<svg xmlns="http://www.w3.org/2000/svg" class="korba-ticket" width="${paper}" height="${height}"` +
       ` viewBox="0 0 ${paper} ${height}" font-family="monospace"` +
       ` shape-rendering="crispEdges"><rect class="korba-paper" width="${paper}" height="${height}" fill="#fff"/>` +
-      `<g fill="#000">${this.out.join("")}</g></svg>`;
+      `<g fill="#000">`;
+    return [head].concat(this.out, "</g></svg>").join("\n");
   }
 }
 
@@ -340,6 +522,7 @@ function esc(t, data, at) {
     case 0x26: return userCharacters(data, at, t);
     case 0x28: return skipSized(t, data, at, 3);
     case 0x57: return skipFixed(t, data, at, 10);
+    case 0x5a: return escQr(t, data, at);
     default: {
       if (ESC_QUIET[c]) return lengthOf(data, at, ESC_QUIET[c]);
       // The rest of ESC's commands take one parameter byte, or none.
@@ -393,9 +576,12 @@ function bitImage(t, data, at) {
   }
   // Single density halves the dots across; the 8-dot modes are a third of the 24-dot height.
   const sx = m & 1 ? 1 : 2, sy = tall === 8 ? 3 : 1;
-  const bits = data.slice(at + 5, end);
+  const bits = data.subarray(at + 5, end);
   const bit = (c, r) => (bits[c * bytes + (r >> 3)] >> (7 - (r & 7))) & 1;
-  t.inline(cols * sx, tall * sy, (x, y, w) => bitsPath(x, y, Math.ceil(w / sx), tall, sx, sy, bit));
+  t.inline(cols * sx, tall * sy, (x, y, w, room) => {
+    const paths = bitsPaths(x, y, tall, sx, sy, runsOf(Math.ceil(w / sx), bit), room);
+    return paths && (paths.length ? `<path d="${paths.join("")}"/>` : "");
+  });
   return end;
 }
 
@@ -405,16 +591,18 @@ function rasterImage(t, data, at) {
   const m = data[at + 3], rowBytes = word(data, at + 4), rows = word(data, at + 6);
   const end = lengthOf(data, at, 8 + rowBytes * rows);
   if (end < 0) return -1;
-  drawRaster(t, { bits: data.slice(at + 8, end), cols: rowBytes * 8, rowBytes, rows, sx: m & 1 ? 2 : 1,
+  drawRaster(t, { bits: data.subarray(at + 8, end), cols: rowBytes * 8, rowBytes, rows, sx: m & 1 ? 2 : 1,
     sy: m & 2 ? 2 : 1 });
   return end;
 }
 
 // Rows of `rowBytes` bytes, the leftmost dot in the high bit; what passes the printing area is cut.
 function drawRaster(t, { bits, cols, rowBytes, rows, sx, sy }) {
-  const bit = (c, r) => (bits[r * rowBytes + (c >> 3)] >> (7 - (c & 7))) & 1;
-  t.block(cols * sx, rows * sy, (x, y, area) => bitsPath(x, y, Math.min(cols, Math.floor(area / sx)), rows, sx, sy,
-    bit));
+  t.block(cols * sx, rows * sy, (x, y, area, room) => {
+    const runs = packedRuns(bits, rowBytes, Math.min(cols, Math.floor(area / sx)));
+    const paths = bitsPaths(x, y, rows, sx, sy, runs, room);
+    return paths && [paths.map((d) => `<path d="${d}"/>`).join("\n"), paths.length];
+  });
 }
 
 // GS ( L pL pH m fn ... and GS 8 L p1 p2 p3 p4 m fn ... (`head` bytes before m): monochrome
@@ -426,7 +614,7 @@ function graphicsCommand(t, data, at, head, end) {
   if (fn === 112 && data[p] === 48 && end - p >= 8) {
     const cols = word(data, p + 4), rows = word(data, p + 6), rowBytes = Math.ceil(cols / 8);
     if (p + 8 + rowBytes * rows <= end) {
-      t.s.graphics = { bits: data.slice(p + 8, p + 8 + rowBytes * rows), cols, rowBytes, rows,
+      t.s.graphics = { bits: data.subarray(p + 8, p + 8 + rowBytes * rows), cols, rowBytes, rows,
         sx: data[p + 1] === 2 ? 2 : 1, sy: data[p + 2] === 2 ? 2 : 1 };
       return end;
     }
@@ -752,37 +940,52 @@ function barcodeCommand(t, data, at) {
   }
   const next = m <= 6 ? end + 1 : end;
   const [name, encode] = SYMBOLOGIES[m <= 6 ? m : m - 65] ?? [];
-  const bytes = data.subarray(begin, end);
-  const symbol = encode && encode(name === "CODE128" ? bytes : String.fromCharCode(...bytes));
-  if (!symbol) {
-    t.skipped(data.subarray(at, next));
+  const bytes = data.subarray(begin, end), command = data.subarray(at, next), s = t.s;
+  if (!encode) {
+    t.skipped(command);
     return next;
   }
-  if (!drawBarcode(t, name, symbol)) t.skipped(data.subarray(at, next));
+  // Every byte of data takes a module at least: more of them than the paper has dots is too wide.
+  if (bytes.length > t.paper.print) {
+    t.skipped(command, TOO_WIDE_BARCODE);
+    return next;
+  }
+  const bars = t.code(latin1(bytes), `${name} ${s.barWidth} ${s.barHeight}`,
+    () => barcodeBars(name, encode, bytes, s.barWidth, s.barHeight));
+  if (!bars) t.skipped(command, refused(command));
+  else if (!drawBarcode(t, name, bars)) t.skipped(command, TOO_WIDE_BARCODE);
   return next;
 }
 
-// Draws the barcode as a block of its own, or nothing (and says so) when it is wider than the
-// printing area.
-function drawBarcode(t, name, symbol) {
-  const s = t.s, widths = barWidths(symbol, s.barWidth);
-  const width = widths.reduce((a, b) => a + b, 0);
+// A barcode's bars as a path from (0, 0), its width and its readable text; null when the printer
+// would refuse the data.
+function barcodeBars(name, encode, bytes, module, height) {
+  const symbol = encode(name === "CODE128" ? bytes : latin1(bytes));
+  if (!symbol) return null;
+  let d = "", at = 0, last = 0;
+  barWidths(symbol, module).forEach((w, i) => {
+    if (i % 2 === 0) {
+      d += `${d ? `m${at - last} 0` : `M${at} 0`}h${w}v${height}h${-w}z`;
+      last = at;
+    }
+    at += w;
+  });
+  return { d, width: at, hri: xml(symbol.hri.replace(/[^\x20-\x7e]/g, " ")) };
+}
+
+// Draws the barcode as a block of its own, or nothing (false) when it is wider than the printing
+// area.
+function drawBarcode(t, name, { d, width, hri }) {
+  const s = t.s;
   t.flushPending();
   if (width > t.areaWidth()) return false;
   const f = FONTS[s.hriFont], hriHeight = f.h + 4;
   const above = s.hri & 1 ? hriHeight : 0, below = s.hri & 2 ? hriHeight : 0;
-  const hri = xml(symbol.hri.replace(/[^\x20-\x7e]/g, " "));
   const label = (x, y) => `<text xml:space="preserve" x="${x + width / 2}" y="${y + f.base}"` +
     ` font-size="${f.size}" text-anchor="middle">${hri}</text>`;
-  t.block(width, above + s.barHeight + below, (x, y) => {
-    let d = "", at = x;
-    widths.forEach((w, i) => {
-      if (i % 2 === 0) d += `M${at} ${y + above}h${w}v${s.barHeight}h${-w}z`;
-      at += w;
-    });
-    return `<g class="korba-barcode" data-symbology="${name}">${above ? label(x, y) : ""}<path d="${d}"/>` +
-      `${below ? label(x, y + above + s.barHeight + 4) : ""}</g>`;
-  });
+  t.block(width, above + s.barHeight + below, (x, y) => [`<g class="korba-barcode" data-symbology="${name}">` +
+    `${above ? label(x, y) : ""}<path d="${moved(d, x, y + above)}"/>` +
+    `${below ? label(x, y + above + s.barHeight + 4) : ""}</g>`, 2 + Math.sign(above) + Math.sign(below)]);
   return true;
 }
 
@@ -869,7 +1072,7 @@ class Bits {
 // The data's mode (numeric, alphanumeric or byte), the length field's width by version group, and
 // the writing of its data bits.
 function qrSegment(bytes) {
-  const text = String.fromCharCode(...bytes);
+  const text = latin1(bytes);
   if (/^\d+$/.test(text)) {
     return { mode: 1, length: text.length, counts: [10, 12, 14], write: (b) => {
       for (let i = 0; i < text.length; i += 3) {
@@ -890,42 +1093,48 @@ function qrSegment(bytes) {
   return { mode: 4, length: bytes.length, counts: [8, 16, 16], write: (b) => bytes.forEach((byte) => b.put(byte, 8)) };
 }
 
-// The codewords of the smallest version that holds `bytes` at `level` (0 L, 1 M, 2 Q, 3 H), data
-// and error correction interleaved; null when not even version 40 holds them.
-function qrCodewordsFor(bytes, level) {
+// The smallest version from `from` on that holds `bytes` at `level` (0 L, 1 M, 2 Q, 3 H), with
+// what its codewords are made from; null when not even version 40 holds them.
+function qrFit(bytes, level, from) {
   // Version 40 holds 7089 digits at the most.
   if (bytes.length > 7089) return null;
   const segment = qrSegment(bytes), body = new Bits();
   segment.write(body);
-  for (let version = 1; version <= 40; version++) {
+  for (let version = from; version <= 40; version++) {
     const blocks = QR_BLOCKS[level][version - 1], ec = QR_EC_PER_BLOCK[level][version - 1];
     const total = qrCodewords(version), capacity = (total - blocks * ec) * 8;
     const countBits = segment.counts[version < 10 ? 0 : version < 27 ? 1 : 2];
-    if (segment.length >= 2 ** countBits || 4 + countBits + body.bits.length > capacity) continue;
-    const b = new Bits();
-    b.put(segment.mode, 4);
-    b.put(segment.length, countBits);
-    b.bits.push(...body.bits);
-    b.put(0, Math.min(4, capacity - b.bits.length));
-    b.put(0, (8 - (b.bits.length % 8)) % 8);
-    const data = [];
-    for (let i = 0; i < b.bits.length; i += 8) data.push(parseInt(b.bits.slice(i, i + 8).join(""), 2));
-    for (let pad = 0xec; data.length < capacity / 8; pad ^= 0xec ^ 0x11) data.push(pad);
-    // Blocks of the same error correction; the later ones hold one data codeword more.
-    const short = blocks - (total % blocks), shortLength = Math.floor(total / blocks) - ec;
-    const dataBlocks = [];
-    for (let i = 0, at = 0; i < blocks; i++) {
-      const length = shortLength + (i < short ? 0 : 1);
-      dataBlocks.push(data.slice(at, at + length));
-      at += length;
+    if (segment.length < 2 ** countBits && 4 + countBits + body.bits.length <= capacity) {
+      return { version, size: version * 4 + 17, level, segment, body, countBits, capacity, blocks, ec, total };
     }
-    const ecBlocks = dataBlocks.map((block) => reedSolomon(block, ec));
-    const out = [];
-    for (let i = 0; i <= shortLength; i++) dataBlocks.forEach((block) => i < block.length && out.push(block[i]));
-    for (let i = 0; i < ec; i++) ecBlocks.forEach((block) => out.push(block[i]));
-    return { version, codewords: out };
   }
   return null;
+}
+
+// The codewords of the symbol `qrFit` found, data and error correction interleaved.
+function qrCodewordsFor({ segment, body, countBits, capacity, blocks, ec, total }) {
+  const b = new Bits();
+  b.put(segment.mode, 4);
+  b.put(segment.length, countBits);
+  b.bits = b.bits.concat(body.bits);
+  b.put(0, Math.min(4, capacity - b.bits.length));
+  b.put(0, (8 - (b.bits.length % 8)) % 8);
+  const data = [];
+  for (let i = 0; i < b.bits.length; i += 8) data.push(parseInt(b.bits.slice(i, i + 8).join(""), 2));
+  for (let pad = 0xec; data.length < capacity / 8; pad ^= 0xec ^ 0x11) data.push(pad);
+  // Blocks of the same error correction; the later ones hold one data codeword more.
+  const short = blocks - (total % blocks), shortLength = Math.floor(total / blocks) - ec;
+  const dataBlocks = [];
+  for (let i = 0, at = 0; i < blocks; i++) {
+    const length = shortLength + (i < short ? 0 : 1);
+    dataBlocks.push(data.slice(at, at + length));
+    at += length;
+  }
+  const ecBlocks = dataBlocks.map((block) => reedSolomon(block, ec));
+  const out = [];
+  for (let i = 0; i <= shortLength; i++) dataBlocks.forEach((block) => i < block.length && out.push(block[i]));
+  for (let i = 0; i < ec; i++) ecBlocks.forEach((block) => out.push(block[i]));
+  return out;
 }
 
 const QR_MASKS = [
@@ -934,12 +1143,9 @@ const QR_MASKS = [
   (x, y) => (((x * y) % 2) + ((x * y) % 3)) % 2 === 0, (x, y) => (((x + y) % 2) + ((x * y) % 3)) % 2 === 0,
 ];
 
-// The symbol of `bytes`: its size in modules and its modules row by row (1 dark), or null when it
-// cannot hold them.
-function qrSymbol(bytes, level) {
-  const coded = qrCodewordsFor(bytes, level);
-  if (!coded) return null;
-  const { version, codewords } = coded, size = version * 4 + 17;
+// The modules of the symbol `qrFit` found, row by row (1 dark).
+function qrSymbol(fit) {
+  const { version, size, level } = fit, codewords = qrCodewordsFor(fit);
   const dark = new Uint8Array(size * size), fixed = new Uint8Array(size * size);
   const set = (x, y, on) => {
     if (x < 0 || y < 0 || x >= size || y >= size) return;
@@ -1017,7 +1223,7 @@ function qrSymbol(bytes, level) {
     const score = qrPenalty(candidate, size);
     if (!best || score < best.score) best = { score, modules: candidate };
   }
-  return { size, modules: best.modules };
+  return best.modules;
 }
 
 // The four penalty rules that choose the mask: runs of five or more, 2 x 2 blocks, finder-like
@@ -1058,26 +1264,49 @@ function symbolCommand(t, data, at) {
   if (lengthOf(data, at, 5) < 0) return -1;
   const size = word(data, at + 3), end = lengthOf(data, at, 5 + size);
   if (end < 0) return -1;
-  const s = t.s, cn = data[at + 5], fn = data[at + 6], n = data[at + 7];
-  const skip = () => t.skipped(data.subarray(at, end));
-  if (size < 2 || (cn !== 49 && fn === 81)) skip();
+  const s = t.s, cn = data[at + 5], fn = data[at + 6], n = data[at + 7], command = data.subarray(at, end);
+  if (size < 2 || (cn !== 49 && fn === 81)) t.skipped(command);
   else if (cn !== 49 || fn === 65 || fn === 82) return end;
   else if (fn === 67 && n >= 1 && n <= 16) s.qrSize = n;
   else if (fn === 69 && n >= 48 && n <= 51) s.qrLevel = n - 48;
-  else if (fn === 80 && size >= 3) s.qrData = data.slice(at + 8, end);
-  else if (fn !== 81 || !drawQr(t)) skip();
+  else if (fn === 80 && size >= 3) s.qrData = { bytes: data.subarray(at + 8, end), text: null };
+  else if (fn !== 81) t.skipped(command);
+  else if (!s.qrData) t.skipped(command, refused(command));
+  else drawQr(t, s.qrData, s.qrLevel, s.qrSize, 1, command);
   return end;
 }
 
-function drawQr(t) {
-  const symbol = t.s.qrData && t.s.qrData.length && qrSymbol(t.s.qrData, t.s.qrLevel);
-  if (!symbol) return false;
-  const { size, modules } = symbol, module = t.s.qrSize, width = size * module;
+// ESC Z m n k dL dH d1 ... dk: a QR code printed at once, of version m or the smallest above it
+// that holds the data (0: the smallest), error correction level n (L, M, Q or H, or 0 to 3), k
+// dots a module.
+function escQr(t, data, at) {
+  if (lengthOf(data, at, 7) < 0) return -1;
+  const end = lengthOf(data, at, 7 + word(data, at + 5));
+  if (end < 0) return -1;
+  const version = data[at + 2], n = data[at + 3], module = data[at + 4], command = data.subarray(at, end);
+  const level = n < 4 ? n : n >= 48 && n <= 51 ? n - 48 : "LMQH".indexOf(String.fromCharCode(n));
+  if (version > 40 || level < 0 || module < 1 || module > 16) t.skipped(command, refused(command));
+  else drawQr(t, { bytes: data.subarray(at + 7, end), text: null }, level, module, Math.max(version, 1), command);
+  return end;
+}
+
+// Draws the QR code of `code.bytes` as a block of its own, or marks `command` when no version
+// holds the data or the symbol is wider than the printing area. Each content is encoded once per
+// level and version, and drawn once per module size (`code.text` keeps the content as the key).
+function drawQr(t, code, level, module, from, command) {
+  if (!code.bytes.length || code.bytes.length > 7089) return t.skipped(command, refused(command));
+  code.text ??= latin1(code.bytes);
+  const fit = t.code(code.text, `qr ${level} ${from}`, () => qrFit(code.bytes, level, from));
+  if (!fit) return t.skipped(command, refused(command));
+  const width = fit.size * module;
   t.flushPending();
-  if (width > t.areaWidth()) return false;
-  t.block(width, width, (x, y) => `<g class="korba-qr">${bitsPath(x, y, size, size, module, module,
-    (c, r) => modules[r * size + c])}</g>`);
-  return true;
+  if (width > t.areaWidth()) return t.skipped(command, TOO_WIDE_QR);
+  const d = t.code(code.text, `qr ${level} ${from} ${module}`, () => {
+    fit.modules ??= qrSymbol(fit);
+    const dark = (c, r) => fit.modules[r * fit.size + c];
+    return bitsPaths(0, 0, fit.size, module, module, runsOf(fit.size, dark), Infinity, Infinity).join("");
+  });
+  t.block(width, width, (x, y) => [`<g class="korba-qr"><path d="${moved(d, x, y)}"/></g>`, 2]);
 }
 
 function fs(t, data, at) {
@@ -1118,15 +1347,18 @@ const PREFIXES = { [ESC]: esc, [GS]: gs, [FS]: fs, [DLE]: dle };
 
 /**
  * Draws an ESC/POS ticket as the printer would print it.
- * @param {Uint8Array} bytes the ticket
+ * @param {Uint8Array | ArrayBuffer} bytes the ticket
  * @param {{paper?: 80 | 58}} [options] paper width in millimetres (80 by default)
  * @returns {string} an SVG document, one unit a printer dot
  */
 export function renderTicket(bytes, { paper = 80 } = {}) {
+  if (!(bytes instanceof Uint8Array || bytes instanceof ArrayBuffer)) {
+    throw new TypeError("a ticket is a Uint8Array or an ArrayBuffer");
+  }
   if (!PAPERS[paper]) throw new RangeError("paper must be 58 or 80");
-  const data = bytes instanceof Uint8Array ? bytes : new Uint8Array(bytes);
+  const data = new Uint8Array(bytes);
   const t = new Ticket(paper);
-  for (let at = 0; at < data.length;) {
+  for (let at = 0; at < data.length && !t.full;) {
     const b = data[at];
     if (b >= 0x20) {
       const page = t.s.codePage, del = DEL_PAGES.has(page) ? "\ufffd" : "⌂";
@@ -1141,7 +1373,7 @@ export function renderTicket(bytes, { paper = 80 } = {}) {
     } else if (PREFIXES[b]) {
       const end = at + 1 < data.length ? PREFIXES[b](t, data, at) : -1;
       if (end < 0) {
-        t.skipped(data.subarray(at));
+        t.skipped(data.subarray(at), `orden incompleta ${hexTitle(data.subarray(at))}`);
         break;
       }
       at = end;

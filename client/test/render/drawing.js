@@ -43,13 +43,25 @@ export function marks(svg, kind) {
   return Array.from(svg.matchAll(new RegExp(`<(?:g|rect) class="korba-${kind}[^"]*"[^>]*>`, "g")), ([tag]) => attrs(tag));
 }
 
+// The rectangles of the paths in `svg` (or of one path's `d`), [x, y, width, height] each: the
+// first moves to its place, each other moves from the one before.
+export function rects(svg) {
+  const all = [];
+  for (const d of svg.startsWith("M") ? [svg] : Array.from(svg.matchAll(/<path d="([^"]*)"/g), (m) => m[1])) {
+    let x = 0, y = 0;
+    for (const [, move, dx, dy, w, h] of d.matchAll(/([Mm])(-?\d+) (-?\d+)h(\d+)v(\d+)h-\d+z/g)) {
+      [x, y] = move === "M" ? [Number(dx), Number(dy)] : [x + Number(dx), y + Number(dy)];
+      all.push([x, y, Number(w), Number(h)]);
+    }
+  }
+  return all;
+}
+
 // The dots that the paths fill, as "x,y" strings.
 export function dots(svg) {
   const set = new Set();
-  for (const [, d] of svg.matchAll(/<path d="([^"]*)"/g)) {
-    for (const [, x, y, w, h] of d.matchAll(/M(\d+) (\d+)h(\d+)v(\d+)h-\d+z/g)) {
-      for (let i = 0; i < Number(w); i++) for (let j = 0; j < Number(h); j++) set.add(`${Number(x) + i},${Number(y) + j}`);
-    }
+  for (const [x, y, w, h] of rects(svg)) {
+    for (let i = 0; i < w; i++) for (let j = 0; j < h; j++) set.add(`${x + i},${y + j}`);
   }
   return set;
 }

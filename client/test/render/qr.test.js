@@ -3,7 +3,7 @@
 import assert from "node:assert/strict";
 import { test } from "node:test";
 
-import { decode, encoder, marks, renderTicket } from "./drawing.js";
+import { decode, encoder, marks, rects, renderTicket } from "./drawing.js";
 
 // Module size, level (0 L to 3 H), the data stored and the symbol printed, as raw commands.
 function qr(bytes, level = 0, size = 3) {
@@ -17,10 +17,10 @@ function qr(bytes, level = 0, size = 3) {
 function symbol(svg, size = 3) {
   const path = /<g class="korba-qr"><path d="([^"]*)"/.exec(svg)?.[1];
   if (!path) return null;
-  const rects = Array.from(path.matchAll(/M(\d+) (\d+)h(\d+)/g), (m) => m.slice(1).map(Number));
-  const left = Math.min(...rects.map((r) => r[0]));
-  return { left, top: Math.min(...rects.map((r) => r[1])),
-    modules: (Math.max(...rects.map((r) => r[0] + r[2])) - left) / size };
+  const all = rects(path);
+  const left = Math.min(...all.map((r) => r[0]));
+  return { left, top: Math.min(...all.map((r) => r[1])),
+    modules: (Math.max(...all.map((r) => r[0] + r[2])) - left) / size };
 }
 
 test("the encoder's QR codes at every level and several module sizes are read back", () => {

@@ -149,7 +149,7 @@ describe("cuts, drawer pulses and skipped commands", () => {
       0x1d, 0x56, 66, 0]));
     assert.deepEqual(marks(svg, "cut").map((m) => m.class), ["korba-cut full", "korba-cut partial", "korba-cut full",
       "korba-cut partial"]);
-    const cuts = Array.from(svg.matchAll(/<g class="korba-cut[^>]*><line x1="0" y1="(\d+)"/g), (m) => Number(m[1]));
+    const cuts = Array.from(svg.matchAll(/<g class="korba-cut[^>]*><title>[^<]*<\/title><line x1="0" y1="(\d+)"/g), (m) => Number(m[1]));
     assert.deepEqual(cuts.map((y) => y - cuts[0]), [0, 24 + 16, 24 + 32 + 40, 24 + 48 + 40]);
     assert.deepEqual(lines(svg), ["a", "b"]);
     assert.deepEqual(marks(draw(encoder().cut("partial").cut()), "cut").map((m) => m.class),
