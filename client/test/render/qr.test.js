@@ -3,7 +3,9 @@
 import assert from "node:assert/strict";
 import { test } from "node:test";
 
-import { decode, encoder, marks, rects, renderTicket } from "./drawing.js";
+import { decode, encoder, lines, marks, rects, renderTicket } from "./drawing.js";
+
+const ascii = (s) => Array.from(s, (c) => c.charCodeAt(0));
 
 // Module size, level (0 L to 3 H), the data stored and the symbol printed, as raw commands.
 function qr(bytes, level = 0, size = 3) {
@@ -52,6 +54,20 @@ test("the smallest version that holds the data, up to version 40, in every mode 
   const bytes = [0xc3, 0xb1, 0xe2, 0x82, 0xac, 0x00, 0x41, 0xff];
   assert.deepEqual(decode(renderTicket(Uint8Array.from([0x0a, ...qr(bytes, 1, 4), 0x0a])), "qrcode", true),
     [String.fromCharCode(...bytes)]);
+});
+
+test("ESC Z prints a QR code at once: version, level as a letter or a number, module size", () => {
+  const escZ = (data, version, level, size) => [0x1b, 0x5a, version, level, size, data.length & 0xff, data.length >> 8,
+    ...Array.from(data, (c) => c.charCodeAt(0))];
+  const url = "https://tienda.example/t/2026-0042";
+  const svg = renderTicket(Uint8Array.from([0x0a, ...escZ(url, 0, 0x4d, 4), 0x0a, ...escZ("hola", 5, 3, 3), 0x0a,
+    ...ascii("fin\n")]));
+  assert.deepEqual(decode(svg, "qrcode"), ["QR-Code:hola", `QR-Code:${url}`]);
+  // Version 5 asked: 37 modules, although version 1 holds the data.
+  assert.equal(symbol(renderTicket(Uint8Array.from(escZ("hola", 5, 0x4c, 3)))).modules, 37);
+  // A level it does not know: skipped by its own length and marked; nothing of it prints.
+  const refused = renderTicket(Uint8Array.from([...escZ(url, 0, 0x58, 4), ...ascii("fin\n")]));
+  assert.deepEqual([symbol(refused), marks(refused, "skip").length, lines(refused)], [null, 1, ["fin"]]);
 });
 
 test("module size, alignment, and the symbols the printer cannot print", () => {

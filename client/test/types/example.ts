@@ -91,4 +91,4 @@ export async function sell(ticket: Uint8Array, raw: ArrayBuffer): Promise<string
 
 // The ticket as it would come out, for a page's own preview.
 export const preview: string = renderTicket(new Uint8Array([0x1b, 0x40, 0x41, 0x0a]), { paper: 58 }) +
-  renderTicket(Uint8Array.of(0x41));
+  renderTicket(Uint8Array.of(0x41)) + renderTicket(new ArrayBuffer(1));
