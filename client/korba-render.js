@@ -162,10 +162,10 @@ function sameBytes(bits, a, b, count) {
 }
 
 // The set cells of `rows` rows (runs from `rowRuns`, null for a row like the one above), `sx` x
-// `sy` dots each from (x0, y0), as
-// rectangles: a row's runs, each grown down while the rows below repeat it. Each rectangle moves
-// from the one before, which keeps the numbers short, and a path longer than `split` characters
-// goes on as another. The paths' `d`, or null when they would pass `limit` characters.
+// `sy` dots each from (x0, y0), as rectangles: a row's runs, each grown down while the rows below
+// repeat it. Each rectangle moves from the one before, which keeps the numbers short, and a path
+// longer than `split` characters goes on as another. The paths' `d`, or null when they would pass
+// `limit` characters.
 function bitsPaths(x0, y0, rows, sx, sy, rowRuns, limit, split = PATH_CHARS) {
   const paths = [];
   let d = "", px = 0, py = 0, total = 0;
