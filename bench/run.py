@@ -366,8 +366,8 @@ def hostile_drawing():
                          capture_output=True, text=True, check=True, timeout=300)
     for line in run.stdout.splitlines():
         name, ms, peak, svg = json.loads(line)
-        row("drawing", f"{name}: time / Node's peak memory so far / SVG", f"{ms:.0f} ms / {peak:.0f} MiB / {svg:.1f} MiB",
-            "(< 1 s)")
+        row("drawing", f"{name}: time / Node's peak memory so far / SVG",
+            f"{ms:.0f} ms / {peak:.0f} MiB / {svg:.1f} MiB", "(< 1 s)")
 
 
 def cpu_and_wakeups(pid):

@@ -329,8 +329,8 @@ def test_a_ticket_too_large_to_draw_goes_in_a_slice_at_a_time(native, start_brid
     assert b" 200 OK\r\n" in harness.exchange(bridge.port, head + image, timeout=60)
     panel.wait(lambda: len(panel.element("#vistaTickets").find_elements(By.TAG_NAME, "figure")) == 1 and drawn(panel))
     figure = panel.element("#vistaTickets figure")
-    assert [mark.get_attribute("textContent") for mark in figure.find_elements(By.CSS_SELECTOR, "svg .korba-too-large")] \
-        == ["ticket demasiado grande para dibujarlo" * 2]
+    marks = figure.find_elements(By.CSS_SELECTOR, "svg .korba-too-large")
+    assert [mark.get_attribute("textContent") for mark in marks] == ["ticket demasiado grande para dibujarlo" * 2]
     # In slices of 256 KiB and a part (64 KiB) at most, one a frame.
     assert panel.driver.execute_script("return window.slices") >= 12
 
