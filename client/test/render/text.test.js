@@ -3,7 +3,7 @@
 import assert from "node:assert/strict";
 import { describe, test } from "node:test";
 
-import { encoder, lines, marks, renderTicket, texts } from "./drawing.js";
+import { encoder, lines, marks, rects, renderTicket, texts } from "./drawing.js";
 
 const ascii = (s) => Array.from(s, (c) => c.charCodeAt(0));
 const draw = (e, paper) => renderTicket(e.encode(), paper && { paper });
@@ -239,6 +239,8 @@ describe("cuts, drawer pulses and skipped commands", () => {
       if (name !== "a barcode of 300 kB") assert.equal(marks(svg, "too-large").length, 1, name);
     }
     assert.deepEqual(lines(renderTicket(tickets["a barcode of 300 kB"])), ["fin"]);
+    // An image is drawn down to the row where the bound falls: 288 rectangles a row.
+    assert.ok(rects(renderTicket(tickets["1 MiB of alternating dots"])).length > 1000 * 288);
   });
 
   test("only 58 and 80 mm paper; only bytes", () => {
