@@ -340,6 +340,36 @@ def drawing():
         f"max {max(t[2] for t in times):.1f} ms to the painted frame; SVG of {times[0][3] / 1e3:.0f} kB")
 
 
+# Tickets made to be hard to draw: the time renderTicket takes in Node for each, and the process's
+# peak memory so far (the tickets themselves included).
+HOSTILE = """
+import { renderTicket } from "%s";
+const MiB = 1 << 20, filled = (size, command) => Uint8Array.from({ length: size }, (_, i) => command[i %% command.length]);
+const image = [0x1d, 0x76, 0x30, 0, 72, 0, 64, 0, ...Array.from({ length: 64 * 72 }, (_, i) => (i / 72 & 1 ? 0xaa : 0x55))];
+const qr = [0x1d, 0x28, 0x6b, 0x8c, 0x0b, 49, 80, 48, ...Array(2953).fill(0x61), 0x1d, 0x28, 0x6b, 3, 0, 49, 67, 1];
+const tickets = {
+  "a 300 kB barcode": Uint8Array.from([0x1d, 0x6b, 4, ...Array(300000).fill(0x41), 0]),
+  "the largest QR code printed 2000 times": Uint8Array.from([...qr, ...Array(2000).fill([0x1d, 0x28, 0x6b, 3, 0, 49, 81, 48]).flat()]),
+  "8 MiB of checkerboard images": filled(8 * MiB, image), "8 MiB of text": filled(8 * MiB, [0x41]),
+  "8 MiB of ESC @": filled(8 * MiB, [0x1b, 0x40]), "8 MiB of HT": filled(8 * MiB, [0x09]),
+};
+for (const [name, bytes] of Object.entries(tickets)) {
+  const start = performance.now(), svg = renderTicket(bytes), ms = performance.now() - start;
+  console.log(JSON.stringify([name, ms, process.resourceUsage().maxRSS / 1024, svg.length / MiB]));
+}
+"""
+
+
+def hostile_drawing():
+    print("Drawing tickets made to be hard to draw, in Node")
+    run = subprocess.run(["node", "--input-type=module", "-e", HOSTILE % (ROOT / "client/korba-render.js").as_uri()],
+                         capture_output=True, text=True, check=True, timeout=300)
+    for line in run.stdout.splitlines():
+        name, ms, peak, svg = json.loads(line)
+        row("drawing", f"{name}: time / Node's peak memory so far / SVG",
+            f"{ms:.0f} ms / {peak:.0f} MiB / {svg:.1f} MiB", "(< 1 s)")
+
+
 def cpu_and_wakeups(pid):
     """CPU clock ticks used so far (user and system) and context switches, over all threads."""
     ticks = sum(int(v) for v in Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()[11:13])
@@ -415,6 +445,7 @@ def main():
     print(f"load average before: {os.getloadavg()[0]:.2f}, cores: {os.cpu_count()}")
     sections = {"http": http_round_trip, "decode": decoding, "head": head_search, "start": start_up,
                 "footprint": footprint, "raw": raw_ticket, "memory": peak_memory, "drawing": drawing,
+                "hostile": hostile_drawing,
                 "tickets": tickets}
     for name in sys.argv[1:] or sections:
         sections[name]()

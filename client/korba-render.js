@@ -104,7 +104,8 @@ function latin1(bytes) {
   return text;
 }
 
-const DEFAULT_TABS = Object.freeze(Array.from({ length: 32 }, (_, i) => (i + 1) * 8));
+// Every 8 characters; shared by every state (ESC D puts in an array of its own).
+const DEFAULT_TABS = Array.from({ length: 32 }, (_, i) => (i + 1) * 8);
 
 // The settings ESC @ restores.
 function initialState(print) {
@@ -161,10 +162,11 @@ function sameBytes(bits, a, b, count) {
 }
 
 // The set cells of `rows` rows (runs from `rowRuns`, null for a row like the one above), `sx` x
-// `sy` dots each from (x0, y0), as
-// rectangles: a row's runs, each grown down while the rows below repeat it. Each rectangle moves
-// from the one before, which keeps the numbers short, and a path longer than `split` characters
-// goes on as another. The paths' `d`, or null when they would pass `limit` characters.
+// `sy` dots each from (x0, y0), as rectangles: a row's runs, each grown down while the rows below
+// repeat it. Each rectangle moves from the one before, which keeps the numbers short, and a path
+// longer than `split` characters goes on as another. The paths' `d`, and the rows they cover: all
+// of them, or those before the row where the paths passed `limit` characters (each rectangle then
+// cut there adds 40 at the most).
 function bitsPaths(x0, y0, rows, sx, sy, rowRuns, limit, split = PATH_CHARS) {
   const paths = [];
   let d = "", px = 0, py = 0, total = 0;
@@ -178,9 +180,10 @@ function bitsPaths(x0, y0, rows, sx, sy, rowRuns, limit, split = PATH_CHARS) {
     d = "";
   };
   // [start, end, top row] of the rectangles that reach the row above, left to right.
-  let open = [];
-  for (let r = 0; r <= rows; r++) {
-    const runs = r < rows ? rowRuns(r) : [], next = [];
+  let open = [], r = 0;
+  for (; r <= rows; r++) {
+    const cut = r < rows && total + d.length > limit;
+    const runs = r < rows && !cut ? rowRuns(r) : [], next = [];
     if (!runs) continue;
     let j = 0;
     for (const o of open) {
@@ -194,10 +197,10 @@ function bitsPaths(x0, y0, rows, sx, sy, rowRuns, limit, split = PATH_CHARS) {
     }
     for (; j < runs.length; j += 2) next.push([runs[j], runs[j + 1], r]);
     open = next;
-    if (total + d.length > limit) return null;
+    if (cut) break;
   }
   if (d) paths.push(d);
-  return paths;
+  return { paths, rows: Math.min(r, rows) };
 }
 
 // A path made from (0, 0), moved by (x, y): only its first move is not relative.
@@ -345,8 +348,10 @@ class Ticket {
 
   tab() {
     const s = this.s, f = FONTS[s.font], pitch = (f.w + s.charSpacing) * s.wide;
-    const next = s.tabs.find((t) => t * pitch > this.line.x), stop = next * pitch;
-    if (next === undefined || stop > this.areaWidth()) return;
+    let next = 0;
+    while (next < s.tabs.length && s.tabs[next] * pitch <= this.line.x) next++;
+    const stop = s.tabs[next] * pitch;
+    if (next === s.tabs.length || stop > this.areaWidth()) return;
     const run = this.textRun(s, f, pitch, false);
     if (!run) return;
     while (this.line.x < stop) {
@@ -367,15 +372,16 @@ class Ticket {
   }
 
   // A block that is printed on its own: `w` dots wide, `h` tall, placed by the alignment.
-  // `draw(x, y, area, room)` gives its SVG and how many elements it holds, or null when it passes
-  // `room` characters.
+  // `draw(x, y, area, room)` gives its SVG, how many elements it holds and how tall it is drawn
+  // (less than `h` when it was cut where it passed `room` characters, which ends the drawing).
   block(w, h, draw) {
     this.flushPending();
     const area = this.areaWidth(), l = this.line;
     const offset = Math.max(0, Math.floor((area - w) * [0, 0.5, 1][l.align]));
     if (this.fits(h)) {
-      const [svg, elements] = draw(this.margin + l.left + offset, this.y, area, this.charsLeft()) ?? [null, 0];
-      if (this.put(svg, elements)) this.y += h;
+      const [svg, elements, drawn = h] = draw(this.margin + l.left + offset, this.y, area, this.charsLeft());
+      if (this.put(svg, elements)) this.y += drawn;
+      if (drawn < h) this.full = true;
     }
     this.newLine();
   }
@@ -576,8 +582,8 @@ function bitImage(t, data, at) {
   const bits = data.subarray(at + 5, end);
   const bit = (c, r) => (bits[c * bytes + (r >> 3)] >> (7 - (r & 7))) & 1;
   t.inline(cols * sx, tall * sy, (x, y, w, room) => {
-    const paths = bitsPaths(x, y, tall, sx, sy, runsOf(Math.ceil(w / sx), bit), room);
-    return paths && (paths.length ? `<path d="${paths.join("")}"/>` : "");
+    const { paths, rows } = bitsPaths(x, y, tall, sx, sy, runsOf(Math.ceil(w / sx), bit), room);
+    return rows < tall ? null : paths.length ? `<path d="${paths.join("")}"/>` : "";
   });
   return end;
 }
@@ -596,9 +602,10 @@ function rasterImage(t, data, at) {
 // Rows of `rowBytes` bytes, the leftmost dot in the high bit; what passes the printing area is cut.
 function drawRaster(t, { bits, cols, rowBytes, rows, sx, sy }) {
   t.block(cols * sx, rows * sy, (x, y, area, room) => {
-    const runs = packedRuns(bits, rowBytes, Math.min(cols, Math.floor(area / sx)));
-    const paths = bitsPaths(x, y, rows, sx, sy, runs, room);
-    return paths && [paths.map((d) => `<path d="${d}"/>`).join("\n"), paths.length];
+    const shown = Math.min(cols, Math.floor(area / sx));
+    // Room for the rectangles cut where the characters run out, and for each path's element.
+    const drawn = bitsPaths(x, y, rows, sx, sy, packedRuns(bits, rowBytes, shown), room - 40 * shown - 1024);
+    return [drawn.paths.map((d) => `<path d="${d}"/>`).join("\n"), drawn.paths.length, drawn.rows * sy];
   });
 }
 
@@ -1301,7 +1308,7 @@ function drawQr(t, code, level, module, from, command) {
   const d = t.code(code.text, `qr ${level} ${from} ${module}`, () => {
     fit.modules ??= qrSymbol(fit);
     const dark = (c, r) => fit.modules[r * fit.size + c];
-    return bitsPaths(0, 0, fit.size, module, module, runsOf(fit.size, dark), Infinity, Infinity).join("");
+    return bitsPaths(0, 0, fit.size, module, module, runsOf(fit.size, dark), Infinity, Infinity).paths.join("");
   });
   t.block(width, width, (x, y) => [`<g class="korba-qr"><path d="${moved(d, x, y)}"/></g>`, 2]);
 }

@@ -279,7 +279,8 @@ def test_preview_draws_what_a_page_prints(native, start_bridge, panel, tmp_path)
                                      "job": printed["value"]["job"], "repeat": False}}
         page.run(f"http://127.0.0.1:{bridge.port}", "return await bridge.pulse(5);")
         sent = time.monotonic()
-        panel.wait(lambda: len(panel.element("#vistaTickets").find_elements(By.TAG_NAME, "figure")) == 2)
+        panel.wait(lambda: len(panel.element("#vistaTickets").find_elements(By.TAG_NAME, "figure")) == 2
+                   and drawn(panel))
         assert time.monotonic() - sent < 2, "the new tickets showed late"
     finally:
         driver.quit()
@@ -297,6 +298,34 @@ def test_preview_draws_what_a_page_prints(native, start_bridge, panel, tmp_path)
     ticket.find_element(By.CLASS_NAME, "papel").screenshot(str(shot))
     read = subprocess.run(["zbarimg", "--quiet", str(shot)], capture_output=True, text=True, timeout=60).stdout
     assert sorted(read.splitlines()) == sorted([f"EAN-13:{PREVIEW_EAN}", f"QR-Code:{PREVIEW_QR}"])
+
+
+def drawn(panel):
+    """Whether every ticket's drawing is in the page (one still going in is busy)."""
+    return panel.element("#vistaTickets").find_elements(By.CSS_SELECTOR, "[aria-busy]") == []
+
+
+def test_a_ticket_too_large_to_draw_goes_in_a_slice_at_a_time(native, start_bridge, panel):
+    bridge = start_bridge("--preview")
+    panel.open(bridge.port)
+    panel.wait(lambda: not panel.element("#vista").get_attribute("hidden"))
+    # Each task that changes the drawing is one slice of it.
+    panel.driver.execute_script("""window.slices = 0;
+        new MutationObserver(() => window.slices++).observe(document.getElementById("vistaTickets"),
+          { childList: true, subtree: true });""")
+    # 1 MiB of images of dots in a checkerboard: a drawing at its bound of characters, 4 MiB, and the
+    # mark after it.
+    one = b"\x1dv0\x00" + bytes([72, 0, 64, 0]) + (b"\x55" * 72 + b"\xaa" * 72) * 32
+    image = one * ((1 << 20) // len(one))
+    head = (f"POST /raw HTTP/1.1\r\nHost: 127.0.0.1:{bridge.port}\r\nContent-Type: application/octet-stream\r\n"
+            f"Content-Length: {len(image)}\r\n\r\n").encode()
+    assert b" 200 OK\r\n" in harness.exchange(bridge.port, head + image, timeout=60)
+    panel.wait(lambda: len(panel.element("#vistaTickets").find_elements(By.TAG_NAME, "figure")) == 1 and drawn(panel))
+    figure = panel.element("#vistaTickets figure")
+    marks = figure.find_elements(By.CSS_SELECTOR, "svg .korba-too-large")
+    assert [mark.get_attribute("textContent") for mark in marks] == ["ticket demasiado grande para dibujarlo" * 2]
+    # In slices of 256 KiB and a part (64 KiB) at most, one a frame.
+    assert panel.driver.execute_script("return window.slices") >= 12
 
 
 def test_the_printers_own_state_beside_it_while_the_page_is_in_view(native, acme, start_bridge, panel):

@@ -115,35 +115,3 @@ test("rasterize: a checkerboard over two bands, a transparent picture and a grey
   assert.throws(() => rasterize({ width: 2, height: 2, data: [0, 0, 0] }), TypeError);
   assert.throws(() => rasterize("logo.png"), TypeError);
 });
-
-// Tickets that any admitted page could send, each past what a drawing may hold in one way: the
-// work and the drawing stay bounded, and what does not fit ends in one mark.
-test("hostile tickets draw within bounds, and random bytes always draw", () => {
-  const tooLarge = "ticket demasiado grande para dibujarlo";
-  const barcode = new Uint8Array(300004).fill(0x41);
-  barcode.set([0x1d, 0x6b, 0x04]);
-  barcode[barcode.length - 1] = 0;
-  const stored = [0x1d, 0x28, 0x6b, 0xb0, 0x1b, 0x31, 0x50, 0x30, ...new Uint8Array(7085).fill(0x31)];
-  const printed = Array(2000).fill([0x1d, 0x28, 0x6b, 3, 0, 0x31, 0x51, 0x30]).flat();
-  const dotted = [];
-  for (let band = 0; band < 4 * 57; band++) {
-    dotted.push(0x1d, 0x76, 0x30, 0, 72, 0, 255, 0);
-    for (let row = 0; row < 255; row++) dotted.push(...new Array(72).fill(row % 2 ? 0xaa : 0x55));
-  }
-  for (const [name, bytes] of [["a barcode's endless data", barcode], ["the largest QR code 2000 times", [...stored, ...printed]],
-    ["4 MiB of alternating dots", dotted]]) {
-    const started = performance.now();
-    const svg = renderTicket(Uint8Array.from(bytes));
-    // Wall time only as a guard against a hang, far above the drawing's own (well under a second).
-    assert.ok(performance.now() - started < 20000, name);
-    assert.ok(svg.length < 6e6 && svg.split("<").length < 25000, name);
-    assert.ok(svg.endsWith("</svg>\n") || svg.endsWith("</svg>"), name);
-    if (name !== "a barcode's endless data") assert.ok(svg.includes(tooLarge), name);
-  }
-  let seed = 20261210;
-  const next = () => (seed = (seed * 1103515245 + 12345) >>> 0) >>> 24;
-  for (let i = 0; i < 3000; i++) {
-    const bytes = Uint8Array.from({ length: next() * 8 }, next);
-    assert.match(renderTicket(bytes), /^<svg [^]*<\/svg>\n?$/, String(i));
-  }
-});

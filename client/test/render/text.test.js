@@ -3,7 +3,7 @@
 import assert from "node:assert/strict";
 import { describe, test } from "node:test";
 
-import { encoder, lines, marks, renderTicket, texts } from "./drawing.js";
+import { encoder, lines, marks, rects, renderTicket, texts } from "./drawing.js";
 
 const ascii = (s) => Array.from(s, (c) => c.charCodeAt(0));
 const draw = (e, paper) => renderTicket(e.encode(), paper && { paper });
@@ -199,7 +199,53 @@ describe("cuts, drawer pulses and skipped commands", () => {
     }
   });
 
-  test("only 58 and 80 mm paper", () => {
+  test("every mark says in its title what it stands for", () => {
+    const svg = renderTicket(Uint8Array.from([0x1b, 0x5a, 0, 0x58, 4, 1, 0, 0x41, 0x1b, 0x74, 99, 0x1d, 0x6b, 2,
+      ...ascii("4006381333932"), 0, 0x1d, 0x77, 6, 0x1d, 0x6b, 4, ...ascii("WIDER THAN 80 MM"), 0, 0x1d, 0x28, 0x6b,
+      3, 0, 49, 67, 16, 0x1d, 0x28, 0x6b, 103, 0, 49, 80, 48, ...Array(100).fill(0x61), 0x1d, 0x28, 0x6b, 3, 0, 49, 81, 48,
+      0x1b, 0x70, 0, 25, 250, 0x1d, 0x56, 1, 0x1d, 0x56, 0, 0x1b, 0x2a, 33, 10]));
+    assert.deepEqual(Array.from(svg.matchAll(/<title>([^<]*)<\/title>/g), (m) => m[1]), [
+      "datos rechazados 1B 5A 00 58 04 01 00 41", "orden desconocida 1B 74 63",
+      "datos rechazados 1D 6B 02 34 30 30 36 33 ...", "codigo de barras demasiado ancho", "codigo QR demasiado ancho",
+      "pulso del cajon pin 2, 50/500 ms", "corte parcial", "corte total", "orden incompleta 1B 2A 21 0A"]);
+  });
+
+  test("a ticket too large to draw stops at a bound of elements, characters and paper, with one mark", () => {
+    const MiB = 1 << 20;
+    // Alternating dots, in a checkerboard that no rectangle spans: images of 72 bytes a row.
+    const checker = (size) => {
+      const bytes = new Uint8Array(size);
+      for (let at = 0, rows; (rows = Math.min(65535, Math.floor((size - at - 8) / 72))) > 0; at += 8 + 72 * rows) {
+        bytes.set([0x1d, 0x76, 0x30, 0, 72, 0, rows & 0xff, rows >> 8], at);
+        for (let r = 0; r < rows; r++) bytes.fill(r % 2 ? 0xaa : 0x55, at + 8 + 72 * r, at + 80 + 72 * r);
+      }
+      return bytes;
+    };
+    const qr = [0x1d, 0x28, 0x6b, 0x8c, 0x0b, 49, 80, 48, ...Array(2953).fill(0x61), 0x1d, 0x28, 0x6b, 3, 0, 49, 67, 1];
+    const tickets = {
+      "a barcode of 300 kB": Uint8Array.from([0x1d, 0x6b, 4, ...Array(300000).fill(0x41), 0, ...ascii("fin\n")]),
+      "the largest QR code printed 2000 times": Uint8Array.from([...qr, ...Array(2000).fill([0x1d, 0x28, 0x6b, 3, 0, 49,
+        81, 48]).flat()]),
+      "1 MiB of alternating dots": checker(MiB),
+      "8 MiB of alternating dots": checker(8 * MiB),
+      "8 MiB of text": new Uint8Array(8 * MiB).fill(0x41),
+      "8 MiB of characters written over each other": Uint8Array.from({ length: 8 * MiB }, (_, i) => [0x1b, 0x24, 0, 0, 0x26][i % 5]),
+      "8 MiB of line feeds": new Uint8Array(8 * MiB).fill(0x0a),
+    };
+    for (const [name, bytes] of Object.entries(tickets)) {
+      const svg = renderTicket(bytes), elements = svg.match(/<[^/]/g).length;
+      assert.ok(svg.length < 4.1 * MiB && elements < 20100 && Number(/height="(\d+)"/.exec(svg)[1]) < 1.1 * MiB, name);
+      assert.match(svg, /^<svg [^]*<\/svg>$/, name);
+      if (name !== "a barcode of 300 kB") assert.equal(marks(svg, "too-large").length, 1, name);
+    }
+    assert.deepEqual(lines(renderTicket(tickets["a barcode of 300 kB"])), ["fin"]);
+    // An image is drawn down to the row where the bound falls: 288 rectangles a row.
+    assert.ok(rects(renderTicket(tickets["1 MiB of alternating dots"])).length > 1000 * 288);
+  });
+
+  test("only 58 and 80 mm paper; only bytes", () => {
+    assert.throws(() => renderTicket("A\n"), TypeError);
+    assert.deepEqual(lines(renderTicket(Uint8Array.of(0x41, 0x0a).buffer)), ["A"]);
     assert.throws(() => renderTicket(Uint8Array.of(0x41), { paper: 76 }), RangeError);
     assert.match(renderTicket(Uint8Array.of(0x41), { paper: 58 }), /^<svg [^>]*width="464"/);
   });

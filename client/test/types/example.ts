@@ -102,7 +102,7 @@ export async function sell(ticket: Uint8Array, raw: ArrayBuffer): Promise<string
 
 // The ticket as it would come out, for a page's own preview.
 export const preview: string = renderTicket(new Uint8Array([0x1b, 0x40, 0x41, 0x0a]), { paper: 58 }) +
-  renderTicket(Uint8Array.of(0x41).buffer);
+  renderTicket(Uint8Array.of(0x41)) + renderTicket(new ArrayBuffer(1));
 
 // A logo from a canvas and from pixels, and a line of Arabic in the page's own font.
 export function logo(canvas: HTMLCanvasElement, pixels: ImageData, bitmap: ImageBitmap): Uint8Array[] {
