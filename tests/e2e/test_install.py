@@ -427,6 +427,8 @@ def test_msi_installs_silently_upgrades_in_place_and_uninstalls(journey, tmp_pat
     logged = log.read_bytes()
     logged = logged.decode("utf-16") if logged.startswith(b"\xff\xfe") else logged.decode("utf-8", "replace")
     assert "korba-vizoza: " + BAD_PRINTER_FOR in logged.splitlines()
+    # A value that would end its quotes early never reaches the program.
+    msiexec("/i", first, "/qn", "PRINTER=Caja\\", succeeds=False)
     assert service_state() == "absent" and products_registered() == 0 and not PROGRAM_FILES.exists()
 
     msiexec("/i", first, "/qn", "PRINTER=Caja 1", "PORT=9247", "PRINTER_FOR=cocina=ACME;barra=KORBA DEFAULT")
