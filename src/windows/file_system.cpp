@@ -19,9 +19,7 @@ public:
     std::uint32_t rename_aside(const std::string& from, const std::string& to) override {
         return rename_aside_on_disk(from, to);
     }
-    std::uint32_t copy_file(const std::string& from, const std::string& to) override {
-        return copy_file_on_disk(from, to);
-    }
+    Result<std::unique_ptr<ProgramFile>> open_running_program() override { return open_running_program_on_disk(); }
     std::uint32_t replace_file(const std::string& from, const std::string& to) override {
         return replace_file_on_disk(from, to);
     }

@@ -4,9 +4,11 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
+#include "common/result.h"
 #include "windows/folder_trust.h"
 
 namespace korba {
@@ -27,6 +29,15 @@ struct LocalTime {
 extern const std::uint32_t ACCESS_DENIED_ERROR;
 extern const std::uint32_t ALREADY_EXISTS_ERROR;
 
+// The file the process runs, open so that (on Windows) nobody may write, rename or delete it until
+// this is destroyed: what is copied is read from this handle, never again by the file's name.
+class ProgramFile {
+public:
+    virtual ~ProgramFile() = default;
+    // Writes the whole file, with its last-write time, to `to` (made anew); 0 or the system error.
+    virtual std::uint32_t copy_to(const std::string& to) = 0;
+};
+
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
@@ -39,7 +50,9 @@ public:
     virtual std::uint32_t create_protected_folder(const std::string& path, const std::string& sddl) = 0;
     // Renames a file or folder; an existing `to` is never replaced.
     virtual std::uint32_t rename_aside(const std::string& from, const std::string& to) = 0;
-    virtual std::uint32_t copy_file(const std::string& from, const std::string& to) = 0;
+    // The running program's own file, found from the running image rather than by its name (which
+    // the user may have given to another file meanwhile); the reason when it cannot be held.
+    virtual Result<std::unique_ptr<ProgramFile>> open_running_program() = 0;
     // Puts the file `from` in the place of `to` in one step, written through to the disk.
     virtual std::uint32_t replace_file(const std::string& from, const std::string& to) = 0;
     virtual std::uint32_t remove_file(const std::string& path) = 0;
@@ -64,7 +77,7 @@ std::uint32_t replace_file_on_disk(const std::string& from, const std::string& t
 std::uint32_t remove_file_on_disk(const std::string& path);
 LocalTime local_time_now();
 // Replaces `to`, keeping the last-write time (and on Windows the attributes) of `from`.
-std::uint32_t copy_file_on_disk(const std::string& from, const std::string& to);
+Result<std::unique_ptr<ProgramFile>> open_running_program_on_disk();
 std::optional<FileFacts> file_facts_on_disk(const std::string& path);
 // Opens for writing (existing file only, sharing read, write and delete) and closes at once.
 bool probe_write_access(const std::string& path);

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "common/system_error.h"
 #include "windows/file_system.h"
 #include "windows/install_dir.h"
 
@@ -65,27 +66,37 @@ LocalTime local_time_now() {
     return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec};
 }
 
-std::uint32_t copy_file_on_disk(const std::string& from, const std::string& to) {
-    const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) return errno;
-    struct stat info;
-    if (fstat(in, &info) != 0) {
-        const std::uint32_t error = errno;
-        close(in);
+namespace {
+// Here nothing keeps others from writing the file: this build never installs itself.
+class HeldProgram final : public ProgramFile {
+public:
+    explicit HeldProgram(int fd) : fd_(fd) {}
+    ~HeldProgram() override { close(fd_); }
+    HeldProgram(const HeldProgram&) = delete;
+    HeldProgram& operator=(const HeldProgram&) = delete;
+
+    std::uint32_t copy_to(const std::string& to) override {
+        struct stat info;
+        if (fstat(fd_, &info) != 0 || lseek(fd_, 0, SEEK_SET) != 0) return errno;
+        const int out = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, info.st_mode & 07777);
+        if (out < 0) return errno;
+        std::uint32_t error = copy_contents(fd_, out);
+        const struct timespec times[2] = {accessed(info), modified(info)};
+        if (error == 0 && futimens(out, times) != 0) error = errno;
+        if (close(out) != 0 && error == 0) error = errno;
         return error;
     }
-    const int out = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, info.st_mode & 07777);
-    if (out < 0) {
-        const std::uint32_t error = errno;
-        close(in);
-        return error;
-    }
-    std::uint32_t error = copy_contents(in, out);
-    const struct timespec times[2] = {accessed(info), modified(info)};
-    if (error == 0 && futimens(out, times) != 0) error = errno;
-    if (close(out) != 0 && error == 0) error = errno;
-    close(in);
-    return error;
+
+private:
+    int fd_;
+};
+}  // namespace
+
+// /proc/self/exe is the running image itself, whatever its name is now.
+Result<std::unique_ptr<ProgramFile>> open_running_program_on_disk() {
+    const int fd = open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return fail(system_error_text(errno));
+    return std::unique_ptr<ProgramFile>(std::make_unique<HeldProgram>(fd));
 }
 
 std::optional<FileFacts> file_facts_on_disk(const std::string& path) {

@@ -1,8 +1,10 @@
 #include <windows.h>
 // After windows.h, which they need.
 #include <aclapi.h>
+#include <psapi.h>
 #include <sddl.h>
 
+#include "common/system_error.h"
 #include "common/text.h"
 #include "windows/file_system.h"
 #include "windows/install_dir.h"
@@ -76,8 +78,70 @@ LocalTime local_time_now() {
     return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
 }
 
-std::uint32_t copy_file_on_disk(const std::string& from, const std::string& to) {
-    return CopyFileW(wide_ptr(to_wide(from)), wide_ptr(to_wide(to)), FALSE) ? 0 : GetLastError();
+namespace {
+class HeldProgram final : public ProgramFile {
+public:
+    explicit HeldProgram(HANDLE file) : file_(file) {}
+    ~HeldProgram() override { CloseHandle(file_); }
+    HeldProgram(const HeldProgram&) = delete;
+    HeldProgram& operator=(const HeldProgram&) = delete;
+
+    std::uint32_t copy_to(const std::string& to) override {
+        FILETIME written;
+        const LARGE_INTEGER start{};
+        if (!GetFileTime(file_, nullptr, nullptr, &written) || !SetFilePointerEx(file_, start, nullptr, FILE_BEGIN))
+            return GetLastError();
+        const std::u16string target = to_wide(to);
+        const HANDLE out =
+            CreateFileW(wide_ptr(target), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (out == INVALID_HANDLE_VALUE) return GetLastError();
+        DWORD error = copy_from(out);
+        if (error == 0 && !SetFileTime(out, nullptr, nullptr, &written)) error = GetLastError();
+        if (!CloseHandle(out) && error == 0) error = GetLastError();
+        if (error) DeleteFileW(wide_ptr(target));
+        return error;
+    }
+
+private:
+    DWORD copy_from(HANDLE out) {
+        char buffer[65536];
+        for (;;) {
+            DWORD got = 0, put = 0;
+            if (!ReadFile(file_, buffer, sizeof buffer, &got, nullptr)) return GetLastError();
+            if (got == 0) return 0;
+            if (!WriteFile(out, buffer, got, &put, nullptr)) return GetLastError();
+            if (put != got) return ERROR_WRITE_FAULT;
+        }
+    }
+
+    HANDLE file_;
+};
+
+// The name the running image's file has now, in a form CreateFileW opens: a rename shows here,
+// unlike in the name the process was started by. Empty when the system cannot tell.
+std::wstring running_image_name() {
+    std::wstring name(32768, L'\0');
+    const DWORD length = GetMappedFileNameW(GetCurrentProcess(), GetModuleHandleW(nullptr), name.data(),
+                                            static_cast<DWORD>(name.size()));
+    name.resize(length);
+    if (name.starts_with(L"\\??\\")) return L"\\\\?\\" + name.substr(4);
+    return name.empty() ? name : L"\\\\?\\GLOBALROOT" + name;
+}
+}  // namespace
+
+Result<std::unique_ptr<ProgramFile>> open_running_program_on_disk() {
+    const std::wstring image = running_image_name();
+    if (image.empty()) return fail(system_error_text(GetLastError()));
+    // Shared for reading only: from here nobody may write, rename or delete the file opened.
+    const HANDLE file =
+        CreateFileW(image.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return fail(system_error_text(GetLastError()));
+    // The file opened can no longer change its name: if the image still has that name, they are one file.
+    if (running_image_name() != image) {
+        CloseHandle(file);
+        return fail("otro fichero ha ocupado el lugar del programa");
+    }
+    return std::unique_ptr<ProgramFile>(std::make_unique<HeldProgram>(file));
 }
 
 std::optional<FileFacts> file_facts_on_disk(const std::string& path) {

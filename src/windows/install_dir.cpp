@@ -80,8 +80,8 @@ std::string two_digits(int number) {
 
 // Written beside the target and renamed over it, so the target is either the old file or the whole
 // new one, and a handle opened on the old file never reaches the new one.
-std::uint32_t place_copy(const std::string& source) {
-    if (const std::uint32_t error = file_system().copy_file(source, INSTALL_EXE_INCOMING)) return error;
+std::uint32_t place_copy(ProgramFile& program) {
+    if (const std::uint32_t error = program.copy_to(INSTALL_EXE_INCOMING)) return error;
     return file_system().replace_file(INSTALL_EXE_INCOMING, INSTALL_EXE);
 }
 
@@ -118,17 +118,22 @@ Status make_install_dir_safe() {
 }
 
 Result<CopyOutcome> copy_to_install_dir() {
+    // Held from before anything changes to the end of the copy, so that the file that becomes the
+    // service is the one running now, whatever is put under its name meanwhile.
+    Result<std::unique_ptr<ProgramFile>> program = file_system().open_running_program();
+    if (!program)
+        return fail("no puedo leer este mismo programa para copiarlo (" + program.error() +
+                    "); no se ha instalado nada. Vuelve a descargarlo y ejecutalo de nuevo.");
     if (Status safe = make_install_dir_safe(); !safe) return fail(safe.error());
     if (running_from_install_dir()) return CopyOutcome::AlreadyInPlace;
     if (file_system().file_facts(INSTALL_EXE) && service_installed() && installed_copy_matches())
         return CopyOutcome::AlreadyInPlace;
     if (service_installed()) free_from_service();
 
-    const std::string source = file_system().running_program();
-    const std::uint32_t first_error = place_copy(source);
+    const std::uint32_t first_error = place_copy(*program.value());
     if (first_error == 0) return CopyOutcome::Copied;
     file_system().pause(COPY_RETRY_PAUSE);
-    const std::uint32_t second_error = place_copy(source);
+    const std::uint32_t second_error = place_copy(*program.value());
     if (second_error == 0) return CopyOutcome::Copied;
     (void)file_system().remove_file(INSTALL_EXE_INCOMING);
     const std::uint32_t shown = second_error == ACCESS_DENIED_ERROR ? second_error : first_error;

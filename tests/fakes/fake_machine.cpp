@@ -181,13 +181,29 @@ std::uint32_t FakeMachine::rename_aside(const std::string& from, const std::stri
     return 0;
 }
 
-std::uint32_t FakeMachine::copy_file(const std::string& from, const std::string& to) {
-    log.push_back("copy " + from + " -> " + to);
-    std::uint32_t error = next_error(copy_errors);
-    if (error == 0 && !files.contains(from)) error = 2;
-    if (error == 0 && to.starts_with(std::string(INSTALL_DIR) + "\\") && !install_folder.exists) error = 3;
-    if (error == 0) files[to] = files[from];
-    return error;
+namespace {
+// The running program's file as the fake holds it: copied as the file of its path.
+class FakeProgramFile : public ProgramFile {
+public:
+    explicit FakeProgramFile(FakeMachine& machine) : machine_(machine) {}
+    std::uint32_t copy_to(const std::string& to) override {
+        const std::string from = machine_.running_program_path;
+        machine_.log.push_back("copy " + from + " -> " + to);
+        std::uint32_t error = next_error(machine_.copy_errors);
+        if (error == 0 && !machine_.files.contains(from)) error = 2;
+        if (error == 0 && to.starts_with(std::string(INSTALL_DIR) + "\\") && !machine_.install_folder.exists) error = 3;
+        if (error == 0) machine_.files[to] = machine_.files[from];
+        return error;
+    }
+
+private:
+    FakeMachine& machine_;
+};
+}  // namespace
+
+Result<std::unique_ptr<ProgramFile>> FakeMachine::open_running_program() {
+    if (program_not_held) return fail(*program_not_held);
+    return std::unique_ptr<ProgramFile>(std::make_unique<FakeProgramFile>(*this));
 }
 
 std::uint32_t FakeMachine::replace_file(const std::string& from, const std::string& to) {

@@ -61,6 +61,7 @@ public:
     std::uint32_t rename_error = 0;         // what renaming C:\KORBA ends with
     int busy_probes = 0;                    // failed write probes before one succeeds
     std::deque<std::uint32_t> copy_errors;  // one per copy attempt; 0 or missing: the copy works
+    std::optional<std::string> program_not_held;  // why the running program's file cannot be held
     std::deque<std::uint32_t> replace_errors;  // likewise, one per rename over the installed file
     std::uint32_t protect_error = 0;
     LocalTime now{2026, 3, 4, 5, 6, 7};
@@ -78,7 +79,7 @@ public:
     FolderFacts folder_facts(const std::string& path) override;
     std::uint32_t create_protected_folder(const std::string& path, const std::string& sddl) override;
     std::uint32_t rename_aside(const std::string& from, const std::string& to) override;
-    std::uint32_t copy_file(const std::string& from, const std::string& to) override;
+    Result<std::unique_ptr<ProgramFile>> open_running_program() override;
     std::uint32_t replace_file(const std::string& from, const std::string& to) override;
     std::uint32_t remove_file(const std::string& path) override;
     std::optional<FileFacts> file_facts(const std::string& path) override;

@@ -254,5 +254,20 @@ TEST(InstallDir, AFolderThatCannotBeCreatedStopsEverything) {
     EXPECT_EQ(machine.log, (std::vector<std::string>{INSPECT, CREATE}));
 }
 
+TEST(InstallDir, AProgramFileThatCannotBeHeldAsTheRunningOneStopsEverythingFirst) {
+    // Another file put under the program's name, over an earlier install with its service running.
+    FakeMachine machine;
+    machine.run_from_downloads();
+    machine.install_earlier(ServiceState::Running, FakeMachine::OTHER_BUILD);
+    machine.program_not_held = "otro fichero ha ocupado el lugar del programa";
+    const Result<CopyOutcome> copy = copy_to_install_dir();
+    ASSERT_FALSE(copy);
+    EXPECT_EQ(copy.error(), "no puedo leer este mismo programa para copiarlo (otro fichero ha ocupado el lugar del "
+                            "programa); no se ha instalado nada. Vuelve a descargarlo y ejecutalo de nuevo.");
+    EXPECT_EQ(machine.log, std::vector<std::string>{}) << "nothing inspected, stopped or copied";
+    EXPECT_EQ(machine.service, ServiceState::Running);
+    EXPECT_EQ(machine.files[INSTALL_EXE], FakeMachine::OTHER_BUILD);
+}
+
 }  // namespace
 }  // namespace korba
