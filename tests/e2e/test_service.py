@@ -88,14 +88,12 @@ def start_native_service(notify_path, port):
     return proc, output
 
 
-def test_posix_service_is_ready_once_bound_and_stopping_on_sigterm(service_manager_socket):
-    manager, path = service_manager_socket
-    port = harness.free_port()
-    proc, output = start_native_service(path, port)
+def managed(manager, proc, serving):
+    """Plays the service manager: READY=1 first, then `serving()`, then SIGTERM answered by
+    STOPPING=1 and an exit with 0."""
     try:
         assert manager.recv(4096) == b"READY=1"
-        assert harness.listening(port), "READY=1 came before the port was bound"
-        assert harness.request(port, "GET", "/status")[0] == 200
+        serving()
         proc.send_signal(signal.SIGTERM)
         assert manager.recv(4096) == b"STOPPING=1"
         assert proc.wait(timeout=30) == 0
@@ -103,6 +101,17 @@ def test_posix_service_is_ready_once_bound_and_stopping_on_sigterm(service_manag
         if proc.poll() is None:
             proc.kill()
             proc.wait()
+
+
+def test_posix_service_is_ready_once_bound_and_stopping_on_sigterm(service_manager_socket):
+    manager, path = service_manager_socket
+    port = harness.free_port()
+    proc, output = start_native_service(path, port)
+
+    def serving():
+        assert harness.listening(port), "READY=1 came before the port was bound"
+        assert harness.request(port, "GET", "/status")[0] == 200
+    managed(manager, proc, serving)
     assert output.read() == [b"", b""]
 
 
@@ -163,18 +172,12 @@ def test_debian_package_installs_serves_with_its_settings_and_purges_clean(servi
         proc = subprocess.Popen(command, env=NATIVE.env({"NOTIFY_SOCKET": notify_path,
                                                          "STATE_DIRECTORY": str(tmp_path)}),
                                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        try:
-            assert manager.recv(4096) == b"READY=1"
+
+        def serving():
             status, _, body = harness.request(port, "GET", "/printers")
             assert status == 200 and b'"aliases":{"cocina":"KORBA_DEFAULT","barra":"ACME"}' in body
             assert b'"printer":"ACME"' in harness.request(port, "GET", "/status")[2]
-            proc.send_signal(signal.SIGTERM)
-            assert manager.recv(4096) == b"STOPPING=1"
-            assert proc.wait(timeout=30) == 0
-        finally:
-            if proc.poll() is None:
-                proc.kill()
-                proc.wait()
+        managed(manager, proc, serving)
     finally:
         subprocess.run(["apt-get", "purge", "-y", "-qq", "korba-vizoza"], capture_output=True, timeout=300)
     assert [path for path in PACKAGE_FILES + [UNIT_LINK] if os.path.lexists(path)] == []
