@@ -34,6 +34,9 @@ bool BodyBudget::take(size_t bytes) {
 
 namespace {
 
+constexpr auto ROOM_WAIT = std::chrono::seconds(2);
+constexpr auto ROOM_WAIT_STEP = std::chrono::milliseconds(10);
+
 // The connection as a request reads it: nothing is received past the request's deadline, and once
 // the body is read, each byte received is charged to the budget, all given back when the request
 // ends.
@@ -61,8 +64,16 @@ public:
     bool over_budget() const { return over_budget_; }
 
 private:
+    // What other connections hold is mostly given back within moments (replies sent, bodies
+    // printed): a body that meets a full budget waits a little for room before it is turned away.
     bool charge(size_t bytes) {
-        if (!budget_.take(bytes)) return !(over_budget_ = true);
+        for (auto waited = std::chrono::milliseconds(0); !budget_.take(bytes); waited += ROOM_WAIT_STEP) {
+            if (waited >= ROOM_WAIT) {
+                over_budget_ = true;
+                return false;
+            }
+            std::this_thread::sleep_for(ROOM_WAIT_STEP);
+        }
         taken_ += bytes;
         return true;
     }

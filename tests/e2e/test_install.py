@@ -438,8 +438,8 @@ def test_msi_installs_silently_upgrades_in_place_and_uninstalls(journey, tmp_pat
     assert reg_values(FIREFOX_POLICY) == {**firefox_admin, **dict(zip(("2", "3", "4"), APP_HOSTS))}
 
     # The newer package takes the older one's place; the service runs its file.
-    msiexec("/i", second, "/qn", "PORT=9247")
-    assert_service_serves(9247, None)
+    msiexec("/i", second, "/qn", "PRINTER=Caja 1", "PORT=9247", "PRINTER_FOR=cocina=ACME")
+    assert_service_serves(9247, "Caja+1", (("cocina", "ACME"),))
     assert products_registered() == 1
     assert INSTALLED.read_bytes() == (PROGRAM_FILES / "korba-vizoza.exe").read_bytes() == newer.read_bytes()
 
