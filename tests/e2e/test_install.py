@@ -414,6 +414,7 @@ def products_registered():
 
 
 def test_msi_installs_silently_upgrades_in_place_and_uninstalls(journey, tmp_path):
+    port = harness.free_port()
     firefox_admin = {"1": "intranet.example"}
     assert tool("reg", "add", FIREFOX_POLICY, "/v", "1", "/t", "REG_SZ", "/d", firefox_admin["1"], "/f")[0] == 0
     newer = tmp_path / "newer.exe"
@@ -421,15 +422,15 @@ def test_msi_installs_silently_upgrades_in_place_and_uninstalls(journey, tmp_pat
     first = msi_package(tmp_path / "first", "1.5.0", harness.WINDOWS_BIN)
     second = msi_package(tmp_path / "second", "1.5.1", newer)
 
-    msiexec("/i", first, "/qn", "PRINTER=Caja 1", "PORT=9247", "PRINTER_FOR=cocina=ACME;barra=KORBA DEFAULT")
-    assert_service_serves(9247, "Caja+1", (("cocina", "ACME"), ("barra", "KORBA DEFAULT")))
+    msiexec("/i", first, "/qn", "PRINTER=Caja 1", f"PORT={port}", "PRINTER_FOR=cocina=ACME;barra=KORBA DEFAULT")
+    assert_service_serves(port, "Caja+1", (("cocina", "ACME"), ("barra", "KORBA DEFAULT")))
     assert products_registered() == 1
     assert same_file(PROGRAM_FILES / "korba-vizoza.exe", INSTALLED)
     assert reg_values(FIREFOX_POLICY) == {**firefox_admin, **dict(zip(("2", "3", "4"), APP_HOSTS))}
 
     # The newer package takes the older one's place; the service runs its file.
-    msiexec("/i", second, "/qn", "PRINTER=Caja 1", "PORT=9247", "PRINTER_FOR=cocina=ACME")
-    assert_service_serves(9247, "Caja+1", (("cocina", "ACME"),))
+    msiexec("/i", second, "/qn", "PRINTER=Caja 1", f"PORT={port}", "PRINTER_FOR=cocina=ACME")
+    assert_service_serves(port, "Caja+1", (("cocina", "ACME"),))
     assert products_registered() == 1
     assert INSTALLED.read_bytes() == (PROGRAM_FILES / "korba-vizoza.exe").read_bytes() == newer.read_bytes()
 
