@@ -276,6 +276,14 @@ def busy_at_once(port, timeout=4):
         return b"".join(iter(lambda: s.recv(65536), b""))
 
 
+def figures(pid):
+    # The process's own memory: a leak is anonymous, while the libraries' file pages come and go
+    # with their first use and the page cache.
+    fields = dict(line.split(":", 1) for line in Path(f"/proc/{pid}/status").read_text().splitlines())
+    return {"threads": int(fields["Threads"]), "fds": len(os.listdir(f"/proc/{pid}/fd")),
+            "anon_kib": int(fields["RssAnon"].split()[0])}
+
+
 def split_reply(raw):
     head, _, body = raw.partition(b"\r\n\r\n")
     lines = head.decode("utf-8").split("\r\n")

@@ -9,7 +9,8 @@ from pathlib import Path
 import pytest
 
 from cups_queue import cups_queues, wait_until  # noqa: F401  (fixture)
-from harness import LARGEST_HEAD, PANEL_HEADERS, busy_at_once, cors, exchange, hold_largest_bodies, panel_page, reply_bytes
+from harness import (LARGEST_HEAD, PANEL_HEADERS, busy_at_once, cors, exchange, figures, hold_largest_bodies,
+                     panel_page, reply_bytes)
 
 NOT_FOUND = b'{"ok":false,"error":"ruta no encontrada"}'
 HOST_REFUSED = b'{"ok":false,"error":"host no permitido"}'
@@ -201,7 +202,7 @@ def test_clients_holding_connections_never_keep_the_page_out(target, start_bridg
         assert_page_prints(bridge, acme, timeout=60)
         if not target.is_wine:
             # A thread a connection served, and no more: the bridge's own two or three besides.
-            assert process_figures(bridge.proc.pid)[0] <= 128 + 4
+            assert figures(bridge.proc.pid)["threads"] <= 128 + 4
     finally:
         for s in held:
             s.close()
@@ -289,11 +290,6 @@ def test_second_copy_on_a_taken_port(start_bridge, run_program):
     assert exchange(first.port, b"GET /favicon.ico HTTP/1.1\r\n\r\n").startswith(b"HTTP/1.1 204")
 
 
-def process_figures(pid):
-    fields = dict(line.split(":", 1) for line in Path(f"/proc/{pid}/status").read_text().splitlines())
-    return int(fields["Threads"]), int(fields["RssAnon"].split()[0])
-
-
 def test_clients_that_never_read_their_large_reply_are_let_go(target, start_bridge):
     if target.is_wine:
         pytest.skip("the process's threads and memory are read natively")
@@ -302,7 +298,7 @@ def test_clients_that_never_read_their_large_reply_are_let_go(target, start_brid
     head = b"POST /raw HTTP/1.1\r\nContent-Length: %d\r\n\r\n" % len(ticket)
     for _ in range(8):
         assert exchange(bridge.port, head + ticket).startswith(b"HTTP/1.1 200 OK\r\n")
-    idle_threads, idle_kib = process_figures(bridge.proc.pid)
+    idle = figures(bridge.proc.pid)
     # Each asks for the 16 MiB kept (22 MB of JSON) and reads nothing: the replies the budget cannot
     # hold are busy at once, and the others are let go once they stay unread for the send time-out.
     clients = []
@@ -313,9 +309,9 @@ def test_clients_that_never_read_their_large_reply_are_let_go(target, start_brid
             client.connect(("127.0.0.1", bridge.port))
             client.sendall(b"GET /preview HTTP/1.1\r\n\r\n")
             clients.append(client)
-        wait_until(lambda: process_figures(bridge.proc.pid)[0] == idle_threads, 90, "the unread replies let go")
+        wait_until(lambda: figures(bridge.proc.pid)["threads"] == idle["threads"], 90, "the unread replies let go")
         if os.environ.get("KORBA_SANITIZED") != "1":  # a sanitized build holds freed memory back
-            assert process_figures(bridge.proc.pid)[1] < idle_kib + 16 * 1024
+            assert figures(bridge.proc.pid)["anon_kib"] < idle["anon_kib"] + 16 * 1024
     finally:
         for client in clients:
             client.close()

@@ -16,14 +16,13 @@ import socket
 import struct
 import time
 from collections import Counter
-from pathlib import Path
 
 import pytest
 
 import harness
 import cups_queue
 from cups_queue import cups_queues  # noqa: F401  (fixture)
-from harness import cors, reply_bytes
+from harness import cors, figures, reply_bytes
 
 REQUESTS = int(os.environ.get("KORBA_LOAD_REQUESTS", "50000"))
 # A sanitized build holds freed memory back on purpose: its memory is not compared.
@@ -75,14 +74,6 @@ def ok_raw(count):
 
 def body_of(reply):
     return reply.partition(b"\r\n\r\n")[2][:300] if reply.startswith(b"HTTP/") else reply[:300]
-
-
-def figures(pid):
-    # The process's own memory: a leak is anonymous, while the libraries' file pages come and go
-    # with their first use and the page cache.
-    fields = dict(line.split(":", 1) for line in Path(f"/proc/{pid}/status").read_text().splitlines())
-    return {"threads": int(fields["Threads"]), "fds": len(os.listdir(f"/proc/{pid}/fd")),
-            "anon_kib": int(fields["RssAnon"].split()[0])}
 
 
 def threads_of(pid):
