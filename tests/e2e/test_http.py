@@ -309,6 +309,8 @@ def test_clients_that_never_read_their_large_reply_are_let_go(target, start_brid
             client.connect(("127.0.0.1", bridge.port))
             client.sendall(b"GET /preview HTTP/1.1\r\n\r\n")
             clients.append(client)
+        # Taken first (the replies that fit stay unread for ten seconds), then let go.
+        wait_until(lambda: figures(bridge.proc.pid)["threads"] > idle["threads"], 30, "the clients taken")
         wait_until(lambda: figures(bridge.proc.pid)["threads"] == idle["threads"], 90, "the unread replies let go")
         if os.environ.get("KORBA_SANITIZED") != "1":  # a sanitized build holds freed memory back
             assert figures(bridge.proc.pid)["anon_kib"] < idle["anon_kib"] + 16 * 1024
