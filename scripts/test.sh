@@ -4,6 +4,13 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 export WINEDEBUG=-all
+# A Wine prefix of this run's own: a service or package left installed in a shared prefix by an
+# interrupted earlier run would answer in place of the program under test.
+if [[ -z ${KORBA_WINEPREFIX:-} ]]; then
+  KORBA_WINEPREFIX=$(mktemp -d /tmp/korba-e2e-wine.XXXXXX)
+  export KORBA_WINEPREFIX
+  trap 'WINEPREFIX=$KORBA_WINEPREFIX wineserver -k 2>/dev/null; rm -rf "$KORBA_WINEPREFIX"' EXIT
+fi
 
 failed=()
 # Runs one step, prints its name and how long it took, and remembers it when it failed.
