@@ -10,7 +10,6 @@ namespace korba {
 
 namespace {
 
-constexpr std::string_view HEAD_END = "\r\n\r\n";
 // More than the fixed lines of a reply head take besides the content type and the extra headers.
 constexpr size_t FIXED_HEAD_ROOM = 128;
 // Larger bodies are written from where they are instead of being copied behind the head.

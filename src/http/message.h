@@ -14,6 +14,7 @@
 namespace korba {
 
 inline constexpr size_t READ_CHUNK = 4096;
+inline constexpr std::string_view HEAD_END = "\r\n\r\n";
 inline constexpr size_t HEADER_LIMIT = 65536;
 inline constexpr size_t BODY_LIMIT = 8388608;
 

@@ -2,15 +2,14 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <exception>
-#include <mutex>
 #include <thread>
 
 #include "common/memory.h"
 #include "http/message.h"
 #include "http/origin.h"
 #include "http/routes.h"
+#include "http/waiting_room.h"
 
 namespace korba {
 
@@ -21,7 +20,7 @@ ServerConfig::ServerConfig(std::string main_printer, std::uint16_t port, std::ve
 }
 
 Result<NativeSocket> bind_listener(std::uint16_t port) {
-    return open_loopback_listener(port, LISTEN_BACKLOG, READ_TIMEOUT_SECONDS);
+    return open_loopback_listener(port, LISTEN_BACKLOG);
 }
 
 bool BodyBudget::take(size_t bytes) {
@@ -176,8 +175,9 @@ ReadOutcome handle_connection(ByteStream& stream, const ServerConfig& config, Bo
 namespace {
 constexpr auto DRAIN_LIMIT = std::chrono::seconds(2);
 constinit BodyBudget process_bodies(BODY_BUDGET);
-// Out of descriptors, a failed accept fails again at once: pause instead of spinning a core.
-constexpr auto ACCEPT_RETRY_PAUSE = std::chrono::milliseconds(20);
+// While a ready connection waits for one served to end.
+constexpr auto SLOT_WAIT = std::chrono::milliseconds(20);
+constexpr auto FOR_EVER = std::chrono::milliseconds(-1);
 
 // A request over a size limit, refused or turned away on its head, is answered before the client
 // has sent all of it. Closing a
@@ -196,84 +196,87 @@ void drain_before_close(Socket& socket) {
     }
 }
 
-// The connections served at once: accepting waits for a free one.
-class ConnectionSlots {
+// The connection as the request reader sees it: first what the waiting room received, then the socket.
+class ReceivedFirst final : public ByteStream {
 public:
-    explicit ConnectionSlots(int capacity) : capacity_(capacity), room_(std::min(ROOM_FOR_SMALL, capacity / 4)) {}
-    // Waits for a slot; whether it is one of those kept for small requests.
-    bool acquire() {
-        std::unique_lock lock(mutex_);
-        freed_.wait(lock, [this] { return used_ < capacity_; });
-        return used_++ >= capacity_ - room_;
+    ReceivedFirst(ByteStream& inner, std::string received) : inner_(inner), received_(std::move(received)) {}
+
+    Result<size_t> receive(char* buffer, size_t capacity) override {
+        if (given_ == received_.size()) return inner_.receive(buffer, capacity);
+        const size_t n = received_.copy(buffer, capacity, given_);
+        given_ += n;
+        return n;
     }
-    void release() {
-        {
-            const std::lock_guard lock(mutex_);
-            --used_;
-        }
-        freed_.notify_one();
-    }
+    Result<size_t> send(const char* data, size_t size) override { return inner_.send(data, size); }
 
 private:
-    std::mutex mutex_;
-    std::condition_variable freed_;
-    const int capacity_;
-    const int room_;
-    int used_ = 0;
+    ByteStream& inner_;
+    const std::string received_;
+    size_t given_ = 0;
 };
 
-struct Connection {
-    NativeSocket handle;
-    bool small_only;
+struct Capacity {
+    int served;    // at once, a thread each
+    int room;      // of those, kept for small requests
+    size_t waiting;
 };
 
-// The configuration and the slots outlive every connection: run_server holds them and never returns.
-void serve_connection(Connection connection, const ServerConfig* config, bool has_timeout, ConnectionSlots* slots) {
+// The configuration and the count outlive every connection: run_server holds them and never returns.
+// It owns `taken` from here.
+void serve_connection(Arrival* taken, const ServerConfig* config, bool small_only, std::atomic<int>* serving) {
     {
-        Socket socket(connection.handle);
-        // Without them the connection simply has no time-outs.
-        if (!has_timeout || connection.small_only) {
-            const int seconds = connection.small_only ? static_cast<int>(SMALL_REQUEST_TIME.count()) : READ_TIMEOUT_SECONDS;
-            socket.set_receive_timeout(seconds);
-            socket.set_send_timeout(READ_TIMEOUT_SECONDS);
-        }
-        const auto now = std::chrono::steady_clock::now();
+        const std::unique_ptr<Arrival> arrival(taken);
+        Socket socket(arrival->handle);
+        socket.set_receive_timeout(small_only ? static_cast<int>(SMALL_REQUEST_TIME.count()) : READ_TIMEOUT_SECONDS);
+        socket.set_send_timeout(READ_TIMEOUT_SECONDS);
+        ReceivedFirst stream(socket, std::move(arrival->received));
         const ReadOutcome outcome =
-            connection.small_only
-                ? handle_connection(socket, *config, process_bodies, now + SMALL_REQUEST_TIME, SMALL_BODY)
-                : handle_connection(socket, *config, process_bodies, now + REQUEST_DEADLINE);
+            small_only ? handle_connection(stream, *config, process_bodies,
+                                           std::chrono::steady_clock::now() + SMALL_REQUEST_TIME, SMALL_BODY)
+                       : handle_connection(stream, *config, process_bodies, arrival->accepted + REQUEST_DEADLINE);
         if (outcome == ReadOutcome::AlreadyAnswered) drain_before_close(socket);
     }
-    slots->release();
+    serving->fetch_sub(1);
 }
 
-// Two descriptors a connection at the most, and some for the process itself.
-int connection_capacity() {
-    const int descriptors = open_descriptor_limit(OWN_DESCRIPTORS + 2 * MAX_CONNECTIONS);
-    return std::clamp((descriptors - OWN_DESCRIPTORS) / 2, 4, MAX_CONNECTIONS);
+// Starts a thread for the longest-ready connection; false, the connection back in the room, when
+// the system has no thread to give.
+bool serve_next(WaitingRoom& room, const ServerConfig* config, const Capacity& capacity, std::atomic<int>& serving) {
+    auto arrival = std::make_unique<Arrival>(*room.take_ready());
+    const bool small_only = serving.load() >= capacity.served - capacity.room;
+    serving.fetch_add(1);
+    try {
+        std::thread(serve_connection, arrival.get(), config, small_only, &serving).detach();
+        (void)arrival.release();
+        return true;
+    } catch (const std::exception&) {
+        serving.fetch_sub(1);
+        room.put_back(std::move(*arrival));
+        return false;
+    }
+}
+
+// Two descriptors for each connection served (its socket, and the spooler's connection of a
+// print), one for each waiting, and some for the process itself.
+Capacity connection_capacity() {
+    const int descriptors = open_descriptor_limit(OWN_DESCRIPTORS + 2 * MAX_CONNECTIONS + MAX_WAITING);
+    const int free = std::max(descriptors - OWN_DESCRIPTORS, 0);
+    const int served = std::clamp(free / 4, 4, MAX_CONNECTIONS);
+    return {served, std::min(ROOM_FOR_SMALL, served / 4), static_cast<size_t>(std::max(free - 2 * served, 4))};
 }
 }  // namespace
 
 void run_server(NativeSocket listener, SharedConfig config) {
     tune_memory_for_serving();
-    const bool timeout_given = accepted_receive_timeout(listener) == READ_TIMEOUT_SECONDS;
-    ConnectionSlots slots(connection_capacity());
+    const Capacity capacity = connection_capacity();
+    WaitingRoom room(listener, {capacity.waiting, std::chrono::seconds(READ_TIMEOUT_SECONDS), REQUEST_DEADLINE,
+                                GIVE_WAY_AFTER});
+    static std::atomic<int> serving{0};
     for (;;) {
-        const bool small_only = slots.acquire();
-        Result<NativeSocket> accepted = accept_connection(listener);
-        if (!accepted) {
-            slots.release();
-            std::this_thread::sleep_for(ACCEPT_RETRY_PAUSE);
-            continue;
-        }
-        try {
-            std::thread(serve_connection, Connection{accepted.value(), small_only}, config.get(), timeout_given, &slots)
-                .detach();
-        } catch (const std::exception&) {
-            // Out of threads: drop this one connection and keep serving the rest.
-            close_socket(accepted.value());
-            slots.release();
-        }
+        bool threads_left = true;
+        while (threads_left && room.has_ready() && serving.load() < capacity.served)
+            threads_left = serve_next(room, config.get(), capacity, serving);
+        room.wait(room.has_ready() ? SLOT_WAIT : FOR_EVER);
     }
 }
 

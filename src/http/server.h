@@ -1,4 +1,4 @@
-// The loopback listener and one detached thread per connection.
+// The loopback listener, and one detached thread per connection served.
 #pragma once
 
 #include <atomic>
@@ -23,12 +23,15 @@ inline constexpr int READ_TIMEOUT_SECONDS = 10;
 // trickles its request holds a connection no longer than this (and one read time-out).
 inline constexpr auto REQUEST_DEADLINE = std::chrono::seconds(30);
 
-// At most this many connections are served at once (a thread each), the rest waiting to be
-// accepted; fewer when the process may not open two descriptors for each (its socket, and the
-// spooler's connection of a print). The last of them are kept for small requests: a request
-// there must send its whole head within a second and announce at most 64 KiB of body, as the
-// page's do, so that clients that hold connections open cannot keep the page out.
+// At most this many connections are served at once (a thread each); fewer when the process may
+// not open the descriptors they need. A connection is served once its head is whole: until then it
+// waits without a thread, up to MAX_WAITING of them, and when they are all taken the one silent
+// the longest gives way to the next after GIVE_WAY_AFTER. The last of the served are kept for small
+// requests: a request there must send its body within a second and announce at most 64 KiB of it,
+// as the page's do, so that clients that hold connections open cannot keep the page out.
 inline constexpr int MAX_CONNECTIONS = 128;
+inline constexpr int MAX_WAITING = 1024;
+inline constexpr auto GIVE_WAY_AFTER = std::chrono::milliseconds(250);
 inline constexpr int ROOM_FOR_SMALL = 32;
 inline constexpr size_t SMALL_BODY = 64 * 1024;
 inline constexpr auto SMALL_REQUEST_TIME = std::chrono::seconds(1);

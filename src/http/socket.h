@@ -5,7 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "common/result.h"
 
@@ -34,8 +36,8 @@ public:
     Result<size_t> receive(char* buffer, size_t capacity) override;
     Result<size_t> send(const char* data, size_t size) override;
     bool set_receive_timeout(int seconds);
-    // A send that makes no progress for `seconds` fails: a client that never reads its reply
-    // lets go of the connection and of the reply's memory.
+    // Sending fails once `seconds` have passed since the first send: a client that never reads
+    // its reply lets go of the connection and of the reply's memory, however little it reads.
     bool set_send_timeout(int seconds);
     // Whether bytes, or the end of the stream, can be received within `milliseconds`.
     bool readable_within(int milliseconds);
@@ -43,22 +45,27 @@ public:
     bool shutdown_sending();
 
 private:
+    // Milliseconds left for sending, the time-out counted from the first call; -1 without a time-out.
+    int send_milliseconds_left();
+
     NativeSocket handle_;
     int timeout_seconds_ = 0;  // 0: wait for ever
     int send_timeout_seconds_ = 0;
+    std::int64_t send_deadline_ms_ = 0;  // steady clock; 0 until the first send with a time-out
 };
 
 // Starts the platform's socket library once per process (WSAStartup on Windows).
 void init_sockets();
-// A listening IPv4 socket on 127.0.0.1:port; the system error of socket, bind or listen. Where the
-// system lets connections take their time-outs from the listener (POSIX), they get
-// `accepted_timeout_seconds` (0: none) for receiving and for sending. It is set before listening, for a connection takes what the
-// listener holds when the client connects, not when it is accepted.
-Result<NativeSocket> open_loopback_listener(std::uint16_t port, int backlog, int accepted_timeout_seconds = 0);
+// A listening IPv4 socket on 127.0.0.1:port; the system error of socket, bind or listen.
+Result<NativeSocket> open_loopback_listener(std::uint16_t port, int backlog);
 Result<NativeSocket> accept_connection(NativeSocket listener);
-// The receive time-out in seconds that connections accepted from `listener` start with. 0 where
-// each connection must set its own (Windows), or when the listener could not be given one.
-int accepted_receive_timeout(NativeSocket listener);
+// The positions in `sockets` of those that can be read without waiting (bytes, the end of the
+// stream, an error; for a listener, a connection to accept), after waiting up to `milliseconds`
+// for one (-1: for ever).
+std::vector<size_t> wait_readable(std::span<const NativeSocket> sockets, int milliseconds);
+// What has arrived on a connection, without waiting for more (0: the peer closed); call it once
+// wait_readable has named the connection.
+Result<size_t> receive_arrived(NativeSocket connection, char* buffer, size_t capacity);
 // The port a listener really holds (useful when bound to port 0).
 std::uint16_t local_port(NativeSocket listener);
 Result<NativeSocket> connect_loopback(std::uint16_t port);

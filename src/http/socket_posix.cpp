@@ -67,10 +67,16 @@ Result<size_t> Socket::receive(char* buffer, size_t capacity) {
 }
 
 Result<size_t> Socket::send(const char* data, size_t size) {
+    // With a time-out, whatever the socket takes now, waiting only while it takes nothing.
+    const int waiting = send_timeout_seconds_ > 0 ? MSG_DONTWAIT : 0;
     for (;;) {
-        const ssize_t n = ::send(static_cast<int>(handle_), data, size, MSG_NOSIGNAL);
+        const int left = send_milliseconds_left();
+        if (left == 0) return fail(system_error_text(ETIMEDOUT));
+        const ssize_t n = ::send(static_cast<int>(handle_), data, size, MSG_NOSIGNAL | waiting);
         if (n >= 0) return static_cast<size_t>(n);
-        if (errno != EINTR) return socket_failure();
+        if (errno == EINTR) continue;
+        if (!waiting || (errno != EAGAIN && errno != EWOULDBLOCK)) return socket_failure();
+        if (poll_one(static_cast<int>(handle_), POLLOUT, left) == 0) return fail(system_error_text(ETIMEDOUT));
     }
 }
 
@@ -80,6 +86,7 @@ bool Socket::set_receive_timeout(int seconds) {
 }
 
 bool Socket::set_send_timeout(int seconds) {
+    send_timeout_seconds_ = seconds;
     timeval timeout{seconds, 0};
     return ::setsockopt(static_cast<int>(handle_), SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout) == 0;
 }
@@ -107,16 +114,13 @@ int open_descriptor_limit(int wanted) {
     return limit.rlim_cur >= goal ? wanted : static_cast<int>(limit.rlim_cur);
 }
 
-Result<NativeSocket> open_loopback_listener(std::uint16_t port, int backlog, int accepted_timeout_seconds) {
+Result<NativeSocket> open_loopback_listener(std::uint16_t port, int backlog) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return socket_failure();
     // Lets a restarted bridge take its port back while old connections linger in TIME_WAIT.
     // Unlike on Windows, it never lets a second listener share a port that one already holds.
     const int on = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    const timeval timeout{accepted_timeout_seconds, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
     const sockaddr_in address = loopback(port);
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, backlog) != 0) {
         const Failure failure = socket_failure();
@@ -128,19 +132,30 @@ Result<NativeSocket> open_loopback_listener(std::uint16_t port, int backlog, int
 
 Result<NativeSocket> accept_connection(NativeSocket listener) {
     int fd;
-    // EAGAIN: the receive time-out the listener holds for its connections passed with nobody connecting.
+    // EAGAIN: the client that was waiting gave up before it was accepted.
     do fd = ::accept4(static_cast<int>(listener), nullptr, nullptr, SOCK_CLOEXEC);
     while (fd < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR));
     if (fd < 0) return socket_failure();
     return NativeSocket{fd};
 }
 
-// A connection is a copy of its listener's socket, time-outs included.
-int accepted_receive_timeout(NativeSocket listener) {
-    timeval timeout{};
-    socklen_t length = sizeof timeout;
-    if (::getsockopt(static_cast<int>(listener), SOL_SOCKET, SO_RCVTIMEO, &timeout, &length) != 0) return 0;
-    return static_cast<int>(timeout.tv_sec);
+std::vector<size_t> wait_readable(std::span<const NativeSocket> sockets, int milliseconds) {
+    std::vector<pollfd> entries;
+    entries.reserve(sockets.size());
+    for (const NativeSocket s : sockets) entries.push_back({static_cast<int>(s), POLLIN, 0});
+    int ready;
+    do ready = ::poll(entries.data(), entries.size(), milliseconds);
+    while (ready < 0 && errno == EINTR);
+    std::vector<size_t> found;
+    for (size_t i = 0; ready > 0 && i < entries.size(); ++i)
+        if (entries[i].revents != 0) found.push_back(i);
+    return found;
+}
+
+Result<size_t> receive_arrived(NativeSocket connection, char* buffer, size_t capacity) {
+    const ssize_t n = ::recv(static_cast<int>(connection), buffer, capacity, MSG_DONTWAIT);
+    if (n < 0) return socket_failure();
+    return static_cast<size_t>(n);
 }
 
 std::uint16_t local_port(NativeSocket listener) {

@@ -86,8 +86,8 @@ Result<size_t> Socket::send(const char* data, size_t size) {
     // SO_SNDTIMEO on blocking sockets, and a blocking send waits until all it was given is taken.
     size_t slice = size > CHUNK_MAX ? CHUNK_MAX : size;
     if (send_timeout_seconds_ > 0) {
-        if (!ready_within(native(handle_), false, send_timeout_seconds_ * 1000L))
-            return fail(system_error_text(WSAETIMEDOUT));
+        const int left = send_milliseconds_left();
+        if (left == 0 || !ready_within(native(handle_), false, left)) return fail(system_error_text(WSAETIMEDOUT));
         slice = std::min<size_t>(slice, SEND_SLICE);
     }
     for (;;) {
@@ -122,7 +122,7 @@ void init_sockets() {
     WSAStartup(MAKEWORD(2, 2), &data);
 }
 
-Result<NativeSocket> open_loopback_listener(std::uint16_t port, int backlog, int) {
+Result<NativeSocket> open_loopback_listener(std::uint16_t port, int backlog) {
     const SOCKET s = ::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
     if (s == INVALID_SOCKET) return socket_failure();
     const sockaddr_in address = loopback(port);
@@ -144,8 +144,27 @@ Result<NativeSocket> accept_connection(NativeSocket listener) {
     return static_cast<NativeSocket>(s);
 }
 
-// Not known to pass from a listener to its connections here: each connection sets its own.
-int accepted_receive_timeout(NativeSocket) { return 0; }
+std::vector<size_t> wait_readable(std::span<const NativeSocket> sockets, int milliseconds) {
+    if (sockets.empty()) {  // WSAPoll refuses an empty list at once
+        Sleep(milliseconds < 0 ? INFINITE : static_cast<DWORD>(milliseconds));
+        return {};
+    }
+    std::vector<WSAPOLLFD> entries;
+    entries.reserve(sockets.size());
+    for (const NativeSocket s : sockets) entries.push_back({native(s), POLLRDNORM, 0});
+    const int ready = ::WSAPoll(entries.data(), static_cast<ULONG>(entries.size()), milliseconds);
+    std::vector<size_t> found;
+    for (size_t i = 0; ready > 0 && i < entries.size(); ++i)
+        if (entries[i].revents != 0) found.push_back(i);
+    return found;
+}
+
+Result<size_t> receive_arrived(NativeSocket connection, char* buffer, size_t capacity) {
+    // Named readable by wait_readable: what is there is taken at once.
+    const int n = ::recv(native(connection), buffer, static_cast<int>(std::min<size_t>(capacity, CHUNK_MAX)), 0);
+    if (n == SOCKET_ERROR) return socket_failure();
+    return static_cast<size_t>(n);
+}
 
 std::uint16_t local_port(NativeSocket listener) {
     sockaddr_in address{};

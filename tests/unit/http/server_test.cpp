@@ -9,6 +9,7 @@
 #include "common/memory.h"
 #include "fakes/fake_process_runner.h"
 #include "fakes/fake_spooler.h"
+#include "http/waiting_room.h"
 #include "panel/panel.h"
 #include "unit/http/loopback.h"
 
@@ -228,15 +229,40 @@ TEST(ServingMemory, AConnectionThreadStartsWithHalfAMebibyteOfStackWhateverTheTh
     EXPECT_TRUE(ran);
 }
 
-#ifndef _WIN32
-// A client can connect while the bridge is still starting, before anything is accepted, and its
-// connection takes the time-out that the listener holds at that moment.
-TEST(Listener, HoldsItsConnectionsReadTimeoutFromTheMomentItListens) {
+// A room for two: a connection waits without being served until its head is whole, and when the
+// room is full the one silent the longest gives way to the next waiting to be accepted.
+TEST(WaitingRoom, ServesWholeHeadsWithTheirBytesAndTheQuietestGivesWay) {
+    using namespace std::chrono_literals;
+    init_sockets();
     const NativeSocket listener = test::must(bind_listener(0));
-    EXPECT_EQ(accepted_receive_timeout(listener), READ_TIMEOUT_SECONDS);
+    const auto connect = [&] { return std::make_unique<Socket>(test::must(connect_loopback(local_port(listener)))); };
+    WaitingRoom room(listener, {2, 30s, 30s, 0ms});
+    const auto wait_until = [&room](auto reached) {
+        for (int i = 0; i < 1000 && !reached(); ++i) room.wait(20ms);
+        return reached();
+    };
+    const auto silent = connect();
+    const auto half = connect();
+    test::send_text(*half, "GET / HTTP/1.1\r\n");
+    ASSERT_TRUE(wait_until([&] { return room.size() == 2; }));
+    room.wait(100ms);
+    EXPECT_FALSE(room.has_ready());
+
+    const auto whole = connect();
+    test::send_text(*whole, "POST /raw HTTP/1.1\r\nContent-Length: 2\r\n\r\nab");
+    const auto next_received = [&] {
+        if (!wait_until([&] { return room.has_ready(); })) return std::string("(nothing ready)");
+        Arrival arrival = *room.take_ready();
+        close_socket(arrival.handle);
+        return arrival.received;
+    };
+    EXPECT_EQ(next_received().substr(0, 41), "POST /raw HTTP/1.1\r\nContent-Length: 2\r\n\r\n");
+    silent->set_receive_timeout(5);
+    EXPECT_EQ(test::receive_text(*silent), "");  // closed, with nothing said
+    test::send_text(*half, "\r\n");
+    EXPECT_EQ(next_received(), "GET / HTTP/1.1\r\n\r\n");
     close_socket(listener);
 }
-#endif
 
 }  // namespace
 }  // namespace korba
