@@ -67,6 +67,12 @@ int run_program(const std::vector<std::string>& args) {
         }
         start_tickets(scan.config);
     }
+    const bool service_command = scan.mode == RunMode::ServiceStatus || scan.mode == RunMode::StartService ||
+                                 scan.mode == RunMode::StopService;
+    if (service_command && !SELF_INSTALL_AVAILABLE) {
+        print_err(NO_SERVICE_COMMANDS);
+        return 1;
+    }
     switch (scan.mode) {
         case RunMode::Help:
             write_stdout(help_text(SELF_INSTALL_AVAILABLE));

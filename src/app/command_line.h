@@ -35,6 +35,8 @@ struct Config {
 };
 
 inline constexpr const char* BAD_PAPER = "ERROR: --paper solo admite 58 u 80";
+inline constexpr const char* NO_SERVICE_COMMANDS =
+    "ERROR: el servicio de Windows solo se puede consultar, arrancar o parar en Windows";
 inline constexpr const char* BAD_PRINTER_FOR =
     "ERROR: --printer-for espera ALIAS=IMPRESORA (alias: 1 a 32 minusculas, cifras, - o _, sin repetir)";
 

@@ -455,10 +455,12 @@ def test_msi_installs_silently_upgrades_in_place_and_uninstalls(journey, tmp_pat
 @natively
 def test_the_posix_build_neither_sets_up_nor_installs(tmp_path):
     native = harness.Target("native")
-    for option in ("--install", "--uninstall"):
+    for option, refusal in [("--install", b"instalar o desinstalar"), ("--uninstall", b"instalar o desinstalar"),
+                            ("--service-status", b"consultar, arrancar o parar"), ("--start", b"consultar, arrancar o parar"),
+                            ("--stop", b"consultar, arrancar o parar")]:
         done = harness.run(native, option)
-        assert (done.returncode, done.stderr) == (
-            1, b"ERROR: el servicio de Windows solo se puede instalar o desinstalar en Windows\n")
+        assert (done.returncode, done.stdout, done.stderr) == (
+            1, b"", b"ERROR: el servicio de Windows solo se puede " + refusal + b" en Windows\n")
     port = harness.free_port()
     bridge = harness.start(native, "--port", str(port), "--no-open", port=port, cwd=tmp_path)
     bridge.stop()
