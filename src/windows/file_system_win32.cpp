@@ -7,6 +7,7 @@
 #include "common/system_error.h"
 #include "common/text.h"
 #include "windows/file_system.h"
+#include "windows/file_system_win32.h"
 #include "windows/install_dir.h"
 
 namespace korba {
@@ -14,21 +15,30 @@ namespace korba {
 const bool SELF_INSTALL_AVAILABLE = true;
 const std::uint32_t ACCESS_DENIED_ERROR = ERROR_ACCESS_DENIED;
 
+std::string security_text(PSECURITY_DESCRIPTOR descriptor) {
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted)) return {};
+    // Only a real list goes through the system's conversion: some write a NULL one (everyone may do
+    // anything) as an empty protected list (nobody may).
+    const SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | (dacl ? DACL_SECURITY_INFORMATION : 0);
+    wchar_t* text = nullptr;
+    if (!ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, parts, &text, nullptr))
+        return {};
+    std::string sddl = from_wide(reinterpret_cast<const char16_t*>(text));
+    LocalFree(text);
+    return present && !dacl ? sddl + "D:NO_ACCESS_CONTROL" : sddl;
+}
+
 namespace {
 const wchar_t* wide_ptr(const std::u16string& wide) { return reinterpret_cast<const wchar_t*>(wide.c_str()); }
 
-std::string security_text(const std::u16string& wide) {
+std::string folder_security_text(const std::u16string& wide) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (GetNamedSecurityInfoW(wide_ptr(wide), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
                               nullptr, nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
         return {};
-    wchar_t* text = nullptr;
-    std::string sddl;
-    if (ConvertSecurityDescriptorToStringSecurityDescriptorW(
-            descriptor, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text, nullptr)) {
-        sddl = from_wide(reinterpret_cast<const char16_t*>(text));
-        LocalFree(text);
-    }
+    std::string sddl = security_text(descriptor);
     LocalFree(descriptor);
     return sddl;
 }
@@ -43,7 +53,7 @@ FolderFacts folder_facts_on_disk(const std::string& path) {
     if (attributes == INVALID_FILE_ATTRIBUTES) return {};
     const bool reparse_point = attributes & FILE_ATTRIBUTE_REPARSE_POINT;
     return {true, (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0, reparse_point,
-            reparse_point ? std::string() : security_text(wide)};
+            reparse_point ? std::string() : folder_security_text(wide)};
 }
 
 std::uint32_t create_protected_folder_on_disk(const std::string& path, const std::string& sddl) {

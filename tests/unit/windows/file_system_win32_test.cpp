@@ -1,7 +1,9 @@
-// The Win32 file layer against the real system: the running program's file.
-#include <windows.h>
+// The Win32 file layer against the real system: the running program's file and what a folder's
+// security descriptor is read as.
+#include "windows/file_system_win32.h"
 
 #include <gtest/gtest.h>
+#include <sddl.h>
 
 #include <filesystem>
 #include <fstream>
@@ -59,6 +61,19 @@ TEST(FileSystemWin32, OnlyTheRunningProgramItselfIsCopied) {
     const Result<std::unique_ptr<ProgramFile>> other = open_running_program_on_disk();
     ASSERT_FALSE(other);
     EXPECT_EQ(other.error(), "otro fichero ha ocupado el lugar del programa");
+}
+
+TEST(FileSystemWin32, AFolderWithoutAnAccessListIsNeverTrusted) {
+    PSID administrators = nullptr;
+    ASSERT_TRUE(ConvertStringSidToSidW(L"BA", &administrators));
+    SECURITY_DESCRIPTOR descriptor;
+    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorOwner(&descriptor, administrators, FALSE);
+    SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+    EXPECT_FALSE(trusted_folder({true, true, false, security_text(&descriptor)})) << "no list";
+    SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);
+    EXPECT_FALSE(trusted_folder({true, true, false, security_text(&descriptor)})) << "a NULL list";
+    LocalFree(administrators);
 }
 
 }  // namespace
