@@ -7,6 +7,7 @@
 #include "common/system_error.h"
 #include "common/text.h"
 #include "windows/file_system.h"
+#include "windows/file_system_win32.h"
 #include "windows/install_dir.h"
 
 namespace korba {
@@ -14,21 +15,30 @@ namespace korba {
 const bool SELF_INSTALL_AVAILABLE = true;
 const std::uint32_t ACCESS_DENIED_ERROR = ERROR_ACCESS_DENIED;
 
+std::string security_text(PSECURITY_DESCRIPTOR descriptor) {
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted)) return {};
+    // Only a real list goes through the system's conversion: some write a NULL one (everyone may do
+    // anything) as an empty protected list (nobody may).
+    const SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | (dacl ? DACL_SECURITY_INFORMATION : 0);
+    wchar_t* text = nullptr;
+    if (!ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, parts, &text, nullptr))
+        return {};
+    std::string sddl = from_wide(reinterpret_cast<const char16_t*>(text));
+    LocalFree(text);
+    return present && !dacl ? sddl + "D:NO_ACCESS_CONTROL" : sddl;
+}
+
 namespace {
 const wchar_t* wide_ptr(const std::u16string& wide) { return reinterpret_cast<const wchar_t*>(wide.c_str()); }
 
-std::string security_text(const std::u16string& wide) {
+std::string folder_security_text(const std::u16string& wide) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (GetNamedSecurityInfoW(wide_ptr(wide), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
                               nullptr, nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
         return {};
-    wchar_t* text = nullptr;
-    std::string sddl;
-    if (ConvertSecurityDescriptorToStringSecurityDescriptorW(
-            descriptor, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text, nullptr)) {
-        sddl = from_wide(reinterpret_cast<const char16_t*>(text));
-        LocalFree(text);
-    }
+    std::string sddl = security_text(descriptor);
     LocalFree(descriptor);
     return sddl;
 }
@@ -43,7 +53,7 @@ FolderFacts folder_facts_on_disk(const std::string& path) {
     if (attributes == INVALID_FILE_ATTRIBUTES) return {};
     const bool reparse_point = attributes & FILE_ATTRIBUTE_REPARSE_POINT;
     return {true, (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0, reparse_point,
-            reparse_point ? std::string() : security_text(wide)};
+            reparse_point ? std::string() : folder_security_text(wide)};
 }
 
 std::uint32_t create_protected_folder_on_disk(const std::string& path, const std::string& sddl) {
@@ -117,8 +127,8 @@ private:
     HANDLE file_;
 };
 
-// The name the running image's file has now, in a form CreateFileW opens: a rename shows here,
-// unlike in the name the process was started by. Empty when the system cannot tell.
+// The name the running image's file has now, in a form CreateFileW opens: on Windows a rename
+// shows here, unlike in the name the process was started by. Empty when the system cannot tell.
 std::wstring running_image_name() {
     std::wstring name(32768, L'\0');
     const DWORD length = GetMappedFileNameW(GetCurrentProcess(), GetModuleHandleW(nullptr), name.data(),
@@ -127,21 +137,59 @@ std::wstring running_image_name() {
     if (name.starts_with(L"\\??\\")) return L"\\\\?\\" + name.substr(4);
     return name.empty() ? name : L"\\\\?\\GLOBALROOT" + name;
 }
+
+const char* const PLACE_TAKEN = "otro fichero ha ocupado el lugar del programa";
+
+// The file at the running image's name, shared for reading only: while it is open nobody may write,
+// rename or delete it. Where the image's name follows a rename (Windows; Wine does not), the name
+// unchanged after the open proves that the file opened is the image.
+Result<HANDLE> open_image_file() {
+    const std::wstring image = running_image_name();
+    if (image.empty()) return fail(system_error_text(GetLastError()));
+    const HANDLE file = CreateFileW(image.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return fail(system_error_text(GetLastError()));
+    if (running_image_name() != image) {
+        CloseHandle(file);
+        return fail(PLACE_TAKEN);
+    }
+    return file;
+}
+
+// Which file a handle is open on: a rename keeps it, another file at the same name has another.
+struct FileIdentity {
+    DWORD volume = 0, index_high = 0, index_low = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+Result<FileIdentity> identity_of(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(file, &information)) return fail(system_error_text(GetLastError()));
+    return FileIdentity{information.dwVolumeSerialNumber, information.nFileIndexHigh, information.nFileIndexLow};
+}
+
+Result<FileIdentity> image_identity() {
+    const Result<HANDLE> file = open_image_file();
+    if (!file) return fail(file.error());
+    Result<FileIdentity> identity = identity_of(file.value());
+    CloseHandle(file.value());
+    return identity;
+}
+
+// Taken as the process starts, before anyone could have put another file at the image's name.
+const Result<FileIdentity> IMAGE_AT_START = image_identity();
 }  // namespace
 
 Result<std::unique_ptr<ProgramFile>> open_running_program_on_disk() {
-    const std::wstring image = running_image_name();
-    if (image.empty()) return fail(system_error_text(GetLastError()));
-    // Shared for reading only: from here nobody may write, rename or delete the file opened.
-    const HANDLE file =
-        CreateFileW(image.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return fail(system_error_text(GetLastError()));
-    // The file opened can no longer change its name: if the image still has that name, they are one file.
-    if (running_image_name() != image) {
-        CloseHandle(file);
-        return fail("otro fichero ha ocupado el lugar del programa");
+    if (!IMAGE_AT_START) return fail(IMAGE_AT_START.error());
+    const Result<HANDLE> file = open_image_file();
+    if (!file) return fail(file.error());
+    const Result<FileIdentity> held = identity_of(file.value());
+    if (!held || !(held.value() == IMAGE_AT_START.value())) {
+        CloseHandle(file.value());
+        return fail(held ? PLACE_TAKEN : held.error());
     }
-    return std::unique_ptr<ProgramFile>(std::make_unique<HeldProgram>(file));
+    return std::unique_ptr<ProgramFile>(std::make_unique<HeldProgram>(file.value()));
 }
 
 std::optional<FileFacts> file_facts_on_disk(const std::string& path) {

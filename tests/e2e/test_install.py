@@ -296,6 +296,22 @@ def setup_report(port, outcome):
             "", rule]
 
 
+def test_another_file_put_in_the_running_program_s_place_is_never_installed(journey):
+    # While the program asks net whether it is an administrator, its file is renamed and another
+    # program is put at its name: Wine's name of the running image does not follow the rename.
+    journey.stand_in("take_place", "net")
+    other = place_tool(WINE, "record_args", journey.tmp)
+    journey.env["KORBA_TAKE_PLACE_OF"] = downloads_seen()
+    journey.env["KORBA_TAKE_PLACE_WITH"] = seen_path(WINE, other)
+    done = journey.run("--install")
+    assert (done.returncode, done.stderr.decode()) == (
+        1, "ERROR: no puedo leer este mismo programa para copiarlo (otro fichero ha ocupado el lugar del "
+           "programa); no se ha instalado nada. Vuelve a descargarlo y ejecutalo de nuevo.\n")
+    assert same_file(other, journey.exe)
+    assert not INSTALL_FOLDER.exists()
+    assert service_state() == "absent"
+
+
 def test_the_setup_report_and_a_refusal_in_a_console_window(journey):
     """What the shop owner reads in the window (WriteConsoleW), symbols and accents included."""
     journey.not_administrator()
