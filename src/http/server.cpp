@@ -36,20 +36,22 @@ namespace {
 constexpr auto ROOM_WAIT = std::chrono::seconds(2);
 constexpr auto ROOM_WAIT_STEP = std::chrono::milliseconds(10);
 
-// The connection as a request reads it: nothing is received past the request's deadline, and once
-// the body is read, each byte received is charged to the budget, all given back when the request
-// ends.
+// The connection as a request reads it: first the bytes received before, then the stream's, where
+// nothing is received past the request's deadline; once the body is read, each byte is charged to
+// the budget, all given back when the request ends.
 class MeteredStream final : public ByteStream {
 public:
-    MeteredStream(ByteStream& inner, BodyBudget& budget, std::chrono::steady_clock::time_point deadline)
-        : inner_(inner), budget_(budget), deadline_(deadline) {}
+    MeteredStream(ByteStream& inner, BodyBudget& budget, std::chrono::steady_clock::time_point deadline,
+                  std::string received)
+        : inner_(inner), budget_(budget), deadline_(deadline), received_(std::move(received)) {}
     ~MeteredStream() override { budget_.give_back(taken_); }
     MeteredStream(const MeteredStream&) = delete;
     MeteredStream& operator=(const MeteredStream&) = delete;
 
     Result<size_t> receive(char* buffer, size_t capacity) override {
-        if (std::chrono::steady_clock::now() >= deadline_) return fail("la peticion tarda demasiado");
-        Result<size_t> got = inner_.receive(buffer, capacity);
+        Result<size_t> got = given_ < received_.size() ? Result<size_t>(received_.copy(buffer, capacity, given_))
+                                                       : receive_in_time(buffer, capacity);
+        if (given_ < received_.size() && got) given_ += got.value();
         if (charging_ && got && !charge(got.value())) return fail("sin memoria para el cuerpo");
         return got;
     }
@@ -63,6 +65,11 @@ public:
     bool over_budget() const { return over_budget_; }
 
 private:
+    Result<size_t> receive_in_time(char* buffer, size_t capacity) {
+        if (std::chrono::steady_clock::now() >= deadline_) return fail("la peticion tarda demasiado");
+        return inner_.receive(buffer, capacity);
+    }
+
     // What other connections hold is mostly given back within moments (replies sent, bodies
     // printed): a body that meets a full budget waits a little for room before it is turned away.
     bool charge(size_t bytes) {
@@ -80,6 +87,8 @@ private:
     ByteStream& inner_;
     BodyBudget& budget_;
     const std::chrono::steady_clock::time_point deadline_;
+    const std::string received_;
+    size_t given_ = 0;
     size_t taken_ = 0;
     bool charging_ = false;
     bool over_budget_ = false;
@@ -162,9 +171,10 @@ ReadOutcome answer_request(MeteredStream& stream, const ServerConfig& config, Bo
 }  // namespace
 
 ReadOutcome handle_connection(ByteStream& stream, const ServerConfig& config, BodyBudget& budget,
-                              std::chrono::steady_clock::time_point deadline, size_t largest_body) {
+                              std::chrono::steady_clock::time_point deadline, size_t largest_body,
+                              std::string received) {
     try {
-        MeteredStream metered(stream, budget, deadline);
+        MeteredStream metered(stream, budget, deadline, std::move(received));
         return answer_request(metered, config, budget, largest_body);
     } catch (const std::exception&) {
         // Out of memory or of threads for this request: it ends here, the process goes on.
@@ -196,25 +206,6 @@ void drain_before_close(Socket& socket) {
     }
 }
 
-// The connection as the request reader sees it: first what the waiting room received, then the socket.
-class ReceivedFirst final : public ByteStream {
-public:
-    ReceivedFirst(ByteStream& inner, std::string received) : inner_(inner), received_(std::move(received)) {}
-
-    Result<size_t> receive(char* buffer, size_t capacity) override {
-        if (given_ == received_.size()) return inner_.receive(buffer, capacity);
-        const size_t n = received_.copy(buffer, capacity, given_);
-        given_ += n;
-        return n;
-    }
-    Result<size_t> send(const char* data, size_t size) override { return inner_.send(data, size); }
-
-private:
-    ByteStream& inner_;
-    const std::string received_;
-    size_t given_ = 0;
-};
-
 struct Capacity {
     int served;    // at once, a thread each
     int room;      // of those, kept for small requests
@@ -229,11 +220,12 @@ void serve_connection(Arrival* taken, const ServerConfig* config, bool small_onl
         Socket socket(arrival->handle);
         socket.set_receive_timeout(small_only ? static_cast<int>(SMALL_REQUEST_TIME.count()) : READ_TIMEOUT_SECONDS);
         socket.set_send_timeout(READ_TIMEOUT_SECONDS);
-        ReceivedFirst stream(socket, std::move(arrival->received));
         const ReadOutcome outcome =
-            small_only ? handle_connection(stream, *config, process_bodies,
-                                           std::chrono::steady_clock::now() + SMALL_REQUEST_TIME, SMALL_BODY)
-                       : handle_connection(stream, *config, process_bodies, arrival->accepted + REQUEST_DEADLINE);
+            small_only ? handle_connection(socket, *config, process_bodies,
+                                           std::chrono::steady_clock::now() + SMALL_REQUEST_TIME, SMALL_BODY,
+                                           std::move(arrival->received))
+                       : handle_connection(socket, *config, process_bodies, arrival->accepted + REQUEST_DEADLINE,
+                                           SIZE_MAX, std::move(arrival->received));
         if (outcome == ReadOutcome::AlreadyAnswered) drain_before_close(socket);
     }
     serving->fetch_sub(1);

@@ -83,10 +83,11 @@ void run_server(NativeSocket listener, SharedConfig config);
 // Nothing more is received once `deadline` has passed: a head not whole by then gets no reply, a
 // body cut short there is refused as one cut short.
 // `largest_body`: what a request may announce on a connection kept for small requests; more is
-// turned away as busy (elsewhere the body limit answers it).
+// turned away as busy (elsewhere the body limit answers it). `received`: what came from the
+// connection before (its head, at least in part), read first whatever the deadline.
 ReadOutcome handle_connection(ByteStream& stream, const ServerConfig& config, BodyBudget& budget,
                               std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::now() +
                                                                                 REQUEST_DEADLINE,
-                              size_t largest_body = SIZE_MAX);
+                              size_t largest_body = SIZE_MAX, std::string received = {});
 
 }  // namespace korba

@@ -184,6 +184,12 @@ TEST(HandleConnection, NothingIsReceivedPastTheRequestsDeadline) {
     EXPECT_EQ(handle_connection(late, config, budget, std::chrono::steady_clock::now()), ReadOutcome::NothingToSay);
     EXPECT_EQ(late.sent, "");
     EXPECT_EQ(budget.left(), BODY_BUDGET);
+    // What had come before the deadline is read all the same.
+    test::MemoryStream nothing_more("", 4096);
+    EXPECT_EQ(handle_connection(nothing_more, config, budget, std::chrono::steady_clock::now(), SIZE_MAX,
+                                "GET /favicon.ico HTTP/1.1\r\n\r\n"),
+              ReadOutcome::Request);
+    EXPECT_EQ(nothing_more.sent, no_content("*"));
 }
 
 TEST(HandleConnection, ALargeReplyHoldsItsShareOfTheBudgetWhileItIsSent) {
