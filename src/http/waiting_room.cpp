@@ -10,6 +10,7 @@ namespace {
 // Out of descriptors, a failed accept fails again at once: the listener rests instead of spinning a core.
 constexpr auto ACCEPT_RETRY_PAUSE = std::chrono::milliseconds(20);
 constexpr NativeSocket GONE = -1;
+constexpr int ACCEPT_BURST = 64;
 
 std::chrono::milliseconds until(SteadyTime now, SteadyTime then) {
     return std::max(std::chrono::ceil<std::chrono::milliseconds>(then - now), std::chrono::milliseconds(0));
@@ -44,18 +45,29 @@ void WaitingRoom::wait(std::chrono::milliseconds longest) {
         else if (!receive(waiting_[i], now)) waiting_[i].arrival.handle = GONE;
     }
     std::erase_if(waiting_, [](const Waiting& waiting) { return waiting.arrival.handle == GONE; });
-    if (accept) accept_one(now);
+    if (accept) accept_waiting(now);
     close_expired(now);
 }
 
-void WaitingRoom::accept_one(SteadyTime now) {
-    if (size() >= rules_.capacity && !make_room(now)) return;
+// Those waiting to be accepted, a burst at a time: a client whose connection finds the backlog
+// full is let in only after its retries, seconds later.
+void WaitingRoom::accept_waiting(SteadyTime now) {
+    const NativeSocket listener[] = {listener_};
+    for (int taken = 0; taken < ACCEPT_BURST; ++taken) {
+        if (taken > 0 && wait_readable(listener, 0).empty()) return;
+        if (!accept_one(now)) return;
+    }
+}
+
+bool WaitingRoom::accept_one(SteadyTime now) {
+    if (size() >= rules_.capacity && !make_room(now)) return false;
     const Result<NativeSocket> accepted = accept_connection(listener_);
     if (!accepted) {
         accept_again_ = now + ACCEPT_RETRY_PAUSE;
-        return;
+        return false;
     }
     waiting_.push_back({Arrival{accepted.value(), {}, now}, now});
+    return true;
 }
 
 WaitingRoom::Waiting* WaitingRoom::quietest_to_give_way(SteadyTime now) {

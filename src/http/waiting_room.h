@@ -58,7 +58,8 @@ private:
         size_t searched = 0;  // no head end starts before this offset
     };
 
-    void accept_one(SteadyTime now);
+    void accept_waiting(SteadyTime now);
+    bool accept_one(SteadyTime now);
     Waiting* quietest_to_give_way(SteadyTime now);
     bool make_room(SteadyTime now);
     // False when the connection is done with: closed by the peer, failed, or ready.
