@@ -10,9 +10,9 @@
 #include "app/first_run_setup.h"
 #include "app/install_commands.h"
 #include "common/console.h"
+#include "common/library_search.h"
 #include "common/text.h"
 #include "http/socket.h"
-#include "common/library_search.h"
 #include "printing/printers.h"
 #include "printing/virtual_printer.h"
 #include "tickets/record_file.h"
@@ -42,8 +42,8 @@ int print_outcome(const Result<std::string>& outcome) {
 // A preview run keeps its tickets in memory only.
 void start_tickets(const Config& config) {
     if (config.preview) return start_ticket_book(std::make_unique<NoRecordFile>(), true);
-    const std::optional<std::string> folder = ticket_folder(
-        {config.data_folder, SELF_INSTALL_AVAILABLE, config.service_mode, environment_value});
+    const std::optional<std::string> folder =
+        ticket_folder({config.data_folder, SELF_INSTALL_AVAILABLE, config.service_mode, environment_value});
     start_ticket_book(std::make_unique<DiskRecordFile>(folder.value_or("")), false);
 }
 
@@ -67,8 +67,8 @@ int run_program(const std::vector<std::string>& args) {
         }
         start_tickets(scan.config);
     }
-    const bool service_command = scan.mode == RunMode::ServiceStatus || scan.mode == RunMode::StartService ||
-                                 scan.mode == RunMode::StopService;
+    const bool service_command =
+        scan.mode == RunMode::ServiceStatus || scan.mode == RunMode::StartService || scan.mode == RunMode::StopService;
     if (service_command && !SELF_INSTALL_AVAILABLE) {
         print_err(NO_SERVICE_COMMANDS);
         return 1;

@@ -19,9 +19,7 @@ ServerConfig::ServerConfig(std::string main_printer, std::uint16_t port, std::ve
     printers.insert(printers.end(), aliases.begin(), aliases.end());
 }
 
-Result<NativeSocket> bind_listener(std::uint16_t port) {
-    return open_loopback_listener(port, LISTEN_BACKLOG);
-}
+Result<NativeSocket> bind_listener(std::uint16_t port) { return open_loopback_listener(port, LISTEN_BACKLOG); }
 
 bool BodyBudget::take(size_t bytes) {
     size_t left = left_.load();
@@ -139,8 +137,7 @@ ReadOutcome read_and_route(MeteredStream& stream, HttpRequest request, std::stri
     return read;
 }
 
-ReadOutcome answer_request(MeteredStream& stream, const ServerConfig& config, BodyBudget& budget,
-                           size_t largest_body) {
+ReadOutcome answer_request(MeteredStream& stream, const ServerConfig& config, BodyBudget& budget, size_t largest_body) {
     HttpRequest request;
     std::string after_head;
     const ReadOutcome head = read_head(stream, request, after_head);
@@ -207,8 +204,8 @@ void drain_before_close(Socket& socket) {
 }
 
 struct Capacity {
-    int served;    // at once, a thread each
-    int room;      // of those, kept for small requests
+    int served;  // at once, a thread each
+    int room;    // of those, kept for small requests
     size_t waiting;
 };
 
@@ -261,8 +258,8 @@ Capacity connection_capacity() {
 void run_server(NativeSocket listener, SharedConfig config) {
     tune_memory_for_serving();
     const Capacity capacity = connection_capacity();
-    WaitingRoom room(listener, {capacity.waiting, std::chrono::seconds(READ_TIMEOUT_SECONDS), REQUEST_DEADLINE,
-                                GIVE_WAY_AFTER});
+    WaitingRoom room(listener,
+                     {capacity.waiting, std::chrono::seconds(READ_TIMEOUT_SECONDS), REQUEST_DEADLINE, GIVE_WAY_AFTER});
     static std::atomic<int> serving{0};
     for (;;) {
         bool threads_left = true;

@@ -87,7 +87,7 @@ void run_server(NativeSocket listener, SharedConfig config);
 // connection before (its head, at least in part), read first whatever the deadline.
 ReadOutcome handle_connection(ByteStream& stream, const ServerConfig& config, BodyBudget& budget,
                               std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::now() +
-                                                                                REQUEST_DEADLINE,
+                                                                               REQUEST_DEADLINE,
                               size_t largest_body = SIZE_MAX, std::string received = {});
 
 }  // namespace korba

@@ -1,7 +1,7 @@
+#include "http/socket.h"
+
 #include <algorithm>
 #include <chrono>
-
-#include "http/socket.h"
 
 namespace korba {
 

@@ -4,9 +4,8 @@
 #include <algorithm>
 #include <chrono>
 
-#include "common/text.h"
-
 #include "common/system_error.h"
+#include "common/text.h"
 #include "http/socket.h"
 
 namespace korba {
@@ -49,12 +48,11 @@ std::optional<NativeSocket> connect_before(const ADDRINFOW& address, std::chrono
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     u_long non_blocking = 1;
     u_long blocking = 0;
-    const bool connected =
-        ::ioctlsocket(s, FIONBIO, &non_blocking) == 0 &&
-        (::connect(s, address.ai_addr, static_cast<int>(address.ai_addrlen)) == 0 ||
-         (WSAGetLastError() == WSAEWOULDBLOCK && left.count() > 0 &&
-          ready_within(s, false, static_cast<long>(left.count())))) &&
-        ::ioctlsocket(s, FIONBIO, &blocking) == 0;
+    const bool connected = ::ioctlsocket(s, FIONBIO, &non_blocking) == 0 &&
+                           (::connect(s, address.ai_addr, static_cast<int>(address.ai_addrlen)) == 0 ||
+                            (WSAGetLastError() == WSAEWOULDBLOCK && left.count() > 0 &&
+                             ready_within(s, false, static_cast<long>(left.count())))) &&
+                           ::ioctlsocket(s, FIONBIO, &blocking) == 0;
     if (!connected) {
         ::closesocket(s);
         return std::nullopt;

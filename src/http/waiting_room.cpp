@@ -41,8 +41,10 @@ void WaitingRoom::wait(std::chrono::milliseconds longest) {
     now = std::chrono::steady_clock::now();
     bool accept = false;
     for (const size_t i : readable) {
-        if (i == waiting_.size()) accept = true;
-        else if (!receive(waiting_[i], now)) waiting_[i].arrival.handle = GONE;
+        if (i == waiting_.size())
+            accept = true;
+        else if (!receive(waiting_[i], now))
+            waiting_[i].arrival.handle = GONE;
     }
     std::erase_if(waiting_, [](const Waiting& waiting) { return waiting.arrival.handle == GONE; });
     if (accept) accept_waiting(now);

@@ -54,7 +54,7 @@ public:
 private:
     struct Waiting {
         Arrival arrival;
-        SteadyTime heard;  // when bytes last came
+        SteadyTime heard;     // when bytes last came
         size_t searched = 0;  // no head end starts before this offset
     };
 
