@@ -260,13 +260,27 @@ LARGEST_HEAD = b"POST /raw HTTP/1.1\r\nContent-Length: 8388608\r\n\r\n"
 
 def hold_largest_bodies(port, count, timeout=30):
     """Connections that send all of the largest body (8 MiB) but its last byte, held open: eight
-    of them hold what all connections may, less eight bytes."""
+    of them hold what all connections may, less eight bytes, once the bridge has read them."""
     held = []
     for _ in range(count):
         s = socket.create_connection(("127.0.0.1", port), timeout=timeout)
         s.sendall(LARGEST_HEAD + b"x" * (8388608 - 1))
         held.append(s)
+    # Sent is not read: the system buffers megabytes on both sides of a loopback connection.
+    deadline = time.monotonic() + timeout
+    while unread_bytes(port) and time.monotonic() < deadline:
+        time.sleep(0.1)
     return held
+
+
+def unread_bytes(port):
+    """What the connections accepted on `port` have received and their program not yet read."""
+    total = 0
+    for line in Path("/proc/net/tcp").read_text().splitlines()[1:]:
+        fields = line.split()
+        if fields[1].endswith(":%04X" % port) and fields[3] == "01":  # established
+            total += int(fields[4].split(":")[1], 16)
+    return total
 
 
 def busy_at_once(port, timeout=4):
@@ -274,6 +288,10 @@ def busy_at_once(port, timeout=4):
     with socket.create_connection(("127.0.0.1", port), timeout=timeout) as s:
         s.sendall(LARGEST_HEAD)
         return b"".join(iter(lambda: s.recv(65536), b""))
+
+
+def threads_of(pid):
+    return set(os.listdir(f"/proc/{pid}/task"))
 
 
 def figures(pid):

@@ -76,10 +76,6 @@ def body_of(reply):
     return reply.partition(b"\r\n\r\n")[2][:300] if reply.startswith(b"HTTP/") else reply[:300]
 
 
-def threads_of(pid):
-    return set(os.listdir(f"/proc/{pid}/task"))
-
-
 def settled(pid, threads, fds=None, timeout=60):
     """The figures once the thread count (and descriptors) are back to the given ones, or the
     last figures seen when they never are."""
@@ -245,7 +241,7 @@ def test_load_with_faulty_clients(load_bridge, queue):
     # The threads the bridge keeps (the accepting one, the ticket follower, a sanitizer's own) are
     # those of its start still there after the warm round; the thread that answered the check
     # that it listens is gone by then.
-    first_threads = threads_of(pid)
+    first_threads = harness.threads_of(pid)
     # Idle is measured after a first round of every kind of request at full concurrency, past
     # the first-use costs, the allocator's first growth and the filling of glibc's cache of thread
     # stacks (80 of them, each keeping the pages its deepest use touched).
@@ -254,7 +250,7 @@ def test_load_with_faulty_clients(load_bridge, queue):
     asyncio.run(warm.run(make_plan(max(2000, REQUESTS // 5))))
     assert not warm.faults, warm.faults[:5]
     queue.wait_for_jobs(known, len(warm.tickets))
-    kept_threads = len(first_threads & threads_of(pid))
+    kept_threads = len(first_threads & harness.threads_of(pid))
     idle = settled(pid, kept_threads)
     assert idle["threads"] == kept_threads
     start_known, jobs_before = queue.captured_ids(), queue.cups_job_ids()
